@@ -1,0 +1,19 @@
+#pragma once
+// The installation's owner name, which keys the "private" layer of both programs.
+
+#include <string>
+#include <string_view>
+
+inline constexpr const char* kOwnerEnvVar = "VEKMRK_OWNER";
+inline constexpr const char* kOwnerFileName = "vekmrk-owner.txt";
+
+// The environment variable VEKMRK_OWNER when it is set and not empty; otherwise the first
+// line of vekmrk-owner.txt in the folder of the running program (argv0 is used when the
+// program's own path cannot be found), its line ending removed. Empty when neither exists.
+// The bytes are kept as they stand (no trimming, no re-encoding).
+std::string owner_name_lookup(const char* argv0);
+
+// Why this owner name cannot key a private layer, as a sentence for the console; empty when
+// it can. An empty name, or one holding a separator of the configuration grammar (blank, tab,
+// line feed, "[", "]", "(", ")", ","), is refused.
+std::string owner_name_problem(std::string_view name);

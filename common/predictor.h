@@ -1,0 +1,49 @@
+#pragma once
+// Adaptive linear predictor: recursive least squares in Kalman-filter form (measurement noise r
+// in the gain denominator, process noise q added to the covariance diagonal every sample).
+// Sums are accumulated in double precision; every stored value is rounded to single precision.
+//
+//   AdaptivePredictorPtr p = predictor_create(4, 0.01f, 0.001f);
+//   predictor_envelope(*p, block, envelope);   // encoder: level of the prediction error
+//   double e = predictor_update(*p, x);        // decoder: one update, its prediction error
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+struct AdaptivePredictor {
+    AdaptivePredictor() = default;
+    AdaptivePredictor(const AdaptivePredictor&) = delete;  // the array pointers point into storage
+    AdaptivePredictor& operator=(const AdaptivePredictor&) = delete;
+
+    int32_t order = 0;     // N
+    float* x = nullptr;    // input window, N values, oldest first
+    float* s = nullptr;    // scratch row x^T P, N values
+    float* w = nullptr;    // weights, N values
+    float* k = nullptr;    // gain vector, N values
+    float r = 0.0f;        // measurement noise
+    float q = 0.0f;        // process noise (also the initial covariance diagonal)
+    float* p = nullptr;    // covariance, N rows of N values
+    float level = 0.0f;    // envelope level L
+    std::vector<float> storage;  // the one block that x, s, w, k and p point into
+};
+
+void predictor_destroy(AdaptivePredictor* predictor) noexcept;  // accepts nullptr
+struct AdaptivePredictorDeleter {
+    void operator()(AdaptivePredictor* p) const noexcept { predictor_destroy(p); }
+};
+using AdaptivePredictorPtr = std::unique_ptr<AdaptivePredictor, AdaptivePredictorDeleter>;
+
+// x, s, w, k and the level 0, P = q * I. Empty for order < 1 or short memory.
+AdaptivePredictorPtr predictor_create(int32_t order, float r, float q) noexcept;
+
+// One update with input sample d (gain, error, weights, covariance, window); returns the
+// prediction error e, unrounded.
+double predictor_update(AdaptivePredictor& predictor, float d) noexcept;
+
+// Encoder form: runs the update over input and writes one envelope value per sample into
+// output (same size): the level rises at once to |e| and falls by a tenth of the gap per
+// sample. The level is carried unrounded within the call and stored as float at its end.
+void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> input,
+                        std::span<float> output) noexcept;

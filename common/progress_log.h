@@ -1,0 +1,25 @@
+#pragma once
+// Progress log file: rewritten whole at every report, so that it always holds one complete
+// report. First line: the status ("%4d"): 0 ... 999 running (percentage), 1000 and above
+// finished, negative failed with exit code -status. Lines end with CR LF on every platform.
+// A report that cannot be written is dropped: the return value only tells the caller.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Encoder layout: status; the packet line only when packets > 0; the message when given.
+bool progress_log_write(std::string_view path, int32_t status, int32_t packets, double speed,
+                        const char* message) noexcept;
+
+// Decoder layout: status and the packet line (always); the message when given.
+bool progress_log_write_decoder(std::string_view path, int32_t status, int32_t packets,
+                                double speed, const char* message) noexcept;
+
+// Writes text as the whole report, each '\n' written as CR LF.
+bool progress_log_write_text(std::string_view path, std::string_view text) noexcept;
+
+// The percentage shown after `frames_done` one-second frames of an input of `whole_seconds`:
+// frames_done * 100 / whole_seconds truncated, kept within 0 ... 999 (an input shorter than one
+// second shows 100 once its only frame is done).
+int32_t progress_percentage(int32_t frames_done, int32_t whole_seconds) noexcept;

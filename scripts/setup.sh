@@ -1,0 +1,35 @@
+# Sourced by the other scripts: installs the Debian packages they need when missing.
+# Uses apt-get as root, sudo otherwise; fails loudly when neither can install.
+
+vekmrk_need_packages() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    if ! command -v apt-get >/dev/null 2>&1; then
+        echo "error: missing packages ${missing[*]} and no apt-get to install them" >&2
+        return 1
+    fi
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then
+            sudo=(sudo)
+        else
+            echo "error: missing packages ${missing[*]}; run as root or install sudo" >&2
+            return 1
+        fi
+    fi
+    echo "Installing ${missing[*]} ..." >&2
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+vekmrk_jobs() {
+    nproc 2>/dev/null || echo 2
+}
