@@ -35,6 +35,9 @@ void put_u32(std::vector<uint8_t>& out, uint32_t v) {
     put_u16(out, v & 0xFFFF);
     put_u16(out, v >> 16);
 }
+void put_tag(std::vector<uint8_t>& out, const char* tag) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(tag[i]));
+}
 uint32_t get_u16(const std::vector<uint8_t>& b, size_t at) {
     return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8);
 }
@@ -108,9 +111,10 @@ std::vector<uint8_t> wav_bytes(const WavData& data) {
     std::vector<uint8_t> out;
     const auto data_size = static_cast<uint32_t>(data.samples.size() * 2);
     out.reserve(44 + data_size);
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
+    put_tag(out, "RIFF");
     put_u32(out, 36 + data_size);
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put_tag(out, "WAVE");
+    put_tag(out, "fmt ");
     put_u32(out, 16);
     put_u16(out, 1);
     put_u16(out, static_cast<uint32_t>(data.channels));
@@ -118,7 +122,7 @@ std::vector<uint8_t> wav_bytes(const WavData& data) {
     put_u32(out, static_cast<uint32_t>(data.rate * data.channels * 2));
     put_u16(out, static_cast<uint32_t>(data.channels * 2));
     put_u16(out, 16);
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
+    put_tag(out, "data");
     put_u32(out, data_size);
     for (int16_t s : data.samples) put_u16(out, static_cast<uint16_t>(s));
     return out;
