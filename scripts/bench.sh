@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Benchmark (not a test): encodes and decodes a generated 3-minute stereo 44.1 kHz music-like
+# file several times and prints the median wall time, the speed as a multiple of real time and
+# the peak memory of each program, beside a floor measured in the same run: a plain copy of
+# the same file (read and write of every byte).
+#   scripts/bench.sh [runs=7] [seconds=180]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/setup.sh"
+vekmrk_need_packages cmake make g++ time
+
+runs=${1:-7}
+seconds=${2:-180}
+build="$root/build-bench"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    -DVEKMRK_BUILD_FRONTEND=OFF >/dev/null
+cmake --build "$build" -j"$(vekmrk_jobs)" >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+input="$work/bench.wav"
+"$build/tests/support/vekmrk_genwav" "$input" "$seconds" 44100 2 music 0.3 1
+"$build/encoder/vekmrkenc" "$input" 0123ABCD "$work/marked.wav" >/dev/null 2>&1
+
+# measure <label> <command...>: runs the command $runs times; prints median wall s, x-realtime, peak KiB
+measure() {
+    local label=$1
+    shift
+    local times=() mems=()
+    local i
+    for ((i = 0; i < runs; i++)); do
+        /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1
+        read -r t m <"$work/time.txt"
+        times+=("$t")
+        mems+=("$m")
+    done
+    local median_t median_m
+    median_t=$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+    median_m=$(printf '%s\n' "${mems[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+    awk -v l="$label" -v t="$median_t" -v m="$median_m" -v s="$seconds" 'BEGIN {
+        x = (t > 0) ? sprintf("%.0fx", s / t) : "n/a (below clock resolution)";
+        printf "%-28s %9.3f s %14s %10.1f MiB\n", l, t, x, m / 1024 }'
+}
+
+audio_mib=$(awk -v s="$seconds" 'BEGIN { printf "%.1f", s * 44100 * 2 * 4 / 1048576 }')
+echo "Input: ${seconds} s stereo 44.1 kHz music-like, $runs runs each, median; CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "The audio held as floats: $audio_mib MiB"
+printf "%-28s %11s %14s %14s\n" "program" "wall" "x-realtime" "peak memory"
+measure "floor: copy (cat)" sh -c "cat '$input' > '$work/copy.wav'"
+measure "vekmrkenc" "$build/encoder/vekmrkenc" "$input" 0123ABCD "$work/out.wav"
+measure "vekmrkdec" "$build/decoder/vekmrkdec" "$work/marked.wav"
