@@ -29,16 +29,19 @@ measure() {
     local times=() mems=()
     local i
     for ((i = 0; i < runs; i++)); do
-        /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1
-        read -r t m <"$work/time.txt"
-        times+=("$t")
+        local start end
+        start=$(date +%s%N)
+        /usr/bin/time -f "%M" -o "$work/time.txt" "$@" >/dev/null 2>&1
+        end=$(date +%s%N)
+        read -r m <"$work/time.txt"
+        times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", (b - a) / 1e9 }')")
         mems+=("$m")
     done
     local median_t median_m
     median_t=$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
     median_m=$(printf '%s\n' "${mems[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
     awk -v l="$label" -v t="$median_t" -v m="$median_m" -v s="$seconds" 'BEGIN {
-        x = (t > 0) ? sprintf("%.0fx", s / t) : "n/a (below clock resolution)";
+        x = sprintf("%.0fx", s / t);
         printf "%-28s %9.3f s %14s %10.1f MiB\n", l, t, x, m / 1024 }'
 }
 
