@@ -16,5 +16,6 @@ int32_t owner_name_hash(std::string_view text) noexcept;
 std::vector<float> chip_waveform_build(int32_t sampling_rate, int32_t seed,
                                        int32_t samples_per_chip) noexcept;
 
-// The design length at 44100 Hz: floor(samples_per_chip * 44100 / rate + 0.5).
+// The design length at 44100 Hz: floor(samples_per_chip * 44100 / rate + 0.5); 0 for a rate
+// that is not positive, samples_per_chip < 1 or a length beyond 32 bits.
 int32_t chip_waveform_design_length(int32_t sampling_rate, int32_t samples_per_chip) noexcept;
