@@ -118,9 +118,10 @@ public:
     bool create(const std::string& output) {
         std::error_code error;
         target_ = output;
-        if (fs::is_symlink(target_, error) && fs::exists(target_, error))
+        if (fs::is_symlink(fs::symlink_status(target_, error)) && fs::exists(target_, error)) {
             target_ = fs::canonical(target_, error);
-        if (error) return false;
+            if (error) return false;
+        }
         const bool exists = fs::exists(target_, error);
         if (exists) {
             if (fs::is_directory(target_, error) || ::access(target_.c_str(), W_OK) != 0)
@@ -385,9 +386,7 @@ std::optional<std::string> payload_normalize(std::string_view text, std::string&
         } else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) {
             payload += c;
         } else {
-            problem = text_format(
-                "The payload %.*s is not hexadecimal: use only the digits 0-9 and A-F.",
-                static_cast<int>(text.size()), text.data());
+            problem = "The payload is not hexadecimal: use only the digits 0-9 and A-F.";
             return {};
         }
     }

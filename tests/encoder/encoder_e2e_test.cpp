@@ -212,7 +212,7 @@ TEST_F(EncoderProgram, ChecksThePayload) {
     const std::string output = path("out.wav");
     const std::string log = path("log.txt");
     const std::vector<std::pair<std::string, std::string>> refused = {
-        {"12G4", "The payload 12G4 is not hexadecimal: use only the digits 0-9 and A-F."},
+        {"12G4", "The payload is not hexadecimal: use only the digits 0-9 and A-F."},
         {"", "The payload is empty: give 1 to 98 hexadecimal digits (0-9, A-F)."},
         {std::string(99, 'A'), "The payload has 99 digits: at most 98 hexadecimal digits fit."},
     };
@@ -362,7 +362,9 @@ TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
             std::error_code error;
             fs::remove(output, error);
             fs::remove(log, error);
-            if (existing) ASSERT_TRUE(fixture::write_file(output, precious));
+            if (existing) {
+                ASSERT_TRUE(fixture::write_file(output, precious));
+            }
             std::vector<std::string> args = {"-logfile", log};
             args.insert(args.end(), c.options.begin(), c.options.end());
             args.insert(args.end(), {c.input, "AB", output});
@@ -373,8 +375,11 @@ TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
             EXPECT_EQ(run.err, kBanner + c.console);
             EXPECT_EQ(run.out, "");
             EXPECT_EQ(read_text(log), c.log);
-            if (existing) EXPECT_EQ(fixture::read_file(output), precious);
-            else EXPECT_FALSE(fs::exists(output));
+            if (existing) {
+                EXPECT_EQ(fixture::read_file(output), precious);
+            } else {
+                EXPECT_FALSE(fs::exists(output));
+            }
             std::vector<std::string> after = listing();
             std::erase(after, "log.txt");
             EXPECT_EQ(after, before);
