@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <new>
 #include <random>
 #include <system_error>
@@ -249,18 +250,19 @@ int run_encoder(int argc, char** argv) {
     // The whole input, planar: channel c occupies frames c*F ... c*F+F-1.
     const auto frames = static_cast<size_t>(in->frames);
     const auto channels = static_cast<size_t>(channel_count);
-    std::vector<float> audio;
+    // Not zeroed: every sample is read before it is used.
+    std::unique_ptr<float[]> audio;
     std::vector<float*> starts;
     std::vector<float*> positions;
     try {
-        audio.resize(frames * channels);
+        audio = std::make_unique_for_overwrite<float[]>(frames * channels);
         starts.resize(channels);
         positions.resize(channels);
     } catch (const std::bad_alloc&) {
         return fail(run, ExitCode::NoMemory, "Audio buffer memory allocation failure.\n",
                     "Audio buffer memory allocation failure");
     }
-    for (size_t c = 0; c < channels; ++c) starts[c] = positions[c] = audio.data() + c * frames;
+    for (size_t c = 0; c < channels; ++c) starts[c] = positions[c] = audio.get() + c * frames;
 
     std::vector<EncoderChannelPtr> encoders;
     try {
@@ -324,7 +326,12 @@ int run_encoder(int argc, char** argv) {
 
     std::fprintf(stderr, "\nWriting audio output to disk...\n");
     log_report(run, 100, "Audio clipping prevention...");
-    const std::optional<float> peak = audio_peak(audio);
+    std::optional<float> peak = 0.0f;
+    for (size_t c = 0; c < channels && peak; ++c) {
+        const std::optional<float> channel_peak =
+            audio_peak(std::span<const float>(starts[c], frames_read));
+        if (!channel_peak || *channel_peak > *peak) peak = channel_peak;
+    }
     if (!peak)
         return fail(run, ExitCode::ChannelFailure,
                     "The watermarked audio is out of range: choose a smaller gain.\n",
