@@ -179,8 +179,9 @@ double current_speed(int32_t frames_done, std::time_t start) {
 int run_encoder(int argc, char** argv) {
     print_banner();
     Driver run;
+    const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "vekmrkenc";
     if (argc < 4) {
-        print_usage(argv[0]);
+        print_usage(program);
         return static_cast<int>(ExitCode::Usage);
     }
     const std::string input = argv[argc - 3];
@@ -195,7 +196,7 @@ int run_encoder(int argc, char** argv) {
         if (word == "-logfile") {
             // Its value must be an option word too, or the log would be written over the input.
             if (i == last_option) {
-                print_usage(argv[0]);
+                print_usage(program);
                 return static_cast<int>(ExitCode::Usage);
             }
             run.log_path = argv[++i];
@@ -273,7 +274,7 @@ int run_encoder(int argc, char** argv) {
     }
 
     // A private layer needs an owner name that can key it; say why when it cannot.
-    const std::string owner_name = owner_name_lookup(argv[0]);
+    const std::string owner_name = owner_name_lookup(program);
     const std::string configure_failure = text_format(
         "Failure to configure the encoder for channel# %d with:\n\t%s\n", 0, configuration.c_str());
     if (const std::optional<EncoderConfig> config = encoder_config_parse(configuration, owner_name);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
@@ -50,10 +49,4 @@ TEST(ClippingPrevention, AttenuatesOnlyAboveFullScale) {
     EXPECT_EQ(clipping_attenuation(1.0f), 1.0f);   // exactly full scale is kept
     EXPECT_EQ(clipping_attenuation(0.3f), 1.0f);
     EXPECT_EQ(clipping_attenuation(0.0f), 1.0f);
-    // The message shows two decimals: 0.80 for a peak of 1.25, 0.52 for 1.9133445.
-    char text[16];
-    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(clipping_attenuation(1.25f)));
-    EXPECT_STREQ(text, "0.80");
-    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(clipping_attenuation(1.9133445f)));
-    EXPECT_STREQ(text, "0.52");
 }
