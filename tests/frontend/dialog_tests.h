@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QObject>
+
+class DialogTests : public QObject {
+    Q_OBJECT
+private slots:
+    void payloadFilterBeepsAndCountsBytes();
+    void encodeOkNeedsAllThreeTexts();
+    void encodeOkBuildsJobOptionsAndStoresSettings();
+    void storedGainAndLayerOpen_data();
+    void storedGainAndLayerOpen();
+    void browseUsesStoredDestAndIgnoresMissingFiles();
+    void changeChoosesAnotherOutputFile();
+    void dropOnEncodeFrame();
+    void overwriteQuestion();
+    void cancelLeavesNoJob();
+    void decodeFirstOpening();
+    void decodeLayerCodeRules();
+};
