@@ -37,18 +37,13 @@ DecodeDialog::DecodeDialog(QSettings& settings, DialogServices services, QWidget
 
 void DecodeDialog::buildControls()
 {
-    auto* source = new DropFrame(QStringLiteral(" WAVE file to decode: (you may either "
-                                                "drag-and-drop or use the Browse button)"),
-                                 this);
-    source->setObjectName(QStringLiteral("frameSrc"));
-    source->setFont(arialFont(8.25, false, true));
-    placeTwips(source, 120, 120, 7575, 855);
+    DropFrame* source = addSourceFrame(this, QStringLiteral(" WAVE file to decode: (you may either "
+                                                            "drag-and-drop or use the Browse "
+                                                            "button)"));
     connect(source, &DropFrame::filesDropped, this, &DecodeDialog::filesDropped);
-    m_inFile = new QLineEdit(source);
-    m_inFile->setObjectName(QStringLiteral("txtInFile"));
-    m_inFile->setFont(arialFont(8.25));
-    placeTwips(m_inFile, 120, 360, 6255, 315);
-    m_browseIn = addButton(source, "butBrowseIn", QStringLiteral("Browse"), 6480, 360, 975, 255);
+    const PathRow in = addPathRow(source, "txtInFile", "butBrowseIn", QStringLiteral("Browse"));
+    m_inFile = in.edit;
+    m_browseIn = in.button;
     connect(m_browseIn, &QPushButton::clicked, this, &DecodeDialog::browseIn);
 
     QGroupBox* layer = addFrame(this, "Frame1", QStringLiteral("Watermark layer"), 120, 1080, 6135,

@@ -1,10 +1,12 @@
 #include "frontend/ui/dialog_parts.h"
 
+#include "frontend/ui/drop_frame.h"
 #include "frontend/ui/twips.h"
 
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -56,6 +58,27 @@ QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int lef
     label->setWordWrap(true);
     placeTwips(label, left, top, width, height);
     return label;
+}
+
+DropFrame* addSourceFrame(QWidget* parent, const QString& caption)
+{
+    auto* frame = new DropFrame(caption, parent);
+    frame->setObjectName(QStringLiteral("frameSrc"));
+    frame->setFont(arialFont(8.25, false, true));
+    placeTwips(frame, 120, 120, 7575, 855);
+    return frame;
+}
+
+PathRow addPathRow(QWidget* frame, const char* editName, const char* buttonName,
+                   const QString& buttonCaption)
+{
+    PathRow row;
+    row.edit = new QLineEdit(frame);
+    row.edit->setObjectName(QString::fromLatin1(editName));
+    row.edit->setFont(arialFont(8.25));
+    placeTwips(row.edit, 120, 360, 6255, 315);
+    row.button = addButton(frame, buttonName, buttonCaption, 6480, 360, 975, 255);
+    return row;
 }
 
 QRadioButton* addOption(QWidget* parent, const char* name, const QString& caption, int left, int top,

@@ -49,27 +49,20 @@ EncodeDialog::EncodeDialog(QSettings& settings, DialogServices services, QWidget
 
 void EncodeDialog::buildControls()
 {
-    auto* source = new DropFrame(QStringLiteral("Original WAVE file to encode: (you may either "
-                                                "drag-and-drop or use the Browse button)"),
-                                 this);
-    source->setObjectName(QStringLiteral("frameSrc"));
-    source->setFont(arialFont(8.25, false, true));
-    placeTwips(source, 120, 120, 7575, 855);
+    DropFrame* source = addSourceFrame(this, QStringLiteral("Original WAVE file to encode: (you may "
+                                                            "either drag-and-drop or use the Browse "
+                                                            "button)"));
     connect(source, &DropFrame::filesDropped, this, &EncodeDialog::filesDropped);
-    m_inFile = new QLineEdit(source);
-    m_inFile->setObjectName(QStringLiteral("txtInFile"));
-    m_inFile->setFont(arialFont(8.25));
-    placeTwips(m_inFile, 120, 360, 6255, 315);
-    m_browseIn = addButton(source, "butBrowseIn", QStringLiteral("Browse"), 6480, 360, 975, 255);
+    const PathRow in = addPathRow(source, "txtInFile", "butBrowseIn", QStringLiteral("Browse"));
+    m_inFile = in.edit;
+    m_browseIn = in.button;
     connect(m_browseIn, &QPushButton::clicked, this, &EncodeDialog::browseIn);
 
     QGroupBox* target = addFrame(this, "Frame2", QStringLiteral("Encoded WAVE file to be created"),
                                  120, 1080, 7575, 855);
-    m_outFile = new QLineEdit(target);
-    m_outFile->setObjectName(QStringLiteral("txtOutFile"));
-    m_outFile->setFont(arialFont(8.25));
-    placeTwips(m_outFile, 120, 360, 6255, 315);
-    m_browseOut = addButton(target, "butBrowseOut", QStringLiteral("Change"), 6480, 360, 975, 255);
+    const PathRow out = addPathRow(target, "txtOutFile", "butBrowseOut", QStringLiteral("Change"));
+    m_outFile = out.edit;
+    m_browseOut = out.button;
     connect(m_browseOut, &QPushButton::clicked, this, &EncodeDialog::browseOut);
 
     QGroupBox* payload = addFrame(this, "Frame4",

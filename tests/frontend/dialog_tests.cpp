@@ -7,7 +7,9 @@
 #include "frontend/ui/encode_dialog.h"
 #include "ui_test_support.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -27,9 +29,84 @@ struct Fixture {
     FakeServices services;
 
     QString file(const QString& name) const { return nativePath(dir.filePath(name)); }
+
+    // Creates the file and makes it the next file dialog's answer.
+    QString chooseNext(const QString& name)
+    {
+        const QString path = file(name);
+        nextFiles().append(path);
+        return touchFile(path) ? path : QString();
+    }
+    QStringList& nextFiles() { return services.nextFiles; }
 };
 
 }  // namespace
+
+namespace {
+
+// The text a control shows, whatever its kind.
+QString caption(QWidget* control)
+{
+    if (auto* frame = qobject_cast<QGroupBox*>(control)) {
+        return frame->title();
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        return button->text();
+    }
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        return label->text();
+    }
+    return control->windowTitle();
+}
+
+}  // namespace
+
+void DialogTests::captionsAndPlaces()
+{
+    Fixture f;
+    EncodeDialog encode(f.settings, f.services.make());
+    DecodeDialog decode(f.settings, f.services.make());
+    const struct {
+        QWidget* dialog;
+        const char* name;
+        const char* text;
+    } captions[] = {
+        {&encode, "frmEncode", "Vek Audio Watermark - Encoding"},
+        {&encode, "frameSrc", "Original WAVE file to encode: (you may either drag-and-drop or use "
+                              "the Browse button)"},
+        {&encode, "Frame2", "Encoded WAVE file to be created"},
+        {&encode, "butBrowseOut", "Change"},
+        {&encode, "Frame4", "User data payload (an hexadecimal string)"},
+        {&encode, "optLayer0", "public"},
+        {&encode, "optLayer1", "private"},
+        {&encode, "Label1", "A mark anyone can read"},
+        {&encode, "chkTimeStamp", "Add 12-bit time stamp to the data payload"},
+        {&encode, "Label8", "(Less audible)"},
+        {&encode, "Label9", "(More persistent)"},
+        {&encode, "Label3", "Current value:"},
+        {&encode, "butDefaultGain", "reset to default"},
+        {&decode, "frmDecode", "Vek Audio Watermark - Decoding"},
+        {&decode, "frameSrc", " WAVE file to decode: (you may either drag-and-drop or use the "
+                              "Browse button)"},
+        {&decode, "optLayer0", "public layer"},
+        {&decode, "optLayer1", "your private layer"},
+        {&decode, "optLayer2", "others private layer using this code:"},
+        {&decode, "butBrowseIn", "Browse"},
+    };
+    for (const auto& expected : captions) {
+        QWidget* control = QString(expected.name).startsWith("frm")
+                               ? expected.dialog
+                               : child<QWidget>(expected.dialog, expected.name);
+        QVERIFY2(control != nullptr, expected.name);
+        QCOMPARE(caption(control), QString::fromLatin1(expected.text));
+    }
+    // Twips / 15 = pixels: the client areas and a few controls, relative to their frames.
+    QCOMPARE(encode.size(), QSize(525, 350));
+    QCOMPARE(decode.size(), QSize(525, 151));
+    QCOMPARE(child<QWidget>(&encode, "butOK")->geometry(), QRect(432, 312, 81, 25));
+    QCOMPARE(child<QWidget>(&encode, "sldGain")->geometry(), QRect(56, 24, 185, 17));
+    QCOMPARE(child<QWidget>(&decode, "txtLayerCode")->geometry(), QRect(208, 32, 185, 21));
+}
 
 void DialogTests::payloadFilterBeepsAndCountsBytes()
 {
@@ -58,9 +135,8 @@ void DialogTests::payloadFilterBeepsAndCountsBytes()
 void DialogTests::encodeOkNeedsAllThreeTexts()
 {
     Fixture f;
-    const QString original = f.file("song.wav");
-    QVERIFY(touchFile(original));
-    f.services.nextFiles = {original};
+    const QString original = f.chooseNext("song.wav");
+    QVERIFY(!original.isEmpty());
     EncodeDialog dialog(f.settings, f.services.make());
     dialog.show();
     auto* ok = child<QPushButton>(&dialog, "butOK");
@@ -86,9 +162,8 @@ void DialogTests::encodeOkNeedsAllThreeTexts()
 void DialogTests::encodeOkBuildsJobOptionsAndStoresSettings()
 {
     Fixture f;
-    const QString original = f.file("take one.wav");
-    QVERIFY(touchFile(original));
-    f.services.nextFiles = {original};
+    const QString original = f.chooseNext("take one.wav");
+    QVERIFY(!original.isEmpty());
     {
         EncodeDialog dialog(f.settings, f.services.make());
         dialog.show();
@@ -260,9 +335,8 @@ void DialogTests::overwriteQuestion()
 void DialogTests::cancelLeavesNoJob()
 {
     Fixture f;
-    const QString original = f.file("song.wav");
-    QVERIFY(touchFile(original));
-    f.services.nextFiles = {original};
+    const QString original = f.chooseNext("song.wav");
+    QVERIFY(!original.isEmpty());
     EncodeDialog dialog(f.settings, f.services.make());
     dialog.show();
     child<QPushButton>(&dialog, "butBrowseIn")->click();

@@ -5,6 +5,7 @@
 class DialogTests : public QObject {
     Q_OBJECT
 private slots:
+    void captionsAndPlaces();
     void payloadFilterBeepsAndCountsBytes();
     void encodeOkNeedsAllThreeTexts();
     void encodeOkBuildsJobOptionsAndStoresSettings();
