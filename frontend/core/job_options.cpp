@@ -34,8 +34,7 @@ QString programFileName(JobProgram program)
     return name;
 }
 
-QString jobCommandLine(const QString& programFolder, JobProgram program, const QString& logFileName,
-                       const QString& jobOptions)
+QString programPath(const QString& programFolder, JobProgram program)
 {
     QString folder = QDir::toNativeSeparators(programFolder);
     while (folder.size() > 1 && folder.endsWith(QDir::separator())) {
@@ -44,8 +43,14 @@ QString jobCommandLine(const QString& programFolder, JobProgram program, const Q
     if (!folder.endsWith(QDir::separator())) {
         folder += QDir::separator();
     }
-    return folder + programFileName(program) + QStringLiteral(" -logfile \"") +
-           logFileName + QStringLiteral("\" ") + jobOptions;
+    return folder + programFileName(program);
+}
+
+QString jobCommandLine(const QString& programFolder, JobProgram program, const QString& logFileName,
+                       const QString& jobOptions)
+{
+    return programPath(programFolder, program) + QStringLiteral(" -logfile \"") + logFileName +
+           QStringLiteral("\" ") + jobOptions;
 }
 
 SplitCommand splitCommandLine(const QString& commandLine)
@@ -56,6 +61,17 @@ SplitCommand splitCommandLine(const QString& commandLine)
         split.program = words.takeFirst();
         split.arguments = words;
     }
+    return split;
+}
+
+SplitCommand splitJobCommandLine(const QString& commandLine, const QString& program)
+{
+    if (program.isEmpty() || !commandLine.startsWith(program + u' ')) {
+        return splitCommandLine(commandLine);
+    }
+    SplitCommand split;
+    split.program = program;
+    split.arguments = QProcess::splitCommand(commandLine.mid(program.size()));
     return split;
 }
 

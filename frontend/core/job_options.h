@@ -34,6 +34,9 @@ QString decodeJobOptions(const DecodeJob& job);
 // "vekmrkenc" / "vekmrkdec", with the platform's executable suffix (".exe" on Windows).
 QString programFileName(JobProgram program);
 
+// The program's full path: the folder, the native separator and the program file.
+QString programPath(const QString& programFolder, JobProgram program);
+
 // The command line as one string: the program folder, the native separator, the program file,
 // " -logfile ", the quoted log path, one space and `jobOptions`. The program path is not quoted.
 QString jobCommandLine(const QString& programFolder, JobProgram program, const QString& logFileName,
@@ -47,5 +50,9 @@ struct SplitCommand {
 // Splits a command line into words: blanks separate words, double quotes group blanks into one
 // word, three consecutive quotes stand for one literal quote.
 SplitCommand splitCommandLine(const QString& commandLine);
+
+// Splits a job's command line whose first word is `program`: the program path is not quoted on
+// the line, so a folder with blanks ("Program Files") is taken whole rather than split there.
+SplitCommand splitJobCommandLine(const QString& commandLine, const QString& program);
 
 }  // namespace vekmrk

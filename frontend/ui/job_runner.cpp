@@ -73,7 +73,8 @@ bool JobRunner::start(JobProgram program, const QString& jobOptions)
     Launch launch;
     launch.jobId = ++m_jobId;
     launch.commandLine = jobCommandLine(m_programFolder, program, m_logFileName, jobOptions);
-    const SplitCommand split = splitCommandLine(launch.commandLine);
+    const SplitCommand split =
+        splitJobCommandLine(launch.commandLine, programPath(m_programFolder, program));
     launch.program = split.program;
     launch.arguments = split.arguments;
     m_program = split.program;

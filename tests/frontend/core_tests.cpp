@@ -29,6 +29,7 @@ private slots:
     void commandLineKeepsQuotedLogPathAndTwoSpaces();
     void splitCommandLine_data();
     void splitCommandLine();
+    void programFolderWithBlanksStaysOneWord();
 
     void filterPayload_data();
     void filterPayload();
@@ -174,6 +175,19 @@ void CoreTests::splitCommandLine()
     const SplitCommand split = vekmrk::splitCommandLine(commandLine);
     QTEST(split.program, "program");
     QTEST(split.arguments, "arguments");
+}
+
+void CoreTests::programFolderWithBlanksStaysOneWord()
+{
+    const QString folder = QStringLiteral("/opt/Vek Audio");
+    const QString line = jobCommandLine(folder, JobProgram::Decoder, "/tmp/wmtmp001.txt",
+                                        " -layer public \"a b.wav\"");
+    const SplitCommand split =
+        splitJobCommandLine(line, programPath(folder, JobProgram::Decoder));
+    QCOMPARE(split.program, QDir::toNativeSeparators("/opt/Vek Audio/") +
+                                programFileName(JobProgram::Decoder));
+    QCOMPARE(split.arguments,
+             (QStringList{"-logfile", "/tmp/wmtmp001.txt", "-layer", "public", "a b.wav"}));
 }
 
 void CoreTests::filterPayload_data()
