@@ -32,12 +32,12 @@ void EndToEndJobs::encodeThenDecode()
     QVERIFY(QDir().mkpath(folder));
     const QString original = QDir::toNativeSeparators(QDir(folder).filePath("take 1.wav"));
     const QString marked = QDir::toNativeSeparators(QDir(folder).filePath("take 1-e.wav"));
-    fixture::WavSpec spec;
-    spec.rate = 44100;
-    spec.channels = 1;
-    spec.seconds = 20.0;
-    spec.signal = fixture::Signal::Music;
-    QVERIFY(fixture::write_wav(original.toStdString(), spec));
+    fixture::WavSpec wav;
+    wav.rate = 44100;
+    wav.channels = 1;
+    wav.seconds = 20.0;
+    wav.signal = fixture::Signal::Music;
+    QVERIFY(fixture::write_wav(original.toStdString(), wav));
 
     QString shown;  // what the window would show, kept up to date as reports arrive
     JobRunner runner;  // log files go to the programs' folder, as in an installation
