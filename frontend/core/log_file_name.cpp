@@ -1,0 +1,68 @@
+#include "frontend/core/log_file_name.h"
+
+#include <QDir>
+#include <QTemporaryFile>
+#include <cmath>
+
+namespace vekmrk {
+
+namespace {
+
+// Random draws before the exhaustive scan: enough that a folder with a few left-over log files
+// never reaches the scan, few enough that a full folder is reported at once.
+constexpr int kMaxDraws = 4 * kLogNumberCount;
+
+}  // namespace
+
+double LogNumberSource::operator()()
+{
+    return std::generate_canonical<double, 53>(m_engine);
+}
+
+int logNumberOfDraw(double r)
+{
+    // std::nearbyint rounds a half to the even neighbour in the default rounding mode.
+    return static_cast<int>(std::nearbyint(r * 1000.0));
+}
+
+QString logFilePath(const QString& folder, int number)
+{
+    QString path = QDir::toNativeSeparators(folder);
+    if (!path.endsWith(QDir::separator())) {
+        path += QDir::separator();
+    }
+    return path + QStringLiteral("wmtmp") + QStringLiteral("%1").arg(number, 3, 10, QLatin1Char('0')) +
+           QStringLiteral(".txt");
+}
+
+std::optional<QString> NewLogFileName(const QString& folder, const std::function<double()>& draw,
+                                      const std::function<bool(const QString&)>& exists)
+{
+    for (int i = 0; i < kMaxDraws; ++i) {
+        const QString path = logFilePath(folder, logNumberOfDraw(draw()));
+        if (!exists(path)) {
+            return path;
+        }
+    }
+    for (int number = 0; number < kLogNumberCount; ++number) {
+        const QString path = logFilePath(folder, number);
+        if (!exists(path)) {
+            return path;
+        }
+    }
+    return std::nullopt;
+}
+
+bool folderIsWritable(const QString& folder)
+{
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral("wmprobe_XXXXXX")));
+    return probe.open();
+}
+
+QString logFolder(const QString& programFolder, const std::function<bool(const QString&)>& writable,
+                  const QString& temporaryFolder)
+{
+    return writable(programFolder) ? programFolder : temporaryFolder;
+}
+
+}  // namespace vekmrk

@@ -1,0 +1,187 @@
+#include "frontend/ui/job_runner.h"
+
+#include "frontend/core/log_file_name.h"
+#include "frontend/core/log_report.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTimer>
+
+namespace vekmrk {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+constexpr int kHeartBeatMs = 200;
+
+}  // namespace
+
+JobRunner::JobRunner(QObject* parent)
+    : QObject(parent),
+      m_programFolder(QCoreApplication::applicationDirPath()),
+      m_launcher([](const Launch& launch, JobRunner& runner) { runner.launchProcess(launch); }),
+      m_draw(LogNumberSource{}),
+      m_timer(new QTimer(this))
+{
+    m_timer->setObjectName(QStringLiteral("tmrHeartBeat"));
+    m_timer->setInterval(kHeartBeatMs);
+    connect(m_timer, &QTimer::timeout, this, &JobRunner::heartBeat);
+}
+
+JobRunner::~JobRunner()
+{
+    if (m_process != nullptr && m_process->state() != QProcess::NotRunning) {
+        // Destroying a QProcess kills its program; the job is left to finish instead, so the
+        // process object is deliberately let go.
+        m_process->disconnect(this);
+        m_process->setParent(nullptr);
+    }
+}
+
+void JobRunner::setProgramFolder(const QString& folder)
+{
+    m_programFolder = folder;
+}
+
+QString JobRunner::resolvedLogFolder() const
+{
+    if (!m_logFolder.isEmpty()) {
+        return m_logFolder;
+    }
+    return logFolder(m_programFolder, folderIsWritable, QDir::tempPath());
+}
+
+bool JobRunner::start(JobProgram program, const QString& jobOptions)
+{
+    if (jobOptions.isEmpty() || m_running) {
+        return false;
+    }
+    const QString folder = resolvedLogFolder();
+    const std::optional<QString> logName =
+        NewLogFileName(folder, m_draw, [](const QString& path) { return QFile::exists(path); });
+    if (!logName) {
+        emit messageChanged(QStringLiteral("ERROR") + kCrLf +
+                            QStringLiteral("No job was started: every log file name from "
+                                           "wmtmp000.txt to wmtmp1000.txt is taken in ") +
+                            QDir::toNativeSeparators(folder) + kCrLf);
+        return false;
+    }
+    m_logFileName = *logName;
+
+    Launch launch;
+    launch.jobId = ++m_jobId;
+    launch.commandLine = jobCommandLine(m_programFolder, program, m_logFileName, jobOptions);
+    const SplitCommand split =
+        splitJobCommandLine(launch.commandLine, programPath(m_programFolder, program));
+    launch.program = split.program;
+    launch.arguments = split.arguments;
+    m_program = split.program;
+    m_processEnded = false;
+    m_exitCode = 0;
+    m_crashed = false;
+
+    m_running = true;
+    emit messageChanged(QString());
+    emit runningChanged(true);
+    m_timer->start();
+    m_launcher(launch, *this);
+    return true;
+}
+
+void JobRunner::launchProcess(const Launch& launch)
+{
+    auto* process = new QProcess(this);
+    m_process = process;
+    process->setProgram(launch.program);
+    process->setArguments(launch.arguments);
+    // Nobody reads the console output: the log file is the program's report.
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    const int jobId = launch.jobId;
+    connect(process, &QProcess::errorOccurred, this, [this, process, jobId](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            processFailedToStart(jobId, process->errorString());
+            process->deleteLater();
+        }
+    });
+    connect(process, &QProcess::finished, this,
+            [this, process, jobId](int exitCode, QProcess::ExitStatus status) {
+                processFinished(jobId, exitCode, status == QProcess::CrashExit);
+                process->deleteLater();
+            });
+    process->start(QIODevice::NotOpen);
+}
+
+void JobRunner::processFailedToStart(int jobId, const QString& reason)
+{
+    if (jobId != m_jobId || !m_running) {
+        return;
+    }
+    endJob(QStringLiteral("ERROR") + kCrLf + QStringLiteral("The program could not be started: ") +
+           QDir::toNativeSeparators(m_program) + kCrLf + reason + kCrLf);
+}
+
+void JobRunner::processFinished(int jobId, int exitCode, bool crashed)
+{
+    if (jobId != m_jobId || !m_running) {
+        return;
+    }
+    m_processEnded = true;
+    m_exitCode = exitCode;
+    m_crashed = crashed;
+    // The program may have written its final report just before it ended.
+    heartBeat();
+}
+
+void JobRunner::heartBeat()
+{
+    if (!m_running) {
+        return;
+    }
+    std::optional<LogReport> report;
+    QFile file(m_logFileName);
+    if (file.exists() && file.open(QIODevice::ReadOnly)) {
+        report = parseLogReport(file.readAll());
+        file.close();
+    }
+    if (report && report->state != JobState::Running) {
+        endJob(reportMessage(*report));
+        return;
+    }
+    if (report) {
+        emit messageChanged(reportMessage(*report));
+        emit progressChanged(reportProgress(*report));
+    }
+    if (m_processEnded) {
+        // The program is gone and its log shows no end: it will never report one.
+        QString message = QStringLiteral("ERROR") + kCrLf;
+        if (m_crashed) {
+            message += QStringLiteral("The program stopped abnormally before it reported the end "
+                                      "of the job.") + kCrLf;
+        } else {
+            message += QStringLiteral("Erc: ") + QString::number(m_exitCode) + kCrLf +
+                       QStringLiteral("The program ended without reporting the end of the job.") +
+                       kCrLf;
+        }
+        if (report) {
+            message += report->text;
+        }
+        endJob(message);
+    }
+}
+
+void JobRunner::endJob(const QString& message)
+{
+    emit messageChanged(message);
+    emit progressChanged(0);
+    m_timer->stop();
+    // A log file that cannot be removed does not keep the window busy; its name is skipped by
+    // later jobs.
+    QFile::remove(m_logFileName);
+    m_running = false;
+    emit runningChanged(false);
+}
+
+}  // namespace vekmrk

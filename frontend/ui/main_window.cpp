@@ -1,0 +1,224 @@
+#include "frontend/ui/main_window.h"
+
+#include "frontend/ui/decode_dialog.h"
+#include "frontend/ui/encode_dialog.h"
+#include "frontend/ui/job_runner.h"
+#include "frontend/ui/logo.h"
+#include "frontend/ui/splash_window.h"
+#include "frontend/ui/twips.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QTextBrowser>
+#include <QUrl>
+
+namespace vekmrk {
+
+namespace {
+
+const QString kHelpFileName = QStringLiteral("vekmrkguiHelp.html");
+
+// Borders, title bar and menu bar of the designed window, in twips: the rule works on the outer
+// size, which is the client size plus these.
+constexpr int kNonClientWidth = kMainOuterWidth - kMainClientWidth;
+constexpr int kNonClientHeight = kMainOuterHeight - kMainClientHeight;
+
+}  // namespace
+
+MainWindow::MainWindow(QSettings& settings, DialogServices services, QWidget* parent)
+    : QMainWindow(parent),
+      m_settings(settings),
+      m_services(std::move(services)),
+      m_runner(new JobRunner(this)),
+      m_helpFolder(QCoreApplication::applicationDirPath())
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Vek Audio Watermarking"));
+    setFont(arialFont(8.25));
+    m_jobDialog = [this](JobProgram program) { return showJobDialog(program); };
+
+    buildControls();
+    buildMenus();
+
+    connect(m_runner, &JobRunner::messageChanged, this, &MainWindow::setMessage);
+    connect(m_runner, &JobRunner::progressChanged, m_progress, &QProgressBar::setValue);
+    connect(m_runner, &JobRunner::runningChanged, this, &MainWindow::setRunning);
+
+    m_progress->setValue(0);
+    setMessage(QStringLiteral("Welcome to the Vek Audio Watermark Windows tool.\r\n"
+                              "To get started chose encoding or decoding from the File menu."));
+    resize(twipsToPixels(kMainClientWidth),
+           twipsToPixels(kMainClientHeight) + menuBar()->sizeHint().height());
+}
+
+void MainWindow::buildControls()
+{
+    m_client = new QWidget(this);
+    m_client->setAutoFillBackground(true);
+    QPalette white = m_client->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    m_client->setPalette(white);
+    setCentralWidget(m_client);
+    m_client->installEventFilter(this);
+
+    m_image = new QLabel(m_client);
+    m_image->setObjectName(QStringLiteral("Image1"));
+    placeTwips(m_image, 120, 120, 1275, 1275);
+    m_image->setPixmap(productLogo(m_image->size()));
+
+    m_message = new QPlainTextEdit(m_client);
+    m_message->setObjectName(QStringLiteral("txtMessage"));
+    m_message->setReadOnly(true);
+    m_message->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    m_progress = new QProgressBar(m_client);
+    m_progress->setObjectName(QStringLiteral("pbProgress"));
+    m_progress->setRange(0, 100);
+    m_progress->setTextVisible(false);
+    applyLayout();
+}
+
+void MainWindow::buildMenus()
+{
+    m_fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+    m_fileMenu->setObjectName(QStringLiteral("FileMenu"));
+    QAction* encode = m_fileMenu->addAction(QStringLiteral("&Encode File..."));
+    encode->setObjectName(QStringLiteral("miEncode"));
+    encode->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(encode, &QAction::triggered, this, [this] { runJob(JobProgram::Encoder); });
+    QAction* decode = m_fileMenu->addAction(QStringLiteral("&Decode File..."));
+    decode->setObjectName(QStringLiteral("miDecode"));
+    decode->setShortcut(QKeySequence(Qt::Key_F2));
+    connect(decode, &QAction::triggered, this, [this] { runJob(JobProgram::Decoder); });
+    m_fileMenu->addSeparator()->setObjectName(QStringLiteral("FileSep"));
+    QAction* exitAction = m_fileMenu->addAction(QStringLiteral("E&xit"));
+    exitAction->setObjectName(QStringLiteral("miExit"));
+    exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+    connect(exitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+
+    m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+    m_helpMenu->setObjectName(QStringLiteral("HelpMenu"));
+    QAction* help = m_helpMenu->addAction(QStringLiteral("Contents"));
+    help->setObjectName(QStringLiteral("miHelp"));
+    connect(help, &QAction::triggered, this, &MainWindow::showHelp);
+    m_helpMenu->addSeparator()->setObjectName(QStringLiteral("HelpSep"));
+    QAction* about = m_helpMenu->addAction(QStringLiteral("About"));
+    about->setObjectName(QStringLiteral("miAbout"));
+    connect(about, &QAction::triggered, this, &MainWindow::showAbout);
+    QAction* web = m_helpMenu->addAction(QString::fromLatin1(kWebAddress));
+    web->setObjectName(QStringLiteral("miWeb"));
+    connect(web, &QAction::triggered, this, &MainWindow::openWebPage);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_client && event->type() == QEvent::Resize) {
+        const QSize client = static_cast<QResizeEvent*>(event)->size();
+        m_layout = applyResizeRule(m_layout, pixelsToTwips(client.width()) + kNonClientWidth,
+                                   pixelsToTwips(client.height()) + kNonClientHeight);
+        applyLayout();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::applyLayout()
+{
+    m_message->setGeometry(twipsToPixels(m_layout.message));
+    m_progress->setGeometry(twipsToPixels(m_layout.progress));
+}
+
+void MainWindow::setMessage(const QString& text)
+{
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    m_message->setPlainText(shown);
+    // The caret at the end scrolls the box to the last lines.
+    m_message->moveCursor(QTextCursor::End);
+    m_message->ensureCursorVisible();
+}
+
+void MainWindow::setRunning(bool running)
+{
+    m_fileMenu->setEnabled(!running);
+    m_fileMenu->menuAction()->setEnabled(!running);
+    m_helpMenu->setEnabled(!running);
+    m_helpMenu->menuAction()->setEnabled(!running);
+    if (running) {
+        setCursor(Qt::WaitCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void MainWindow::runJob(JobProgram program)
+{
+    if (m_runner->isRunning()) {
+        return;
+    }
+    const QString options = m_jobDialog(program);
+    if (options.isEmpty()) {
+        return;
+    }
+    m_runner->start(program, options);
+}
+
+QString MainWindow::showJobDialog(JobProgram program)
+{
+    if (program == JobProgram::Encoder) {
+        EncodeDialog dialog(m_settings, m_services, this);
+        dialog.exec();
+        return dialog.jobOptions();
+    }
+    DecodeDialog dialog(m_settings, m_services, this);
+    dialog.exec();
+    return dialog.jobOptions();
+}
+
+void MainWindow::showHelp()
+{
+    const QString path = QDir(m_helpFolder).filePath(kHelpFileName);
+    if (!QFileInfo(path).isFile()) {
+        m_services.showMessage(this, QStringLiteral("Vekmrk GUI Help"),
+                               QStringLiteral("The help file %1 was not found. It belongs beside "
+                                              "the program; reinstalling the program restores it.")
+                                   .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    auto* browser = new QTextBrowser;
+    browser->setObjectName(QStringLiteral("helpViewer"));
+    browser->setAttribute(Qt::WA_DeleteOnClose);
+    browser->setWindowTitle(QStringLiteral("Vekmrk GUI Help"));
+    browser->setOpenExternalLinks(true);
+    browser->setSource(QUrl::fromLocalFile(path));
+    browser->resize(640, 560);
+    browser->show();
+}
+
+void MainWindow::showAbout()
+{
+    auto* about = new SplashWindow;
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->show();
+    about->activateWindow();
+}
+
+void MainWindow::openWebPage()
+{
+    const QString address = QString::fromLatin1(kWebAddress);
+    if (!QDesktopServices::openUrl(QUrl(address))) {
+        m_services.showMessage(this, QStringLiteral("Vek Audio Watermarking"),
+                               QStringLiteral("No web browser could be opened for %1.").arg(address));
+    }
+}
+
+}  // namespace vekmrk

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QObject>
+
+class DialogTests : public QObject {
+    Q_OBJECT
+private slots:
+    void captionsAndPlaces();
+    void payloadFilterBeepsAndCountsBytes();
+    void encodeOkNeedsAllThreeTexts();
+    void encodeOkBuildsJobOptionsAndStoresSettings();
+    void storedGainAndLayerOpen_data();
+    void storedGainAndLayerOpen();
+    void browseUsesStoredDestAndIgnoresMissingFiles();
+    void changeChoosesAnotherOutputFile();
+    void dropOnEncodeFrame();
+    void overwriteQuestion();
+    void cancelLeavesNoJob();
+    void decodeFirstOpening();
+    void decodeLayerCodeRules();
+};
