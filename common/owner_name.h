@@ -1,6 +1,7 @@
 #pragma once
 // The installation's owner name, which keys the "private" layer of both programs.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ inline constexpr const char* kOwnerFileName = "vekmrk-owner.txt";
 // program's own path cannot be found), its line ending removed. Empty when neither exists.
 // The bytes are kept as they stand (no trimming, no re-encoding).
 std::string owner_name_lookup(const char* argv0);
+
+// The first line of vekmrk-owner.txt in `folder`, its LF or CR LF ending removed; empty when
+// the file does not exist or cannot be read. The file half of owner_name_lookup.
+std::string owner_name_from_folder(const std::filesystem::path& folder);
 
 // Why this owner name cannot key a private layer, as a sentence for the console; empty when
 // it can. An empty name, or one holding a separator of the configuration grammar (blank, tab,

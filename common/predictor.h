@@ -35,7 +35,7 @@ struct AdaptivePredictorDeleter {
 };
 using AdaptivePredictorPtr = std::unique_ptr<AdaptivePredictor, AdaptivePredictorDeleter>;
 
-// x, s, w, k and the level 0, P = q * I. Empty for order < 1 or short memory.
+// x, s, w, k and the level 0, P = q * I. Empty for an order outside 1 ... 4096 or short memory.
 AdaptivePredictorPtr predictor_create(int32_t order, float r, float q) noexcept;
 
 // One update with input sample d (gain, error, weights, covariance, window); returns the
