@@ -61,10 +61,6 @@ double run_speed(int32_t frames_done, std::time_t start) {
     return elapsed > 0.0 ? static_cast<double>(frames_done) / elapsed : static_cast<double>(frames_done);
 }
 
-std::string print_time(int32_t t) {
-    return report_printf(" (T %2.2d:%2.2d)", t >> 2, (t & 3) * 15);
-}
-
 int run(int argc, char** argv) {
     std::fputs(kBanner, stderr);
     std::fputs(kCopyright, stderr);
@@ -151,8 +147,7 @@ int run(int argc, char** argv) {
             for (int32_t i = 0; i < k; ++i) {
                 const DecodedPacket& packet = decoder.packets[static_cast<size_t>(i)];
                 summary_add(summary, packet);
-                std::fprintf(stderr, "x%s%s\n", packet.payload.c_str(),
-                             packet.time_stamp >= 0 ? print_time(packet.time_stamp).c_str() : "");
+                std::fputs(packet_line(packet).c_str(), stderr);
             }
             std::fputs("000%", stderr);
         }

@@ -138,17 +138,26 @@ int32_t summary_add(InstanceSummary& summary, const DecodedPacket& packet) {
 }
 
 std::string packet_line(const DecodedPacket& packet) {
-    std::string line = "x" + packet.payload;
-    if (packet.time_stamp >= 0) line += " " + time_text(packet.time_stamp);
-    return line + "\n";
+    std::string line("x");
+    line += packet.payload;
+    if (packet.time_stamp >= 0) {
+        line += ' ';
+        line += time_text(packet.time_stamp);
+    }
+    line += '\n';
+    return line;
 }
 
 std::string summary_entry_line(const SummaryEntry& entry) {
     std::string line = report_printf("(x%s) - %d instance(s)", entry.payload.c_str(), entry.count);
     if (entry.first_time >= 0) {
-        line += " - " + time_text(entry.first_time) + " through " + time_text(entry.last_time);
+        line += " - ";
+        line += time_text(entry.first_time);
+        line += " through ";
+        line += time_text(entry.last_time);
     }
-    return line + "\n";
+    line += '\n';
+    return line;
 }
 
 std::string report_printf(const char* format, ...) {
