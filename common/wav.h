@@ -25,7 +25,7 @@
 #include <vector>
 
 struct WavStream {
-    std::string path;                 // file name given at open; the writer reopens it on close
+    std::string path;                 // file name given at open
     std::FILE* file = nullptr;        // the open file
     char mode = 'r';                  // 'r' reading, 'w' writing
     int32_t channels = 0;             // interleaved channels C
@@ -33,13 +33,15 @@ struct WavStream {
     int32_t rate = 0;                 // sampling rate in Hz
     int32_t frames = 0;               // reading: frames present in the data chunk; writing: written
     int32_t position = 0;             // frames read or written so far
-    std::vector<uint8_t> frame_buffer;  // interleaved 16-bit samples of a run of frames
-    bool failed = false;              // writing: a write, seek or reopen failed
+    std::vector<uint8_t> frame_buffer;  // interleaved 16-bit samples of a block of frames
+    bool failed = false;              // writing: a write failed or was refused; the file is bad
 };
 
-// Closes the file; for a written stream completes the RIFF and data sizes first.
-// Returns true on success, false when a written file could not be completed (a write, the
-// reopen or the header update failed) or the stream is null. Frees the stream.
+// Closes the file; for a written stream completes the RIFF and data sizes first (through the
+// open handle). Returns true on success, false when a written file could not be completed (an
+// earlier write, the header update, a flush or the close failed) or the stream is null; a
+// failed file keeps the placeholder sizes 36 and 0. Frees the stream.
+// A stream opened for reading closes with true.
 bool wav_close(WavStream* stream) noexcept;
 
 struct WavStreamDeleter {
@@ -54,16 +56,21 @@ using WavStreamPtr = std::unique_ptr<WavStream, WavStreamDeleter>;
 WavStreamPtr wav_open_read(std::string_view path) noexcept;
 
 // Creates (truncates) a WAV file and writes its 44-byte header with placeholder sizes
-// (RIFF 36, data 0). Empty when the file cannot be created or the arguments are not positive.
+// (RIFF 36, data 0). Empty when the file cannot be created, bits is not 16, channels is not
+// 1 ... 32767 or rate is not positive.
 WavStreamPtr wav_open_write(std::string_view path, int32_t channels, int32_t bits,
                             int32_t rate) noexcept;
 
 // Reads up to n frames into indices 0 ... count-1 of every channel array (one pointer per
-// channel, `channels` of them). Returns the number of frames read, 0 at the end.
+// channel, `channels` of them). Returns the number of frames read, 0 at the end (and for a
+// stream not opened for reading or fewer arrays than channels).
 int32_t wav_read_frames(WavStream& stream, std::span<float* const> arrays, int32_t n) noexcept;
 
 // Writes n frames from indices 0 ... n-1 of every channel array, each sample scaled by
-// gain * 32767 (rounded to single precision) and rounded to the nearest integer.
-// Returns false when the write failed; the failure is also kept in stream.failed.
+// gain * 32767 (rounded to single precision) and rounded to the nearest integer, of which the
+// low 16 bits are stored (the caller keeps samples within full scale).
+// Returns false when the write failed, or was refused because the arrays are fewer than the
+// channels or the data would pass the 4 GiB that the header can count; the failure is kept in
+// stream.failed and every later write and the close fail too.
 bool wav_write_frames(WavStream& stream, std::span<const float* const> arrays, float gain,
                       int32_t n) noexcept;
