@@ -79,15 +79,15 @@ TEST(PacketSearch, LeadInDoesNotHideTheFirstSyncForAnyPayload) {
                     SCOPED_TRACE(payload + (stamped ? " stamped" : "") + " lead-in " +
                                  std::to_string(lead) + " polarity " + std::to_string(polarity));
                     std::string chips(static_cast<size_t>(lead), '1');
-                    for (int k = 0; k < 3; ++k) chips += packet(payload, stamped ? 60.0f * k : -1.0f);
+                    for (int k = 0; k < 3; ++k) chips += packet(payload, stamped ? 60.0f : -1.0f);
                     chips += kSync + "011";  // the next packet's sync closes the third body
                     ChipTrack track = track_of(soft(chips, polarity));
                     const Search s = search(track);
                     ASSERT_EQ(s.found, 3);
                     for (int k = 0; k < 3; ++k) {
                         EXPECT_EQ(s.packets[static_cast<size_t>(k)].payload, payload);
-                        // A packet that starts at 60 k s ends at 60 k + 2.x s: 4 k quarter minutes.
-                        EXPECT_EQ(s.packets[static_cast<size_t>(k)].time_stamp, stamped ? 4 * k : -1);
+                        // A packet that starts at 60 s ends at 62.x s: 4 quarter minutes.
+                        EXPECT_EQ(s.packets[static_cast<size_t>(k)].time_stamp, stamped ? 4 : -1);
                     }
                 }
             }
@@ -136,6 +136,23 @@ TEST(PacketSearch, TimeStampOnlyInBodiesOf56Plus16kChips) {
     EXPECT_EQ(s.packets[0].time_stamp, 4);  // (T 01:00)
     EXPECT_EQ(s.packets[1].payload, "ABCD");
     EXPECT_EQ(s.packets[1].time_stamp, -1);
+}
+
+TEST(PacketSearch, AveragedBodiesWithDifferentTimeStampsKeepOnlyThePayload) {
+    // The second body is read from the average of both; where their time stamps differ the
+    // averaged pairs are 0, below 60 % of the mean pair strength.
+    // The old reading's share halves with every new one: 1/2, 1/4, then 1/8, when the
+    // differing pairs are back above the 60 % rule.
+    std::string chips = packet("AB", 0.0f);
+    for (int k = 0; k < 3; ++k) chips += packet("AB", 60.0f);
+    ChipTrack track = track_of(soft(chips + kSync + "011"));
+    const Search s = search(track);
+    ASSERT_EQ(s.found, 4);
+    const int32_t expected[] = {0, -1, -1, 4};
+    for (size_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(s.packets[k].payload, "AB");
+        EXPECT_EQ(s.packets[k].time_stamp, expected[k]);
+    }
 }
 
 TEST(PacketSearch, ExactSyncDropsAShortBodyNearSyncPassesOverIt) {
