@@ -1,0 +1,417 @@
+#include "encoder/driver.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <iterator>
+#include <limits>
+#include <memory>
+#include <new>
+#include <random>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "common/owner_name.h"
+#include "common/progress_log.h"
+#include "common/wav.h"
+#include "encoder/config.h"
+#include "encoder/encoder_channel.h"
+#include "encoder/modulator.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kAcceptedRates[] = {22050, 24000, 32000, 44100, 48000};
+
+// What one run knows about its command line and its progress.
+struct Driver {
+    std::string log_path;  // empty: no progress log
+    int32_t packets = 0;   // packets begun on all channels so far
+    double speed = 0.0;    // seconds of audio per second of wall-clock time
+};
+
+// printf into a std::string of any length.
+[[gnu::format(printf, 1, 2)]] std::string text_format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.resize(static_cast<size_t>(length));
+    }
+    va_end(args);
+    return text;
+}
+
+void log_report(const Driver& run, int32_t status, const char* message) {
+    if (!run.log_path.empty())
+        progress_log_write(run.log_path, status, run.packets, run.speed, message);
+}
+
+// The only way out on failure: prints `console` on stderr (may be empty), reports -code and
+// `log_message` to the progress log when there is one, and returns the code for main.
+[[nodiscard]] int fail(const Driver& run, ExitCode code, std::string_view console,
+                       const std::string& log_message) {
+    std::fwrite(console.data(), 1, console.size(), stderr);
+    if (!run.log_path.empty())
+        progress_log_write(run.log_path, -static_cast<int32_t>(code), 0, 0.0,
+                           log_message.c_str());
+    return static_cast<int>(code);
+}
+
+void print_banner() {
+    std::fprintf(stderr, "Vek Audio Watermark command line encoder - Version 1.1\n");
+    std::fprintf(stderr, "Copyright (c) 2026 Vek Audio Watermark developers\n");
+}
+
+void print_usage(const char* program) {
+    std::fprintf(stderr, "\nUsage: %s [options] <infile> <hexPayload> <outfile>\n", program);
+    std::fprintf(stderr, "       <infile>: input wav file\n");
+    std::fprintf(stderr,
+                 "       <hexPayload>: hexadecimal user payload (padded to int. nb of bytes)\n");
+    std::fprintf(stderr, "       <outfile>: output wav file\n");
+    const std::string_view help = encoder_help_text();
+    std::fprintf(stderr, "       [options]: %.*s\n", static_cast<int>(help.size()), help.data());
+}
+
+// True when both paths name one file: the same file through another spelling or a link, or,
+// when either does not exist yet, the same place once both are spelled out in full.
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (fs::exists(a, error) && fs::exists(b, error)) return fs::equivalent(a, b, error);
+    const fs::path full_a = fs::weakly_canonical(fs::absolute(a, error), error);
+    if (error) return false;
+    const fs::path full_b = fs::weakly_canonical(fs::absolute(b, error), error);
+    return !error && full_a == full_b;
+}
+
+// The output is written into a temporary file beside the file it replaces, which is renamed over
+// that file only once it is complete: a failed run leaves no half-written output and keeps an
+// existing file of that name intact. The temporary file is removed unless committed.
+class PendingOutput {
+public:
+    PendingOutput() = default;
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+    ~PendingOutput() {
+        if (!temp_.empty()) {
+            std::error_code error;
+            fs::remove(temp_, error);
+        }
+    }
+
+    // Picks the file to replace (the target of a link, so that the link survives) and creates an
+    // empty temporary file with a fresh name in its folder. False when that is impossible: the
+    // target is a folder or not writable, or the folder refuses new files.
+    bool create(const std::string& output) {
+        std::error_code error;
+        target_ = output;
+        if (fs::is_symlink(fs::symlink_status(target_, error)) && fs::exists(target_, error)) {
+            target_ = fs::canonical(target_, error);
+            if (error) return false;
+        }
+        const bool exists = fs::exists(target_, error);
+        if (exists) {
+            if (fs::is_directory(target_, error) || ::access(target_.c_str(), W_OK) != 0)
+                return false;
+            existing_permissions_ = fs::status(target_, error).permissions();
+        }
+        const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
+        std::random_device entropy;
+        std::mt19937_64 draw((static_cast<uint64_t>(entropy()) << 32) ^
+                             static_cast<uint64_t>(::getpid()) ^
+                             static_cast<uint64_t>(std::time(nullptr)));
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const fs::path candidate =
+                folder / text_format(".%s.vekmrk-%08llx.tmp", target_.filename().c_str(),
+                                     static_cast<unsigned long long>(draw() & 0xFFFFFFFFu));
+            // "x": fails when the name exists, so no other file is ever overwritten.
+            std::FILE* file = std::fopen(candidate.c_str(), "wbx");
+            if (file != nullptr) {
+                std::fclose(file);
+                temp_ = candidate;
+                return true;
+            }
+            if (errno != EEXIST) return false;
+        }
+        return false;
+    }
+
+    const fs::path& temp_path() const { return temp_; }
+
+    // Moves the complete temporary file over the target, with the permissions of the file it
+    // replaces. False when the rename fails; the temporary file is then removed.
+    bool commit() {
+        std::error_code error;
+        if (existing_permissions_)
+            fs::permissions(temp_, *existing_permissions_, fs::perm_options::replace, error);
+        fs::rename(temp_, target_, error);
+        if (error) return false;
+        temp_.clear();
+        return true;
+    }
+
+private:
+    fs::path target_;
+    fs::path temp_;
+    std::optional<fs::perms> existing_permissions_;
+};
+
+double current_speed(int32_t frames_done, std::time_t start) {
+    const double elapsed = std::difftime(std::time(nullptr), start);
+    return elapsed > 0 ? static_cast<double>(frames_done) / elapsed
+                       : static_cast<double>(frames_done);
+}
+
+int run_encoder(int argc, char** argv) {
+    print_banner();
+    Driver run;
+    const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "vekmrkenc";
+    if (argc < 4) {
+        print_usage(program);
+        return static_cast<int>(ExitCode::Usage);
+    }
+    const std::string input = argv[argc - 3];
+    const std::string payload_text = argv[argc - 2];
+    const std::string output = argv[argc - 1];
+
+    // Option words: "-logfile <path>" is the driver's; every other word goes to the channels.
+    std::string configuration;
+    const int last_option = argc - 4;
+    for (int i = 1; i <= last_option; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "-logfile") {
+            // Its value must be an option word too, or the log would be written over the input.
+            if (i == last_option) {
+                print_usage(program);
+                return static_cast<int>(ExitCode::Usage);
+            }
+            run.log_path = argv[++i];
+        } else {
+            configuration += ' ';
+            configuration += word;
+        }
+    }
+    if (!run.log_path.empty()) {
+        const char* clash = same_file(run.log_path, input)    ? "input"
+                            : same_file(run.log_path, output) ? "output"
+                                                              : nullptr;
+        if (clash != nullptr) {
+            std::fprintf(stderr, "The log file %s is the %s file: choose another log file.\n",
+                         run.log_path.c_str(), clash);
+            return static_cast<int>(ExitCode::Usage);
+        }
+    }
+
+    std::string problem;
+    const std::optional<std::string> normalized = payload_normalize(payload_text, problem);
+    if (!normalized) return fail(run, ExitCode::Usage, problem + "\n", problem);
+    const std::string& payload = *normalized;
+
+    WavStreamPtr in = wav_open_read(input);
+    if (!in) {
+        const std::string message = text_format("Failure to open %s for reading.", input.c_str());
+        return fail(run, ExitCode::OpenInput, message + "\n", message);
+    }
+    const int32_t rate = in->rate;
+    const int32_t channel_count = in->channels;
+    if (std::find(std::begin(kAcceptedRates), std::end(kAcceptedRates), rate) ==
+        std::end(kAcceptedRates))
+        return fail(run, ExitCode::SampleRate, "", "This sampling rate is not supported");
+
+    // Declared before the stream so that the stream is closed before its file is removed.
+    PendingOutput pending;
+    {
+        const std::string message = text_format("Failure to open %s for writing.", output.c_str());
+        if (same_file(input, output))
+            return fail(run, ExitCode::OpenOutput,
+                        message + "\nThe output file is the input file: choose another name.\n",
+                        message);
+        if (!pending.create(output)) return fail(run, ExitCode::OpenOutput, message + "\n", message);
+    }
+    WavStreamPtr out = wav_open_write(pending.temp_path().string(), channel_count, 16, rate);
+    if (!out) {
+        const std::string message = text_format("Failure to open %s for writing.", output.c_str());
+        return fail(run, ExitCode::OpenOutput, message + "\n", message);
+    }
+
+    // The whole input, planar: channel c occupies frames c*F ... c*F+F-1.
+    const auto frames = static_cast<size_t>(in->frames);
+    const auto channels = static_cast<size_t>(channel_count);
+    // Not zeroed: every sample is read before it is used.
+    std::unique_ptr<float[]> audio;
+    std::vector<float*> starts;
+    std::vector<float*> positions;
+    try {
+        audio = std::make_unique_for_overwrite<float[]>(frames * channels);
+        starts.resize(channels);
+        positions.resize(channels);
+    } catch (const std::bad_alloc&) {
+        return fail(run, ExitCode::NoMemory, "Audio buffer memory allocation failure.\n",
+                    "Audio buffer memory allocation failure");
+    }
+    for (size_t c = 0; c < channels; ++c) starts[c] = positions[c] = audio.get() + c * frames;
+
+    std::vector<EncoderChannelPtr> encoders;
+    try {
+        encoders.reserve(channels);
+    } catch (const std::bad_alloc&) {
+        return fail(run, ExitCode::NoMemory, "Encoder array memory allocation failure.\n",
+                    "Encoder array memory allocation failure");
+    }
+
+    // A private layer needs an owner name that can key it; say why when it cannot.
+    const std::string owner_name = owner_name_lookup(program);
+    const std::string configure_failure = text_format(
+        "Failure to configure the encoder for channel# %d with:\n\t%s\n", 0, configuration.c_str());
+    if (const std::optional<EncoderConfig> config = encoder_config_parse(configuration, owner_name);
+        config && config->private_layer) {
+        const std::string owner_problem = owner_name_problem(owner_name);
+        if (!owner_problem.empty())
+            return fail(run, ExitCode::ChannelFailure, configure_failure + owner_problem + "\n",
+                        "Failure to configure the encoder");
+    }
+    for (size_t c = 0; c < channels; ++c) {
+        encoders.push_back(encoder_create(rate, configuration, owner_name));
+        if (!encoders.back())
+            return fail(run, ExitCode::ChannelFailure,
+                        text_format("Failure to configure the encoder for channel# %d with:\n\t%s\n",
+                                    static_cast<int>(c), configuration.c_str()),
+                        "Failure to configure the encoder");
+    }
+
+    const int32_t whole_seconds = static_cast<int32_t>(frames / static_cast<size_t>(rate));
+    const std::time_t start = std::time(nullptr);
+    std::printf("\"%s\" + (%s) => \"%s\"\n", input.c_str(), payload.c_str(), output.c_str());
+    std::fprintf(stderr, "000%%");
+    log_report(run, 0, nullptr);
+
+    // One pass per second of audio; the last pass reads a short or empty block.
+    int32_t frames_done = 0;
+    size_t frames_read = 0;
+    int32_t got = 0;
+    do {
+        got = wav_read_frames(*in, positions, rate);
+        const auto block = static_cast<size_t>(got);
+        for (size_t c = 0; c < channels; ++c) {
+            const int32_t begun =
+                encoder_process(*encoders[c], std::span<float>(positions[c], block), payload);
+            if (begun < 0)
+                return fail(run, ExitCode::ChannelFailure,
+                            text_format("\b\b\b\bEncoder internal error for channel# %d at frame# %d\n",
+                                        static_cast<int>(c), frames_done),
+                            "Encoder internal error");
+            run.packets += begun;
+            positions[c] += block;
+        }
+        frames_read += block;
+        ++frames_done;
+        const int32_t percentage = progress_percentage(frames_done, whole_seconds);
+        std::fprintf(stderr, "\b\b\b\b%.3d%%", percentage);
+        run.speed = current_speed(frames_done, start);
+        log_report(run, percentage, nullptr);
+    } while (got == rate);
+
+    std::fprintf(stderr, "\nWriting audio output to disk...\n");
+    log_report(run, 100, "Audio clipping prevention...");
+    std::optional<float> peak = 0.0f;
+    for (size_t c = 0; c < channels && peak; ++c) {
+        const std::optional<float> channel_peak =
+            audio_peak(std::span<const float>(starts[c], frames_read));
+        if (!channel_peak || *channel_peak > *peak) peak = channel_peak;
+    }
+    if (!peak)
+        return fail(run, ExitCode::ChannelFailure,
+                    "The watermarked audio is out of range: choose a smaller gain.\n",
+                    "Encoder internal error");
+    log_report(run, 100, "Writing audio output to disk...");
+
+    const float attenuation = clipping_attenuation(*peak);
+    const std::vector<const float*> sources(starts.begin(), starts.end());
+    const std::string write_failure = text_format("Failure to write %s.", output.c_str());
+    if (!wav_write_frames(*out, sources, attenuation, static_cast<int32_t>(frames_read)))
+        return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
+    if (*peak > 1.0f)
+        std::fprintf(stderr, "-> Potential clipping detected; %.2f attenuation applied to the output.\n",
+                     static_cast<double>(attenuation));
+
+    wav_close(in.release());
+    if (!wav_close(out.release()) || !pending.commit())
+        return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
+    encoders.clear();
+
+    run.speed = current_speed(frames_done, start);
+    std::printf("-> %d packets encoded at an average of %.1fx\n", run.packets, run.speed);
+    const std::string created =
+        text_format("A watermarked file named: %s was created.", output.c_str());
+    log_report(run, 1000, created.c_str());
+    return static_cast<int>(ExitCode::Ok);
+}
+
+}  // namespace
+
+int encoder_run(int argc, char** argv) noexcept {
+    try {
+        return run_encoder(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "\nOut of memory.\n");
+        return static_cast<int>(ExitCode::NoMemory);
+    } catch (...) {
+        std::fprintf(stderr, "\nEncoder internal error.\n");
+        return static_cast<int>(ExitCode::ChannelFailure);
+    }
+}
+
+std::optional<std::string> payload_normalize(std::string_view text, std::string& problem) {
+    if (text.empty()) {
+        problem = text_format("The payload is empty: give 1 to %zu hexadecimal digits (0-9, A-F).",
+                              kMaxPayloadDigits);
+        return {};
+    }
+    if (text.size() > kMaxPayloadDigits) {
+        problem = text_format("The payload has %zu digits: at most %zu hexadecimal digits fit.",
+                              text.size(), kMaxPayloadDigits);
+        return {};
+    }
+    std::string payload;
+    payload.reserve(text.size() + 1);
+    for (const char c : text) {
+        if (c >= 'a' && c <= 'f') {
+            payload += static_cast<char>(c - 'a' + 'A');
+        } else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) {
+            payload += c;
+        } else {
+            problem = "The payload is not hexadecimal: use only the digits 0-9 and A-F.";
+            return {};
+        }
+    }
+    if (payload.size() % 2 != 0) payload += '0';
+    return payload;
+}
+
+std::optional<float> audio_peak(std::span<const float> samples) noexcept {
+    float peak = 0.0f;
+    for (const float x : samples) {
+        const float magnitude = std::fabs(x);
+        if (!(magnitude <= std::numeric_limits<float>::max())) return {};
+        if (magnitude > peak) peak = magnitude;
+    }
+    return peak;
+}
+
+float clipping_attenuation(float peak) noexcept {
+    return peak > 1.0f ? 1.0f / peak : 1.0f;
+}

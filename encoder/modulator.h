@@ -1,0 +1,22 @@
+#pragma once
+// The modulator: adds one channel's watermark to its audio, block by block, in place. The chips
+// are a lead-in of kLeadInChips "1" chips, then packets back to back until the audio ends; each
+// chip is the chip waveform times +gain (chip "1") or -gain (chip "0") times the envelope of
+// the audio's prediction error, so that the mark hides under the sound.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "encoder/encoder_channel.h"
+
+// Where the very first chip starts within the chip waveform: (S * M) >> 8, S being the sum of
+// the payload text's bytes modulo 256. The first chip is shortened by that many samples.
+int32_t lead_in_start_position(std::string_view payload, int32_t samples_per_chip) noexcept;
+
+// Watermarks `samples` in place and returns the number of packets begun during the block (0 or
+// more), or -1 when memory runs short (the block may then be partly watermarked). `payload` is
+// the padded hexadecimal payload, the same in every call. The first call, even with no
+// samples, sets up the lead-in.
+int32_t encoder_process(EncoderChannel& channel, std::span<float> samples,
+                        std::string_view payload) noexcept;

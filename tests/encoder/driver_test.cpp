@@ -1,0 +1,52 @@
+#include "encoder/driver.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+TEST(Payload, UpperCasesAndPadsToWholeBytes) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"1A2", "1A20"},         {"00ff", "00FF"},    {"cafeBabe", "CAFEBABE"},
+        {"7", "70"},             {"0123456789abcdef", "0123456789ABCDEF"},
+        {std::string(97, 'f'), std::string(97, 'F') + "0"},
+        {std::string(98, '9'), std::string(98, '9')},
+    };
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        std::string problem;
+        EXPECT_EQ(payload_normalize(text, problem), expected);
+        EXPECT_TRUE(problem.empty());
+    }
+}
+
+TEST(Payload, RefusesEmptyForeignOrOverlongText) {
+    const std::string cases[] = {"", "12G4", "0x12", "12 34", "-1", "12\n", "\xC3\xA9",
+                                 std::string(99, 'A'), std::string(200, '0')};
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(text);
+        std::string problem;
+        EXPECT_FALSE(payload_normalize(text, problem));
+        EXPECT_FALSE(problem.empty());
+        EXPECT_EQ(problem.find('\n'), std::string::npos);
+    }
+}
+
+TEST(ClippingPrevention, PeakIsTheLargestMagnitude) {
+    EXPECT_EQ(audio_peak(std::vector<float>{}), 0.0f);
+    EXPECT_EQ(audio_peak(std::vector<float>{0.25f, -1.25f, 1.0f, 0.5f}), 1.25f);
+    EXPECT_EQ(audio_peak(std::vector<float>{0.0f, -0.0f}), 0.0f);
+    // A sample that is not a number has no peak: the output could not be scaled.
+    const float inf = std::numeric_limits<float>::infinity();
+    EXPECT_FALSE(audio_peak(std::vector<float>{0.5f, std::numeric_limits<float>::quiet_NaN()}));
+    EXPECT_FALSE(audio_peak(std::vector<float>{-inf, 0.5f}));
+}
+
+TEST(ClippingPrevention, AttenuatesOnlyAboveFullScale) {
+    EXPECT_EQ(clipping_attenuation(1.25f), 0.8f);
+    EXPECT_EQ(clipping_attenuation(2.0f), 0.5f);
+    EXPECT_EQ(clipping_attenuation(1.0f), 1.0f);   // exactly full scale is kept
+    EXPECT_EQ(clipping_attenuation(0.3f), 1.0f);
+    EXPECT_EQ(clipping_attenuation(0.0f), 1.0f);
+}

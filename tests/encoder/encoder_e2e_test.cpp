@@ -1,0 +1,448 @@
+// Runs the built vekmrkenc on generated WAV files and on the conformance vectors, and checks
+// what it writes: output bytes, exit codes, console text, the progress log, and that failures
+// leave no output behind and keep an existing file intact.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/owner_name.h"
+#include "tests/support/run_program.h"
+#include "tests/support/sha256.h"
+#include "tests/support/wav_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProgram = VEKMRKENC_PATH;
+const std::string kVectors = std::string(VEKMRK_TEST_DATA_DIR) + "/vectors";
+const std::string kBanner =
+    "Vek Audio Watermark command line encoder - Version 1.1\n"
+    "Copyright (c) 2026 Vek Audio Watermark developers\n";
+
+std::string usage(const std::string& program) {
+    return "\nUsage: " + program + " [options] <infile> <hexPayload> <outfile>\n" +
+           "       <infile>: input wav file\n"
+           "       <hexPayload>: hexadecimal user payload (padded to int. nb of bytes)\n"
+           "       <outfile>: output wav file\n"
+           "       [options]: Vek Audio Watermark encoder configuration parameters:\n"
+           "\t-layer\t\"public\" for a public mark or \"private\" for a mark\n"
+           "\t\tonly you can write\n"
+           "\t-gain\tencoding gain\n"
+           "\t-addts\ttime stamp toggle (1: add time stamp; 0: don't)\n"
+           "\n"
+           "\tDefault configuration:   -layer public -gain 1.0 -addts 0\n"
+           "\n";
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+class EncoderProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::path(::testing::TempDir()) / "vekmrkenc-e2e-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code error;
+        fs::remove_all(dir_, error);
+    }
+
+    std::string path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
+
+    std::string make_wav(const std::string& name, double seconds, int32_t rate = 44100,
+                         int32_t channels = 1, fixture::Signal signal = fixture::Signal::Music) {
+        fixture::WavSpec spec;
+        spec.seconds = seconds;
+        spec.rate = rate;
+        spec.channels = channels;
+        spec.signal = signal;
+        const std::string file = path(name);
+        EXPECT_TRUE(fixture::write_wav(file, spec));
+        return file;
+    }
+
+    // Runs the encoder with no owner name in its environment unless one is given.
+    static fixture::ProgramResult encode(const std::vector<std::string>& args,
+                                         std::optional<std::string> owner = std::nullopt) {
+        return fixture::run_program(kProgram, args, {{kOwnerEnvVar, std::move(owner)}});
+    }
+
+    // The names in the work folder, sorted.
+    std::vector<std::string> listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string dir_;
+};
+
+// --- Conformance vectors ------------------------------------------------------------------
+
+std::map<std::string, std::string> recorded_checksums() {
+    std::map<std::string, std::string> sums;
+    std::istringstream lines(read_text(kVectors + "/SHA256SUMS"));
+    std::string sum, name;
+    while (lines >> sum >> name) sums[name] = sum;
+    return sums;
+}
+
+struct Vector {
+    std::vector<std::string> options;
+    std::string input;
+    std::string payload;
+    std::string output;
+    std::optional<std::string> owner;
+    std::string padded_payload;
+    int packets;
+    const char* clipping;  // the attenuation message, or nullptr
+};
+
+const Vector kVectorCases[] = {
+    {{}, "in1_44100_mono.wav", "0123ABCD", "out1.wav", std::nullopt, "0123ABCD", 6, nullptr},
+    {{"-layer", "private", "-gain", "2", "-addts", "1"}, "in2_48000_mono.wav", "0A1B", "out2.wav",
+     "VekTestOwner", "0A1B", 6, nullptr},
+    {{"-rawbr", "45", "-gain", "0.7"}, "in3_22050_stereo.wav", "1A2", "out3.wav", std::nullopt,
+     "1A20", 14, nullptr},
+    {{}, "in4_32000_stereo_loud.wav", "CAFEBABE", "out4.wav", std::nullopt, "CAFEBABE", 4,
+     "-> Potential clipping detected; 0.52 attenuation applied to the output.\n"},
+};
+
+TEST_F(EncoderProgram, ReproducesTheConformanceVectors) {
+    const std::map<std::string, std::string> sums = recorded_checksums();
+    ASSERT_EQ(sums.size(), 8u);
+    for (const Vector& v : kVectorCases) {
+        SCOPED_TRACE(v.output);
+        std::vector<std::string> args = v.options;
+        const std::string input = kVectors + "/" + v.input;
+        const std::string output = path(v.output);
+        args.insert(args.end(), {input, v.payload, output});
+        const fixture::ProgramResult run = encode(args, v.owner);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(fixture::sha256_file(output), sums.at(v.output));
+
+        const std::string job = "\"" + input + "\" + (" + v.padded_payload + ") => \"" + output + "\"\n";
+        const std::string summary = "-> " + std::to_string(v.packets) + " packets encoded at an average of ";
+        EXPECT_EQ(run.out.substr(0, job.size() + summary.size()), job + summary);
+        EXPECT_EQ(run.err.substr(0, kBanner.size() + 4), kBanner + "000%");
+        const std::string writing = "\nWriting audio output to disk...\n";
+        if (v.clipping != nullptr) {
+            EXPECT_TRUE(run.err.ends_with(writing + v.clipping)) << run.err;
+        } else {
+            EXPECT_TRUE(run.err.ends_with(writing)) << run.err;
+        }
+    }
+}
+
+TEST_F(EncoderProgram, FindsTheOwnerNameInAFileBesideTheProgram) {
+    // A copy of the program with vekmrk-owner.txt beside it writes vector 2 without the
+    // environment variable; the file's line ending is not part of the name.
+    const std::string bin = path("bin");
+    fs::create_directory(bin);
+    const std::string program = bin + "/vekmrkenc";
+    fs::copy_file(kProgram, program);
+    ASSERT_TRUE(fixture::write_file(bin + "/" + kOwnerFileName,
+                                    {'V', 'e', 'k', 'T', 'e', 's', 't', 'O', 'w', 'n', 'e', 'r', '\r', '\n'}));
+    const std::string output = path("out2.wav");
+    const fixture::ProgramResult run = fixture::run_program(
+        program,
+        {"-layer", "private", "-gain", "2", "-addts", "1", kVectors + "/in2_48000_mono.wav", "0A1B", output},
+        {{kOwnerEnvVar, std::nullopt}});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(fixture::sha256_file(output), recorded_checksums().at("out2.wav"));
+}
+
+// --- Command line -------------------------------------------------------------------------
+
+TEST_F(EncoderProgram, PrintsUsageForTooFewArguments) {
+    const std::vector<std::vector<std::string>> cases = {{}, {"in.wav"}, {"in.wav", "AB"}};
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.size());
+        const fixture::ProgramResult run = encode(args);
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(run.err, kBanner + usage(kProgram));
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST_F(EncoderProgram, RefusesALogFileThatWouldOverwriteAFile) {
+    const std::string input = make_wav("in.wav", 1.0);
+    const std::string before = fixture::sha256_file(input);
+    const std::string output = path("out.wav");
+
+    // "-logfile" as the last option word would take the input path as its value.
+    fixture::ProgramResult run = encode({"-gain", "2", "-logfile", input, "AB", output});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err, kBanner + usage(kProgram));
+
+    const std::vector<std::pair<std::string, std::string>> named = {
+        {input, "input"}, {dir_ + "/./in.wav", "input"}, {output, "output"}};
+    for (const auto& [log, which] : named) {
+        SCOPED_TRACE(log);
+        run = encode({"-logfile", log, input, "AB", output});
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(run.err, kBanner + "The log file " + log + " is the " + which +
+                               " file: choose another log file.\n");
+    }
+    EXPECT_EQ(fixture::sha256_file(input), before);
+    EXPECT_EQ(listing(), std::vector<std::string>{"in.wav"});
+}
+
+TEST_F(EncoderProgram, ChecksThePayload) {
+    const std::string input = make_wav("in.wav", 1.0);
+    const std::string output = path("out.wav");
+    const std::string log = path("log.txt");
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"12G4", "The payload is not hexadecimal: use only the digits 0-9 and A-F."},
+        {"", "The payload is empty: give 1 to 98 hexadecimal digits (0-9, A-F)."},
+        {std::string(99, 'A'), "The payload has 99 digits: at most 98 hexadecimal digits fit."},
+    };
+    for (const auto& [payload, message] : refused) {
+        SCOPED_TRACE(payload);
+        const fixture::ProgramResult run = encode({"-logfile", log, input, payload, output});
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(run.err, kBanner + message + "\n");
+        EXPECT_EQ(read_text(log), "  -1\r\n" + message + "\r\n");
+        EXPECT_FALSE(fs::exists(output));
+    }
+    // Lower-case digits are taken as upper-case, and an odd count is padded.
+    const fixture::ProgramResult run = encode({input, "1a2", output});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1),
+              "\"" + input + "\" + (1A20) => \"" + output + "\"\n");
+}
+
+TEST_F(EncoderProgram, LogFileOptionNeverReachesTheConfiguration) {
+    const std::string input = make_wav("in.wav", 1.0);
+    const fixture::ProgramResult run = encode(
+        {"-gain", "2", "-logfile", path("log.txt"), "-layer", "secret", input, "AB", path("o.wav")});
+    EXPECT_EQ(run.exit_code, 4);
+    EXPECT_EQ(run.err, kBanner + "Failure to configure the encoder for channel# 0 with:\n"
+                                 "\t -gain 2 -layer secret\n");
+    EXPECT_EQ(read_text(path("log.txt")), "  -4\r\nFailure to configure the encoder\r\n");
+}
+
+// --- A normal run -------------------------------------------------------------------------
+
+TEST_F(EncoderProgram, ReportsProgressOnTheConsoleAndInTheLog) {
+    // 3 s: figures after each second and a last one from the empty pass (4 * 100 / 3 = 133).
+    const std::string input = make_wav("in.wav", 3.0);
+    const std::string output = path("out.wav");
+    const std::string log = path("log.txt");
+    const fixture::ProgramResult run = encode({"-logfile", log, input, "0123ABCD", output});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, kBanner + "000%\b\b\b\b033%\b\b\b\b066%\b\b\b\b100%\b\b\b\b133%"
+                                 "\nWriting audio output to disk...\n");
+    // 0123ABCD: the lead-in ends at 34564 samples, packets of 95256 samples follow: 2 begin.
+    const std::regex summary(R"(-> 2 packets encoded at an average of \d+\.\dx\n)");
+    const std::string job = "\"" + input + "\" + (0123ABCD) => \"" + output + "\"\n";
+    ASSERT_EQ(run.out.substr(0, job.size()), job);
+    EXPECT_TRUE(std::regex_match(run.out.substr(job.size()), summary)) << run.out;
+    const std::regex report("1000\r\n2 packets encoded at an average of \\d+\\.\\dx\r\n"
+                            "A watermarked file named: " + output + " was created\\.\r\n");
+    EXPECT_TRUE(std::regex_match(read_text(log), report)) << read_text(log);
+
+    const std::optional<fixture::WavData> in = fixture::read_wav(input);
+    const std::optional<fixture::WavData> out = fixture::read_wav(output);
+    ASSERT_TRUE(in && out);
+    EXPECT_EQ(out->rate, 44100);
+    EXPECT_EQ(out->channels, 1);
+    EXPECT_EQ(out->samples.size(), in->samples.size());
+    EXPECT_NE(out->samples, in->samples);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"in.wav", "log.txt", "out.wav"}));
+}
+
+TEST_F(EncoderProgram, ShortInputsShowOneHundredPercent) {
+    const std::pair<double, std::string> cases[] = {{0.5, "short.wav"}, {0.0, "empty.wav"}};
+    for (const auto& [seconds, name] : cases) {
+        SCOPED_TRACE(name);
+        const std::string input = seconds > 0 ? make_wav(name, seconds) : path(name);
+        if (seconds == 0) {
+            ASSERT_TRUE(fixture::write_wav(input, fixture::WavData{1, 44100, {}}));
+        }
+        const std::string output = path("marked-" + name);
+        const fixture::ProgramResult run = encode({input, "AB", output});
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(run.err, kBanner + "000%\b\b\b\b100%\nWriting audio output to disk...\n");
+        const std::optional<fixture::WavData> out = fixture::read_wav(output);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(out->frames(), static_cast<int32_t>(seconds * 44100));
+    }
+}
+
+TEST_F(EncoderProgram, StereoCountsTwiceTheMonoPackets) {
+    const std::string mono = make_wav("mono.wav", 5.0, 44100, 1);
+    const std::string stereo = make_wav("stereo.wav", 5.0, 44100, 2);
+    const fixture::ProgramResult one = encode({mono, "0123ABCD", path("m.wav")});
+    const fixture::ProgramResult two = encode({stereo, "0123ABCD", path("s.wav")});
+    ASSERT_EQ(one.exit_code, 0);
+    ASSERT_EQ(two.exit_code, 0);
+    EXPECT_NE(one.out.find("-> 2 packets encoded"), std::string::npos) << one.out;
+    EXPECT_NE(two.out.find("-> 4 packets encoded"), std::string::npos) << two.out;
+}
+
+TEST_F(EncoderProgram, ReplacesAnExistingOutputAndKeepsLinks) {
+    const std::string input = make_wav("in.wav", 1.0);
+    const std::string target = path("real.wav");
+    ASSERT_TRUE(fixture::write_file(target, {'o', 'l', 'd'}));
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(target, path("link.wav"));
+    const fixture::ProgramResult run = encode({input, "AB", path("link.wav")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(fs::is_symlink(path("link.wav")));
+    EXPECT_TRUE(fixture::read_wav(target));
+    EXPECT_EQ(fs::status(target).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"in.wav", "link.wav", "real.wav"}));
+}
+
+// --- Failures -----------------------------------------------------------------------------
+
+TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
+    const std::string good = make_wav("in.wav", 1.0);
+    const std::string low_rate = make_wav("in16k.wav", 1.0, 16000);
+    const std::string not_wav = path("text.wav");
+    ASSERT_TRUE(fixture::write_file(not_wav, {'h', 'e', 'l', 'l', 'o'}));
+    const std::string missing = path("missing.wav");
+    const std::string output = path("out.wav");
+    const std::string log = path("log.txt");
+
+    struct Case {
+        std::vector<std::string> options;
+        std::string input;
+        std::optional<std::string> owner;
+        int exit_code;
+        std::string console;  // after the banner
+        std::string log;
+    };
+    const std::string configure = "Failure to configure the encoder for channel# 0 with:\n\t";
+    const std::vector<Case> cases = {
+        {{}, missing, {}, 10, "Failure to open " + missing + " for reading.\n",
+         " -10\r\nFailure to open " + missing + " for reading.\r\n"},
+        {{}, not_wav, {}, 10, "Failure to open " + not_wav + " for reading.\n",
+         " -10\r\nFailure to open " + not_wav + " for reading.\r\n"},
+        {{}, low_rate, {}, 11, "", " -11\r\nThis sampling rate is not supported\r\n"},
+        {{"-layer", "secret"}, good, {}, 4, configure + " -layer secret\n",
+         "  -4\r\nFailure to configure the encoder\r\n"},
+        {{"-rawbr", "3000"}, good, {}, 4, configure + " -rawbr 3000\n",
+         "  -4\r\nFailure to configure the encoder\r\n"},
+        {{"-layer", "private"}, good, {}, 4,
+         configure + " -layer private\n" + owner_name_problem("") + "\n",
+         "  -4\r\nFailure to configure the encoder\r\n"},
+        {{"-layer", "private"}, good, "Vek Owner", 4,
+         configure + " -layer private\n" + owner_name_problem("Vek Owner") + "\n",
+         "  -4\r\nFailure to configure the encoder\r\n"},
+        {{"-layer", "private", "-layer", "public", "-layer", "private"}, good, "", 4,
+         configure + " -layer private -layer public -layer private\n" + owner_name_problem("") + "\n",
+         "  -4\r\nFailure to configure the encoder\r\n"},
+    };
+    const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
+    for (const bool existing : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.console + (existing ? " (existing output)" : ""));
+            std::error_code error;
+            fs::remove(output, error);
+            fs::remove(log, error);
+            if (existing) {
+                ASSERT_TRUE(fixture::write_file(output, precious));
+            }
+            std::vector<std::string> args = {"-logfile", log};
+            args.insert(args.end(), c.options.begin(), c.options.end());
+            args.insert(args.end(), {c.input, "AB", output});
+            const std::vector<std::string> before = listing();
+
+            const fixture::ProgramResult run = encode(args, c.owner);
+            EXPECT_EQ(run.exit_code, c.exit_code);
+            EXPECT_EQ(run.err, kBanner + c.console);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(read_text(log), c.log);
+            if (existing) {
+                EXPECT_EQ(fixture::read_file(output), precious);
+            } else {
+                EXPECT_FALSE(fs::exists(output));
+            }
+            std::vector<std::string> after = listing();
+            std::erase(after, "log.txt");
+            EXPECT_EQ(after, before);
+        }
+    }
+    // The last "-layer" decides: a public layer needs no owner name.
+    EXPECT_EQ(encode({"-layer", "private", "-layer", "public", good, "AB", output}).exit_code, 0);
+    EXPECT_EQ(encode({"-layer", "private", good, "AB", output}, "Société").exit_code, 0);
+}
+
+TEST_F(EncoderProgram, RefusesAnOutputItCannotCreate) {
+    const std::string input = make_wav("in.wav", 1.0);
+    fs::create_directory(path("folder"));
+    const std::string cases[] = {path("no/such/folder/out.wav"), path("folder")};
+    for (const std::string& output : cases) {
+        SCOPED_TRACE(output);
+        const std::string log = path("log.txt");
+        const fixture::ProgramResult run = encode({"-logfile", log, input, "AB", output});
+        EXPECT_EQ(run.exit_code, 20);
+        EXPECT_EQ(run.err, kBanner + "Failure to open " + output + " for writing.\n");
+        EXPECT_EQ(read_text(log), " -20\r\nFailure to open " + output + " for writing.\r\n");
+    }
+    EXPECT_EQ(listing(), (std::vector<std::string>{"folder", "in.wav", "log.txt"}));
+    EXPECT_TRUE(fs::is_empty(path("folder")));
+}
+
+TEST_F(EncoderProgram, NeverWritesOverItsInput) {
+    const std::string input = make_wav("in.wav", 1.0);
+    const std::string before = fixture::sha256_file(input);
+    fs::create_directory(path("sub"));
+    fs::create_hard_link(input, path("hard.wav"));
+    fs::create_symlink(input, path("soft.wav"));
+    const std::string cases[] = {input, path("sub/../in.wav"), path("hard.wav"), path("soft.wav")};
+    for (const std::string& output : cases) {
+        SCOPED_TRACE(output);
+        const fixture::ProgramResult run = encode({input, "AB", output});
+        EXPECT_EQ(run.exit_code, 20);
+        EXPECT_EQ(run.err, kBanner + "Failure to open " + output +
+                               " for writing.\nThe output file is the input file: choose another name.\n");
+        EXPECT_EQ(fixture::sha256_file(input), before);
+    }
+    EXPECT_EQ(listing(), (std::vector<std::string>{"hard.wav", "in.wav", "soft.wav", "sub"}));
+}
+
+TEST_F(EncoderProgram, AFailedWriteIsAFailure) {
+    // A file size limit makes the output's writes fail as on a full disk.
+    const std::string input = make_wav("in.wav", 2.0, 44100, 2);
+    const std::string output = path("out.wav");
+    const std::string log = path("log.txt");
+    const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
+    ASSERT_TRUE(fixture::write_file(output, precious));
+    const fixture::ProgramResult run = fixture::run_program(
+        "/bin/sh",
+        {"-c", "ulimit -f 100 && trap '' XFSZ && exec \"$0\" \"$@\"", kProgram, "-logfile", log,
+         input, "AB", output});
+    EXPECT_EQ(run.exit_code, 20);
+    EXPECT_TRUE(run.err.ends_with("\nWriting audio output to disk...\nFailure to write " + output +
+                                  ".\n"))
+        << run.err;
+    EXPECT_EQ(run.out.find("packets encoded"), std::string::npos);
+    EXPECT_EQ(read_text(log), " -20\r\nFailure to write " + output + ".\r\n");
+    EXPECT_EQ(fixture::read_file(output), precious);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"in.wav", "log.txt", "out.wav"}));
+}
+
+}  // namespace
