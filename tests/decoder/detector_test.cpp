@@ -167,8 +167,7 @@ TEST(TrackAssociation, ToleranceIsTwentyTwoSamplesAt22050) {
         const bool claimed = std::abs(distance) < 22;
         EXPECT_EQ(ch->tracks[0].count, claimed ? 2 : 1);
         EXPECT_EQ(ch->tracks[1].count, claimed ? 0 : 1);
-        if (claimed) EXPECT_EQ(ch->tracks[0].next_instant, 1000 + distance + 441);
-        else EXPECT_EQ(ch->tracks[1].next_instant, 1000 + distance + 441);
+        EXPECT_EQ(ch->tracks[claimed ? 0 : 1].next_instant, 1000 + distance + 441);
     }
 }
 

@@ -189,6 +189,26 @@ std::vector<std::string> packet_lines(const std::string& err) {
     return lines;
 }
 
+TEST(DecoderProgram, LongConfigurationAndPathsAreKeptWhole) {
+    ScratchDir dir;
+    const std::string input = write_input(dir, "in.wav", 22050, 1, 1.0);
+    // Over 500 characters of configuration: stray words are ignored, the last -rawbr wins.
+    std::vector<std::string> args;
+    for (int i = 0; i < 60; ++i) args.push_back("stray" + std::to_string(i));
+    args.insert(args.end(), {"-rawbr", "0", "-logfile", dir.file("log.txt")});
+    args.push_back(input);
+    const auto refused = decode(args);
+    EXPECT_EQ(refused.exit_code, 4);
+    EXPECT_NE(refused.err.find("stray59 -rawbr 0\n"), std::string::npos);
+    args[args.size() - 4] = "50";
+    EXPECT_EQ(decode(args).exit_code, 0);
+
+    const std::string long_path = dir.file(std::string(240, 'p') + ".wav");
+    const auto missing = decode({long_path});
+    EXPECT_EQ(missing.exit_code, 10);
+    EXPECT_EQ(missing.err, kBanner + "Failure to open " + long_path + " for reading.\n");
+}
+
 struct VectorCase {
     std::vector<std::string> options;
     fixture::EnvChanges env;

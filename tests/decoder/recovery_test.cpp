@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/packet.h"
+#include "decoder/detector.h"
 #include "decoder/recovery.h"
 
 namespace {
@@ -267,6 +268,42 @@ TEST(PacketSearch, WrongCheckMaskFindsNothing) {
     EXPECT_EQ(search(public_reader, kPacketCapacity, 0).found, 0);
     ChipTrack private_reader = track_of(soft(chips));
     EXPECT_EQ(search(private_reader, kPacketCapacity, mask).found, 1);
+}
+
+TEST(FrameEnd, TrackThatYieldsAPacketGetsThePickersLevelWeakTracksAreDropped) {
+    // Picker state (level, mean, deviation) before a silent frame, which only decays them.
+    const struct { float level, mean, deviation; bool kept; } cases[] = {
+        {50.0f, 2.0f, 0.0f, true},     // the picker's level stays above mean + deviation
+        {1.0f, 100.0f, 20.0f, false},  // even the picker's level is below the threshold
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kept);
+        auto ch = decoder_create(22050, "", "");
+        ASSERT_TRUE(ch);
+        ch->peak_picker.level = c.level;
+        ch->peak_picker.mean = c.mean;
+        ch->peak_picker.deviation = c.deviation;
+        const std::vector<float> chips = soft(kSync + body("ABCD") + kSync + "011");
+        std::copy(chips.begin(), chips.end(), ch->tracks[0].values.begin());
+        ch->tracks[0].count = static_cast<int32_t>(chips.size());
+        ch->tracks[0].next_instant = 100;
+        ch->tracks[0].level = 1.0f;
+        ch->tracks[1].count = 5;  // a track without a packet, its level fading with the silence
+        ch->tracks[1].average_length = 64;
+        ch->tracks[1].next_instant = 200;
+        ch->tracks[1].level = 1.0f;
+        const std::vector<float> silence(22050, 0.0f);
+        ASSERT_EQ(decoder_process(*ch, silence), 1);
+        EXPECT_EQ(ch->packets[0].payload, "ABCD");
+        EXPECT_EQ(ch->tracks[0].count > 0, c.kept);
+        if (c.kept) {
+            EXPECT_EQ(ch->tracks[0].level, ch->peak_picker.level);
+        }
+        EXPECT_EQ(ch->tracks[1].count, 0);
+        EXPECT_EQ(ch->tracks[1].average_length, 0);
+        EXPECT_EQ(ch->tracks[1].level, 0.0f);
+        EXPECT_EQ(ch->replacement_slot, c.kept ? 1 : 0);  // the first inactive slot
+    }
 }
 
 TEST(InstanceSummary, CountsByPayloadInOrderOfFirstAppearance) {
