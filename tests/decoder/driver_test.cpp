@@ -45,13 +45,8 @@ std::string log_without_speed(const std::string& log) {
 
 std::string write_input(const ScratchDir& dir, const std::string& name, int32_t rate, int32_t channels,
                         double seconds, fixture::Signal signal = fixture::Signal::Noise) {
-    fixture::WavSpec spec;
-    spec.rate = rate;
-    spec.channels = channels;
-    spec.seconds = seconds;
-    spec.signal = signal;
-    const std::string path = dir.file(name);
-    EXPECT_TRUE(fixture::write_wav(path, spec));
+    const std::string path = write_generated(dir, name, rate, channels, seconds, signal);
+    EXPECT_FALSE(path.empty());
     return path;
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "tests/support/wav_fixture.h"
+
 class ScratchDir {
 public:
     ScratchDir() {
@@ -43,4 +45,18 @@ inline int count_of(std::string_view text, std::string_view needle) {
     int n = 0;
     for (size_t at = text.find(needle); at != std::string_view::npos; at = text.find(needle, at + 1)) ++n;
     return n;
+}
+
+// Writes a generated signal as `name` in the folder and returns its path ("" when it fails).
+inline std::string write_generated(const ScratchDir& dir, const std::string& name, int32_t rate,
+                                   int32_t channels, double seconds, fixture::Signal signal,
+                                   uint32_t seed = 1) {
+    fixture::WavSpec spec;
+    spec.rate = rate;
+    spec.channels = channels;
+    spec.seconds = seconds;
+    spec.signal = signal;
+    spec.seed = seed;
+    const std::string path = dir.file(name);
+    return fixture::write_wav(path, spec) ? path : std::string();
 }

@@ -69,14 +69,8 @@ Decoded decode(const std::vector<std::string>& options, const std::string& input
 
 std::string write_audio(const ScratchDir& dir, const std::string& name, int32_t rate, int32_t channels,
                         double seconds, fixture::Signal signal, uint32_t seed = 1) {
-    fixture::WavSpec spec;
-    spec.rate = rate;
-    spec.channels = channels;
-    spec.seconds = seconds;
-    spec.signal = signal;
-    spec.seed = seed;
-    const std::string path = dir.file(name);
-    EXPECT_TRUE(fixture::write_wav(path, spec));
+    const std::string path = write_generated(dir, name, rate, channels, seconds, signal, seed);
+    EXPECT_FALSE(path.empty());
     return path;
 }
 
