@@ -36,6 +36,9 @@ void fir_prime(FirFilter& filter, std::span<const float> input) noexcept;
 
 // Filters count = input.size() samples: output[j] = sum over k of h[k] * z[c + k] for
 // c = 0, D, 2D, ... < count, z being the history followed by the input; sums in double, each
-// output stored as float. Writes (count + D - 1) / D outputs, then primes the history.
-// Only for filters with no extra history.
+// output stored as float. Writes (count + D - 1) / D outputs (no more than output.size()),
+// then primes the history with the whole input. The output counter restarts at 0 in every call,
+// so with D > 1 blocks should be multiples of D to filter one continuous signal.
+// Meant for filters with no extra history; with A > 0 the newest sample of each sum is still
+// input[c], over the last N - 1 stored samples.
 void fir_run(FirFilter& filter, std::span<const float> input, std::span<float> output) noexcept;

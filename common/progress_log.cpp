@@ -6,11 +6,26 @@
 
 namespace {
 
-void append_status(std::string& text, int32_t status)
+// Room for a packet line with any count and speed ("%.1f" of the largest double needs 310).
+constexpr size_t kLineBytes = 400;
+
+// Writes the status line, the packet line (may be empty) and the message line when given.
+bool write_report(std::string_view path, int32_t status, const char* packet_line,
+                  const char* message) noexcept
 {
-    char line[32];
-    std::snprintf(line, sizeof line, "%4d\n", static_cast<int>(status));
-    text += line;
+    try {
+        char status_line[32];
+        std::snprintf(status_line, sizeof status_line, "%4d\n", static_cast<int>(status));
+        std::string text = status_line;
+        text += packet_line;
+        if (message != nullptr) {
+            text += message;
+            text += '\n';
+        }
+        return progress_log_write_text(path, text);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -43,43 +58,21 @@ bool progress_log_write_text(std::string_view path, std::string_view text) noexc
 bool progress_log_write(std::string_view path, int32_t status, int32_t packets, double speed,
                         const char* message) noexcept
 {
-    try {
-        std::string text;
-        append_status(text, status);
-        if (packets > 0) {
-            char line[96];
-            std::snprintf(line, sizeof line, "%d packets encoded at an average of %.1fx\n",
-                          static_cast<int>(packets), speed);
-            text += line;
-        }
-        if (message != nullptr) {
-            text += message;
-            text += '\n';
-        }
-        return progress_log_write_text(path, text);
-    } catch (const std::bad_alloc&) {
-        return false;
+    char line[kLineBytes] = "";
+    if (packets > 0) {
+        std::snprintf(line, sizeof line, "%d packets encoded at an average of %.1fx\n",
+                      static_cast<int>(packets), speed);
     }
+    return write_report(path, status, line, message);
 }
 
 bool progress_log_write_decoder(std::string_view path, int32_t status, int32_t packets,
                                 double speed, const char* message) noexcept
 {
-    try {
-        std::string text;
-        append_status(text, status);
-        char line[96];
-        std::snprintf(line, sizeof line, "%4d packet(s) decoded at an average of %.1fx\n",
-                      static_cast<int>(packets), speed);
-        text += line;
-        if (message != nullptr) {
-            text += message;
-            text += '\n';
-        }
-        return progress_log_write_text(path, text);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    char line[kLineBytes];
+    std::snprintf(line, sizeof line, "%4d packet(s) decoded at an average of %.1fx\n",
+                  static_cast<int>(packets), speed);
+    return write_report(path, status, line, message);
 }
 
 int32_t progress_percentage(int32_t frames_done, int32_t whole_seconds) noexcept
