@@ -176,48 +176,118 @@ double current_speed(int32_t frames_done, std::time_t start) {
                        : static_cast<double>(frames_done);
 }
 
-int run_encoder(int argc, char** argv) {
-    print_banner();
-    Driver run;
-    const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "vekmrkenc";
-    if (argc < 4) {
-        print_usage(program);
-        return static_cast<int>(ExitCode::Usage);
-    }
-    const std::string input = argv[argc - 3];
-    const std::string payload_text = argv[argc - 2];
-    const std::string output = argv[argc - 1];
+struct CommandLine {
+    std::string input;
+    std::string payload;        // as given
+    std::string output;
+    std::string configuration;  // every option word but "-logfile" and its value, each after a
+                                // space
+    std::string log_path;       // empty: no progress log
+};
 
-    // Option words: "-logfile <path>" is the driver's; every other word goes to the channels.
-    std::string configuration;
+// The positional arguments are the last three words, the options the words before them. Empty
+// when the usage text is due: fewer than three arguments, or "-logfile" as the last option word
+// (its value would be the input path, and the log would be written over the input).
+std::optional<CommandLine> read_command_line(int argc, char** argv) {
+    if (argc < 4) return {};
+    CommandLine line;
+    line.input = argv[argc - 3];
+    line.payload = argv[argc - 2];
+    line.output = argv[argc - 1];
     const int last_option = argc - 4;
     for (int i = 1; i <= last_option; ++i) {
         const std::string_view word = argv[i];
         if (word == "-logfile") {
-            // Its value must be an option word too, or the log would be written over the input.
-            if (i == last_option) {
-                print_usage(program);
-                return static_cast<int>(ExitCode::Usage);
-            }
-            run.log_path = argv[++i];
+            if (i == last_option) return {};
+            line.log_path = argv[++i];
         } else {
-            configuration += ' ';
-            configuration += word;
+            line.configuration += ' ';
+            line.configuration += word;
         }
     }
-    if (!run.log_path.empty()) {
-        const char* clash = same_file(run.log_path, input)    ? "input"
-                            : same_file(run.log_path, output) ? "output"
-                                                              : nullptr;
+    return line;
+}
+
+// The whole input in memory, planar: channel c occupies frames c*F ... c*F+F-1.
+struct PlanarAudio {
+    std::unique_ptr<float[]> block;  // not zeroed: only frames read are ever used
+    std::vector<float*> starts;      // first frame of each channel
+    std::vector<float*> positions;   // where each channel's next block is read and encoded
+    size_t frames_read = 0;
+};
+
+// The peak over the frames read of every channel; empty when a sample is not finite.
+std::optional<float> planar_peak(const PlanarAudio& audio) {
+    std::optional<float> peak = 0.0f;
+    for (size_t c = 0; c < audio.starts.size() && peak; ++c) {
+        const std::optional<float> channel_peak =
+            audio_peak(std::span<const float>(audio.starts[c], audio.frames_read));
+        if (!channel_peak || *channel_peak > *peak) peak = channel_peak;
+    }
+    return peak;
+}
+
+// The frame loop: reads one second at a time into the channels' positions and watermarks it,
+// channel after channel, with progress on the console and in the log. Returns the exit code of
+// a failure, or nothing.
+std::optional<int> encode_frames(Driver& run, WavStream& in, PlanarAudio& audio,
+                                 std::vector<EncoderChannelPtr>& encoders,
+                                 const std::string& payload, std::time_t start,
+                                 int32_t& frames_done) {
+    const int32_t rate = in.rate;
+    const int32_t whole_seconds = in.frames / rate;
+    // One pass per second of audio; the last pass reads a short or empty block.
+    int32_t got = 0;
+    do {
+        got = wav_read_frames(in, audio.positions, rate);
+        const auto block = static_cast<size_t>(got);
+        for (size_t c = 0; c < encoders.size(); ++c) {
+            const int32_t begun = encoder_process(
+                *encoders[c], std::span<float>(audio.positions[c], block), payload);
+            if (begun < 0)
+                return fail(run, ExitCode::ChannelFailure,
+                            text_format("\b\b\b\bEncoder internal error for channel# %d at frame# %d\n",
+                                        static_cast<int>(c), frames_done),
+                            "Encoder internal error");
+            run.packets += begun;
+            audio.positions[c] += block;
+        }
+        audio.frames_read += block;
+        ++frames_done;
+        const int32_t percentage = progress_percentage(frames_done, whole_seconds);
+        std::fprintf(stderr, "\b\b\b\b%.3d%%", percentage);
+        run.speed = current_speed(frames_done, start);
+        log_report(run, percentage, nullptr);
+    } while (got == rate);
+    return {};
+}
+
+int run_encoder(int argc, char** argv) {
+    print_banner();
+    Driver run;
+    // The program as invoked: the usage line shows it, and the owner name may lie beside it.
+    const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "vekmrkenc";
+    const std::optional<CommandLine> line = read_command_line(argc, argv);
+    if (!line) {
+        print_usage(program);
+        return static_cast<int>(ExitCode::Usage);
+    }
+    const std::string& input = line->input;
+    const std::string& output = line->output;
+    if (!line->log_path.empty()) {
+        const char* clash = same_file(line->log_path, input)    ? "input"
+                            : same_file(line->log_path, output) ? "output"
+                                                                : nullptr;
         if (clash != nullptr) {
             std::fprintf(stderr, "The log file %s is the %s file: choose another log file.\n",
-                         run.log_path.c_str(), clash);
+                         line->log_path.c_str(), clash);
             return static_cast<int>(ExitCode::Usage);
         }
+        run.log_path = line->log_path;
     }
 
     std::string problem;
-    const std::optional<std::string> normalized = payload_normalize(payload_text, problem);
+    const std::optional<std::string> normalized = payload_normalize(line->payload, problem);
     if (!normalized) return fail(run, ExitCode::Usage, problem + "\n", problem);
     const std::string& payload = *normalized;
 
@@ -227,43 +297,34 @@ int run_encoder(int argc, char** argv) {
         return fail(run, ExitCode::OpenInput, message + "\n", message);
     }
     const int32_t rate = in->rate;
-    const int32_t channel_count = in->channels;
     if (std::find(std::begin(kAcceptedRates), std::end(kAcceptedRates), rate) ==
         std::end(kAcceptedRates))
         return fail(run, ExitCode::SampleRate, "", "This sampling rate is not supported");
 
     // Declared before the stream so that the stream is closed before its file is removed.
     PendingOutput pending;
-    {
-        const std::string message = text_format("Failure to open %s for writing.", output.c_str());
-        if (same_file(input, output))
-            return fail(run, ExitCode::OpenOutput,
-                        message + "\nThe output file is the input file: choose another name.\n",
-                        message);
-        if (!pending.create(output)) return fail(run, ExitCode::OpenOutput, message + "\n", message);
-    }
-    WavStreamPtr out = wav_open_write(pending.temp_path().string(), channel_count, 16, rate);
-    if (!out) {
-        const std::string message = text_format("Failure to open %s for writing.", output.c_str());
-        return fail(run, ExitCode::OpenOutput, message + "\n", message);
-    }
+    const std::string open_failure = text_format("Failure to open %s for writing.", output.c_str());
+    if (same_file(input, output))
+        return fail(run, ExitCode::OpenOutput,
+                    open_failure + "\nThe output file is the input file: choose another name.\n",
+                    open_failure);
+    if (!pending.create(output)) return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
+    WavStreamPtr out = wav_open_write(pending.temp_path().string(), in->channels, 16, rate);
+    if (!out) return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
 
-    // The whole input, planar: channel c occupies frames c*F ... c*F+F-1.
     const auto frames = static_cast<size_t>(in->frames);
-    const auto channels = static_cast<size_t>(channel_count);
-    // Not zeroed: every sample is read before it is used.
-    std::unique_ptr<float[]> audio;
-    std::vector<float*> starts;
-    std::vector<float*> positions;
+    const auto channels = static_cast<size_t>(in->channels);
+    PlanarAudio audio;
     try {
-        audio = std::make_unique_for_overwrite<float[]>(frames * channels);
-        starts.resize(channels);
-        positions.resize(channels);
+        audio.block = std::make_unique_for_overwrite<float[]>(frames * channels);
+        audio.starts.resize(channels);
+        audio.positions.resize(channels);
     } catch (const std::bad_alloc&) {
         return fail(run, ExitCode::NoMemory, "Audio buffer memory allocation failure.\n",
                     "Audio buffer memory allocation failure");
     }
-    for (size_t c = 0; c < channels; ++c) starts[c] = positions[c] = audio.get() + c * frames;
+    for (size_t c = 0; c < channels; ++c)
+        audio.starts[c] = audio.positions[c] = audio.block.get() + c * frames;
 
     std::vector<EncoderChannelPtr> encoders;
     try {
@@ -274,14 +335,16 @@ int run_encoder(int argc, char** argv) {
     }
 
     // A private layer needs an owner name that can key it; say why when it cannot.
+    const std::string& configuration = line->configuration;
     const std::string owner_name = owner_name_lookup(program);
-    const std::string configure_failure = text_format(
-        "Failure to configure the encoder for channel# %d with:\n\t%s\n", 0, configuration.c_str());
     if (const std::optional<EncoderConfig> config = encoder_config_parse(configuration, owner_name);
         config && config->private_layer) {
         const std::string owner_problem = owner_name_problem(owner_name);
         if (!owner_problem.empty())
-            return fail(run, ExitCode::ChannelFailure, configure_failure + owner_problem + "\n",
+            return fail(run, ExitCode::ChannelFailure,
+                        text_format("Failure to configure the encoder for channel# %d with:\n\t%s\n",
+                                    0, configuration.c_str()) +
+                            owner_problem + "\n",
                         "Failure to configure the encoder");
     }
     for (size_t c = 0; c < channels; ++c) {
@@ -293,46 +356,17 @@ int run_encoder(int argc, char** argv) {
                         "Failure to configure the encoder");
     }
 
-    const int32_t whole_seconds = static_cast<int32_t>(frames / static_cast<size_t>(rate));
     const std::time_t start = std::time(nullptr);
     std::printf("\"%s\" + (%s) => \"%s\"\n", input.c_str(), payload.c_str(), output.c_str());
     std::fprintf(stderr, "000%%");
     log_report(run, 0, nullptr);
-
-    // One pass per second of audio; the last pass reads a short or empty block.
     int32_t frames_done = 0;
-    size_t frames_read = 0;
-    int32_t got = 0;
-    do {
-        got = wav_read_frames(*in, positions, rate);
-        const auto block = static_cast<size_t>(got);
-        for (size_t c = 0; c < channels; ++c) {
-            const int32_t begun =
-                encoder_process(*encoders[c], std::span<float>(positions[c], block), payload);
-            if (begun < 0)
-                return fail(run, ExitCode::ChannelFailure,
-                            text_format("\b\b\b\bEncoder internal error for channel# %d at frame# %d\n",
-                                        static_cast<int>(c), frames_done),
-                            "Encoder internal error");
-            run.packets += begun;
-            positions[c] += block;
-        }
-        frames_read += block;
-        ++frames_done;
-        const int32_t percentage = progress_percentage(frames_done, whole_seconds);
-        std::fprintf(stderr, "\b\b\b\b%.3d%%", percentage);
-        run.speed = current_speed(frames_done, start);
-        log_report(run, percentage, nullptr);
-    } while (got == rate);
+    if (const std::optional<int> failure = encode_frames(run, *in, audio, encoders, payload, start, frames_done))
+        return *failure;
 
     std::fprintf(stderr, "\nWriting audio output to disk...\n");
     log_report(run, 100, "Audio clipping prevention...");
-    std::optional<float> peak = 0.0f;
-    for (size_t c = 0; c < channels && peak; ++c) {
-        const std::optional<float> channel_peak =
-            audio_peak(std::span<const float>(starts[c], frames_read));
-        if (!channel_peak || *channel_peak > *peak) peak = channel_peak;
-    }
+    const std::optional<float> peak = planar_peak(audio);
     if (!peak)
         return fail(run, ExitCode::ChannelFailure,
                     "The watermarked audio is out of range: choose a smaller gain.\n",
@@ -340,14 +374,16 @@ int run_encoder(int argc, char** argv) {
     log_report(run, 100, "Writing audio output to disk...");
 
     const float attenuation = clipping_attenuation(*peak);
-    const std::vector<const float*> sources(starts.begin(), starts.end());
+    const std::vector<const float*> sources(audio.starts.begin(), audio.starts.end());
     const std::string write_failure = text_format("Failure to write %s.", output.c_str());
-    if (!wav_write_frames(*out, sources, attenuation, static_cast<int32_t>(frames_read)))
+    if (!wav_write_frames(*out, sources, attenuation, static_cast<int32_t>(audio.frames_read)))
         return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
     if (*peak > 1.0f)
         std::fprintf(stderr, "-> Potential clipping detected; %.2f attenuation applied to the output.\n",
                      static_cast<double>(attenuation));
 
+    // The output replaces its target only once complete, so the summary is never printed for a
+    // file that was not written.
     wav_close(in.release());
     if (!wav_close(out.release()) || !pending.commit())
         return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
