@@ -1,0 +1,122 @@
+#pragma once
+// One channel of the decoder: settings, filters, chip tracks and packet array, kept from one
+// one-second frame to the next.
+//
+//   DecoderChannelPtr ch = decoder_create(44100, " -layer private", owner_name);
+//   if (!ch) { /* bad configuration, unusable owner name or no memory */ }
+//   std::vector<float> frame(44100);                  // one second, samples / 32768
+//   while (/* frames remain */) {
+//       int32_t k = decoder_process(*ch, frame);      // detector.h; -1: no memory
+//       for (int32_t i = 0; i < k; ++i) use(ch->packets[i]);   // payload, time stamp
+//   }
+//   // ch is destroyed by decoder_destroy when it goes out of scope.
+//
+// The file's rate is halved (44100 -> 22050, 48000 -> 24000) before anything else; every
+// position, length and tolerance below is in working samples at that rate.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/fir_filter.h"
+#include "common/predictor.h"
+
+inline constexpr int32_t kTrackCapacity = 500;   // chip values a track holds
+inline constexpr int32_t kTrackDrop = 50;        // oldest values dropped from a full track
+inline constexpr int32_t kTrackCount = 10;       // chip track slots
+inline constexpr int32_t kPacketCapacity = 20;   // most packets one frame returns
+inline constexpr int32_t kMaxHeadLength = 128;   // most taps of the head correlator
+
+// One candidate chip clock and the chip values read at its instants.
+struct ChipTrack {
+    int32_t capacity = kTrackCapacity;
+    int32_t count = 0;                 // chip values stored; active while count > 0
+    int32_t average_length = 0;        // E: length of the body held in `average`
+    std::vector<float> values;         // chip values, oldest first
+    std::vector<float> average;        // running average of the last bodies of length E
+    int32_t search_position = 0;       // index in values where the sync search resumes
+    int32_t next_instant = 0;          // working sample of the next chip instant in this frame
+    float level = 0.0f;                // smoothed comb output at the track's instants
+};
+
+// Sums the correlation magnitude one chip period apart (fractional delay P = Rw / rawbr).
+struct CombIntegrator {
+    int32_t length = 0;                // N = floor(P) + 1
+    std::array<float, 2> taps{};       // weights of the outputs N and N - 1 samples back
+    std::vector<float> history;        // the last N outputs, oldest first
+};
+
+// Finds the peaks of the comb output; its statistics adapt over about 10000 samples.
+struct PeakPicker {
+    float peak_fraction = 0.8f;
+    float deviation_factor = 3.0f;
+    float adaptation_rate = 0.0001f;
+    int32_t half_width = 8;
+    float level = 100.0f;
+    float mean = 100.0f;
+    float deviation = 20.0f;
+};
+
+struct DecodedPacket {
+    std::string payload;        // upper-case hexadecimal digits, check digits removed
+    int32_t time_stamp = -1;    // 0 ... 4095 quarter minutes, -1 when none or unreliable
+};
+
+struct DecoderChannel {
+    int32_t decimation = 1;            // D: input samples per working sample
+    int32_t working_rate = 0;          // Rw = file rate / D
+    int32_t minimum_frame_length = 0;  // frames with fewer working samples are skipped
+    float rawbr = 50.0f;               // chips per second
+    int32_t predictor_order = 2;
+    float predictor_measurement_noise = 0.01f;
+    float predictor_process_noise = 0.001f;
+    float level_floor_db = -55.0f;     // whitening never divides by less than 10^(floor/20)
+    int32_t max_head_length = kMaxHeadLength;
+    float comb_feedback = 0.995f;
+    int32_t track_capacity = kTrackCapacity;
+    int32_t track_count = kTrackCount;
+    int32_t replacement_slot = 0;      // slot a new chip clock takes
+    std::array<ChipTrack, kTrackCount> tracks;
+    uint16_t check_mask = 0;
+    int32_t packet_capacity = kPacketCapacity;
+    std::array<DecodedPacket, kPacketCapacity> packets;  // packets of the current frame
+    FirFilterPtr decimation_filter;    // only when D = 2
+    AdaptivePredictorPtr predictor;
+    FirFilterPtr band_filter;
+    FirFilterPtr head_correlator;      // last H samples of the chip waveform
+    FirFilterPtr tail_correlator;      // first G - H samples; its history stores the last
+                                       // G - 1 band-limited samples. None when G <= 128.
+    CombIntegrator comb;
+    PeakPicker peak_picker;
+    int32_t chip_length = 0;           // G: chip length in working samples
+    int32_t head_length = 0;           // H = min(128, G)
+    int32_t work_capacity = 0;         // length of the work buffers
+    std::vector<float> work_a;         // stage outputs, then the head correlation
+    std::vector<float> work_b;         // decimator output, then the comb output
+    std::vector<float> work_s;         // band-limited signal
+    std::vector<int32_t> work_peaks;   // peak positions of the frame
+};
+
+void decoder_destroy(DecoderChannel* channel) noexcept;  // accepts nullptr
+struct DecoderChannelDeleter {
+    void operator()(DecoderChannel* c) const noexcept { decoder_destroy(c); }
+};
+using DecoderChannelPtr = std::unique_ptr<DecoderChannel, DecoderChannelDeleter>;
+
+// A channel for a file at `sampling_rate` Hz configured by `configuration` ("-layer",
+// "-rawbr"); "private" keys with `owner_name`. Empty on a missing option value, an unusable
+// owner name, a chip rate that is not a positive finite number or whose chip is shorter than
+// one working sample, longer than a frame or too short for the waveform design, a rate with no
+// band filter, or short memory.
+DecoderChannelPtr decoder_create(int32_t sampling_rate, std::string_view configuration,
+                                 std::string_view owner_name) noexcept;
+
+// The 21-tap band filter taps for a working rate of 11025, 16000, 22050, 24000 or 32000 Hz;
+// empty for any other rate.
+std::vector<float> decoder_band_taps(int32_t working_rate);
+
+// The 21 taps of the half-band decimation filter for 44100 and 48000 Hz input.
+std::vector<float> decoder_decimation_taps();

@@ -1,0 +1,44 @@
+#pragma once
+// The per-frame signal chain of a decoder channel: decimation, whitening, band filter, head
+// correlation, comb integration, peak picking and the chip tracks that follow the peaks, then
+// the packet search on every track. Positions are working samples within the current frame.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "decoder/decoder_channel.h"
+
+// Runs one frame of samples (sample / 32768, at most one second). Returns the number k of
+// packets found, stored in channel.packets[0 ... k-1]; -1 when the work buffers cannot grow
+// (nothing changed then). Frames shorter than the minimum frame length are ignored (0).
+int32_t decoder_process(DecoderChannel& channel, std::span<const float> samples) noexcept;
+
+// Whitening: the predictor's error divided by its level, which rises at once to |e|, decays
+// by a tenth of the gap per sample and never falls below 10^(floor_db / 20).
+void detector_whiten(AdaptivePredictor& predictor, float floor_db, std::span<const float> input,
+                     std::span<float> output) noexcept;
+
+// In place: b[i] += tap0 * b[i - N] + tap1 * b[i - N + 1], earlier outputs from the history.
+// Needs b.size() >= N.
+void comb_run(CombIntegrator& comb, std::span<float> b) noexcept;
+
+// Appends to `peaks` the positions 8 ... size - 9 that stand above the picker's thresholds and
+// above their 8 neighbours on each side; updates the picker's statistics. Returns the count.
+int32_t peak_picker_run(PeakPicker& picker, std::span<const float> b, std::vector<int32_t>& peaks);
+
+// Appends one chip value; a full track first drops its 50 oldest values (the search position
+// moves down with them, never below 0). The level follows the level sample by 0.3.
+void track_push(ChipTrack& track, float value, float level_sample, int32_t next_instant) noexcept;
+
+// The first slot with the lowest level; an inactive slot (level 0) ends the search at once.
+int32_t replacement_slot(const DecoderChannel& channel) noexcept;
+
+// The full correlation with the chip waveform ending at position i of the current frame:
+// head correlation work_a[i] plus the tail taps over the band-limited signal.
+float chip_value(const DecoderChannel& channel, int32_t i) noexcept;
+
+// Gives the peak at p to the active track whose next instant is nearest (within the
+// tolerance, lower slot on ties), after letting every track record the instants more than half
+// a chip before p; otherwise starts a track in the replacement slot.
+void associate_peak(DecoderChannel& channel, int32_t p) noexcept;

@@ -1,0 +1,146 @@
+// Configuration grammar, layer keying and the derived values of a new channel.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "common/chip_waveform.h"
+#include "decoder/config.h"
+#include "decoder/decoder_channel.h"
+
+namespace {
+
+TEST(DecoderConfig, EmptyTextIsPublicLayerAtFiftyChipsPerSecond) {
+    const auto config = decoder_config_parse("");
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->layer, DecoderLayer::Public);
+    EXPECT_EQ(config->rawbr, 50.0f);
+    const auto key = decoder_layer_key(*config, "");
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->seed, 0);
+    EXPECT_EQ(key->check_mask, 0);
+}
+
+TEST(DecoderConfig, WordsSplitAtEverySeparatorAndLastOccurrenceWins) {
+    EXPECT_EQ(decoder_config_words("(-layer,[private])\t-rawbr\n45"),
+              (std::vector<std::string_view>{"-layer", "private", "-rawbr", "45"}));
+    EXPECT_EQ(decoder_config_parse(" -layer private -layer public")->layer, DecoderLayer::Public);
+    EXPECT_EQ(decoder_config_parse(" -layer public -layer private")->layer, DecoderLayer::Private);
+    EXPECT_EQ(decoder_config_parse(" -rawbr 45 stray -rawbr 40")->rawbr, 40.0f);
+    EXPECT_EQ(decoder_config_parse(" -Layer private")->layer, DecoderLayer::Public);  // case-sensitive
+}
+
+TEST(DecoderConfig, OptionWithoutValueFailsAndValueIsNeverAnOptionName) {
+    EXPECT_FALSE(decoder_config_parse(" -layer"));
+    EXPECT_FALSE(decoder_config_parse(" -rawbr 45 -rawbr"));
+    const auto config = decoder_config_parse(" -layer -rawbr");
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->layer, DecoderLayer::Code);
+    EXPECT_EQ(config->layer_code, "-rawbr");
+    EXPECT_EQ(config->rawbr, 50.0f);
+}
+
+TEST(DecoderConfig, RawbrReadsTheLeadingDecimalNumber) {
+    const struct { const char* word; double value; } cases[] = {
+        {"45", 45.0}, {"45.5xyz", 45.5}, {"+30", 30.0}, {"-2", -2.0}, {".5", 0.5}, {"4e1", 40.0},
+        {"4e", 4.0}, {"abc", 0.0}, {"inf", 0.0}, {"nan", 0.0}, {"0x10", 0.0}, {"", 0.0}, {".", 0.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.word);
+        EXPECT_EQ(decoder_read_real(c.word), c.value);
+    }
+    EXPECT_TRUE(std::isinf(decoder_read_real("1e999")));
+}
+
+TEST(DecoderConfig, LayerCodeKeysExactlyAsThatOwnersPrivateLayer) {
+    const auto as_code = decoder_layer_key(*decoder_config_parse(" -layer abc"), "someone");
+    const auto as_private = decoder_layer_key(*decoder_config_parse(" -layer private"), "abc");
+    ASSERT_TRUE(as_code && as_private);
+    EXPECT_EQ(as_code->seed, 683);  // the hash of "abc"
+    EXPECT_EQ(as_code->check_mask, (683 ^ 0x36D9) & 0xFFFF);
+    EXPECT_EQ(as_private->seed, as_code->seed);
+    EXPECT_EQ(as_private->check_mask, as_code->check_mask);
+}
+
+TEST(DecoderConfig, PrivateLayerNeedsAUsableOwnerName) {
+    const auto config = decoder_config_parse(" -layer private");
+    EXPECT_FALSE(decoder_layer_key(*config, ""));
+    EXPECT_FALSE(decoder_layer_key(*config, "two words"));
+    EXPECT_FALSE(decoder_create(44100, " -layer private", ""));
+    EXPECT_TRUE(decoder_create(44100, " -layer private", "VekTestOwner"));
+    // The owner name does not matter on the public layer or with a layer code.
+    EXPECT_TRUE(decoder_create(44100, " -layer public", ""));
+    EXPECT_TRUE(decoder_create(44100, " -layer VekTestOwner", ""));
+}
+
+TEST(DecoderConfig, HelpTextIsExact) {
+    EXPECT_STREQ(decoder_help_text(),
+                 "Vek Audio Watermark decoder configuration parameters:\n\t-layer\t\"public\" for a "
+                 "public mark; \"private\" for your own\n\t\tprivate mark; or someone else's private "
+                 "layer code\n\n\tDefault configuration:   -layer public\n");
+}
+
+TEST(DecoderChannel, DerivedValuesPerFileRate) {
+    const struct { int32_t rate, d, rw, g, h, min_frame, comb_n; } cases[] = {
+        {11025, 1, 11025, 221, 128, 330, 221}, {16000, 1, 16000, 320, 128, 480, 321},
+        {22050, 1, 22050, 441, 128, 661, 442}, {24000, 1, 24000, 480, 128, 720, 481},
+        {32000, 1, 32000, 640, 128, 960, 641}, {44100, 2, 22050, 441, 128, 661, 442},
+        {48000, 2, 24000, 480, 128, 720, 481},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rate);
+        const auto ch = decoder_create(c.rate, "", "");
+        ASSERT_TRUE(ch);
+        EXPECT_EQ(ch->decimation, c.d);
+        EXPECT_EQ(ch->working_rate, c.rw);
+        EXPECT_EQ(ch->chip_length, c.g);
+        EXPECT_EQ(ch->head_length, c.h);
+        EXPECT_EQ(ch->minimum_frame_length, c.min_frame);
+        EXPECT_EQ(ch->comb.length, c.comb_n);
+        EXPECT_EQ(static_cast<bool>(ch->decimation_filter), c.d == 2);
+        ASSERT_TRUE(ch->tail_correlator);
+        EXPECT_EQ(ch->tail_correlator->taps, c.g - c.h);
+        EXPECT_EQ(ch->tail_correlator->extra_history, c.h);
+        EXPECT_EQ(ch->replacement_slot, 0);
+        for (const ChipTrack& t : ch->tracks) EXPECT_EQ(t.count, 0);
+    }
+    EXPECT_FALSE(decoder_create(8000, "", ""));
+    EXPECT_FALSE(decoder_create(96000, "", ""));  // no band filter for 48000 Hz working rate
+}
+
+TEST(DecoderChannel, CombAt11025HasHalfSampleDelay) {
+    const auto ch = decoder_create(11025, "", "");
+    ASSERT_TRUE(ch);
+    // Period 220.5 samples: N = 221 and both taps 0.5 * 0.995.
+    EXPECT_FLOAT_EQ(ch->comb.taps[0], 0.4975f);
+    EXPECT_FLOAT_EQ(ch->comb.taps[1], 0.4975f);
+}
+
+TEST(DecoderChannel, CorrelatorsSplitTheChipWaveform) {
+    const auto ch = decoder_create(44100, " -layer abc", "");
+    ASSERT_TRUE(ch);
+    const std::vector<float> w = chip_waveform_build(22050, 683, 441);
+    ASSERT_EQ(w.size(), 441u);
+    EXPECT_EQ(ch->head_correlator->coefficients, std::vector<float>(w.end() - 128, w.end()));
+    EXPECT_EQ(ch->tail_correlator->coefficients, std::vector<float>(w.begin(), w.end() - 128));
+}
+
+TEST(DecoderChannel, UnusableChipRatesAreRefused) {
+    const char* refused[] = {
+        " -rawbr 0", " -rawbr -50", " -rawbr abc", " -rawbr 1e999",
+        " -rawbr 50000",  // chip below one working sample
+        " -rawbr 2400",   // design length below 20
+        " -rawbr 1",      // 1.5 chips no longer fit in a one-second frame
+    };
+    for (const char* text : refused) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(decoder_create(44100, text, ""));
+    }
+    const auto short_chips = decoder_create(22050, " -rawbr 200", "");
+    ASSERT_TRUE(short_chips);  // G = 110: the head correlator holds the whole chip
+    EXPECT_EQ(short_chips->head_length, 110);
+    EXPECT_FALSE(short_chips->tail_correlator);
+    EXPECT_TRUE(decoder_create(22050, " -rawbr 45", ""));
+    EXPECT_TRUE(decoder_create(22050, " -rawbr 1.5", ""));
+}
+
+}  // namespace

@@ -1,0 +1,274 @@
+// The detector's pieces: whitening floor, comb, peak picker, chip tracks, track association,
+// tail correlation across frames, and whole frames of silence and odd length.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "common/chip_waveform.h"
+#include "decoder/decoder_channel.h"
+#include "decoder/detector.h"
+
+namespace {
+
+std::vector<float> noise(size_t n, uint32_t seed, float scale = 1.0f) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<float> dist(-scale, scale);
+    std::vector<float> v(n);
+    for (float& x : v) x = dist(gen);
+    return v;
+}
+
+// A channel whose work buffers hold a frame of `count` samples with a flat comb output.
+DecoderChannelPtr channel_with_frame(int32_t rate, int32_t count) {
+    DecoderChannelPtr ch = decoder_create(rate, "", "");
+    ch->work_capacity = count;
+    ch->work_a.assign(static_cast<size_t>(count), 0.5f);
+    ch->work_b.assign(static_cast<size_t>(count), 1.0f);
+    ch->work_s.assign(static_cast<size_t>(count), 0.0f);
+    return ch;
+}
+
+void activate(ChipTrack& track, int32_t next_instant, float level) {
+    track.count = 1;
+    track.next_instant = next_instant;
+    track.level = level;
+}
+
+TEST(Whitening, DividesByTheLevelButNeverByLessThanTheFloor) {
+    // First sample: the window is empty, so e = d and the level becomes |d|.
+    const struct { float input; double expected; } cases[] = {
+        {0.5f, 1.0},                                  // level 0.5 is above the floor
+        {1e-5f, 1e-5 / std::pow(10.0, -55.0 / 20.0)},  // level below the floor of -55 dB
+        {0.0f, 0.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        const AdaptivePredictorPtr p = predictor_create(2, 0.01f, 0.001f);
+        float out = -1.0f;
+        detector_whiten(*p, -55.0f, std::span<const float>(&c.input, 1), std::span<float>(&out, 1));
+        EXPECT_NEAR(out, c.expected, 1e-6);
+    }
+}
+
+TEST(Whitening, SilenceStaysSilent) {
+    const AdaptivePredictorPtr p = predictor_create(2, 0.01f, 0.001f);
+    const std::vector<float> in(1000, 0.0f);
+    std::vector<float> out(1000, 1.0f);
+    detector_whiten(*p, -55.0f, in, out);
+    for (const float v : out) ASSERT_EQ(v, 0.0f);
+}
+
+TEST(Comb, ImpulseReturnsOnceAChipPeriodLaterAcrossFrames) {
+    const auto ch = decoder_create(11025, "", "");  // N = 221, taps 0.4975 and 0.4975
+    CombIntegrator comb = ch->comb;
+    std::vector<float> frame1(300, 0.0f), frame2(300, 0.0f);
+    frame1[250] = 1.0f;
+    comb_run(comb, frame1);
+    comb_run(comb, frame2);
+    // 250 + 220 = 470 and 250 + 221 = 471 lie in the second frame, at 170 and 171.
+    EXPECT_FLOAT_EQ(frame2[170], 0.4975f);
+    EXPECT_FLOAT_EQ(frame2[171], 0.4975f);
+    EXPECT_EQ(frame2[169], 0.0f);
+    EXPECT_EQ(frame2[172], 0.0f);
+}
+
+TEST(Comb, BlockSizeDoesNotChangeTheOutput) {
+    const auto ch = decoder_create(22050, "", "");
+    const std::vector<float> input = noise(3000, 7);
+    CombIntegrator whole = ch->comb;
+    std::vector<float> a = input;
+    comb_run(whole, a);
+    CombIntegrator split = ch->comb;
+    std::vector<float> b1(input.begin(), input.begin() + 1700), b2(input.begin() + 1700, input.end());
+    comb_run(split, b1);
+    comb_run(split, b2);
+    b1.insert(b1.end(), b2.begin(), b2.end());
+    EXPECT_EQ(a, b1);
+}
+
+TEST(PeakPicker, PeaksMustStandAboveEightNeighboursOnEachSide) {
+    std::vector<float> b(200, 100.0f);
+    b[50] = 400.0f;                    // a peak
+    b[100] = 400.0f;                   // a plateau: not strictly above its neighbour
+    b[101] = 400.0f;
+    b[150] = 400.0f;                   // beaten by a neighbour 8 samples on
+    b[158] = 401.0f;
+    b[3] = 1000.0f;                    // within the first 8 samples
+    b[195] = 1000.0f;                  // within the last 8 samples
+    PeakPicker picker;
+    std::vector<int32_t> peaks;
+    EXPECT_EQ(peak_picker_run(picker, b, peaks), 2);
+    EXPECT_EQ(peaks, (std::vector<int32_t>{50, 158}));
+}
+
+TEST(PeakPicker, WeakBumpsAreNoPeaks) {
+    std::vector<float> b(200, 100.0f);
+    b[60] = 150.0f;  // below mean + 3 deviations (100 + 60)
+    PeakPicker picker;
+    std::vector<int32_t> peaks;
+    EXPECT_EQ(peak_picker_run(picker, b, peaks), 0);
+}
+
+TEST(ChipTrack, The501stValueDropsTheFiftyOldest) {
+    ChipTrack track;
+    track.values.assign(kTrackCapacity, 0.0f);
+    for (int32_t i = 0; i < kTrackCapacity; ++i) track_push(track, static_cast<float>(i), 0.0f, 0);
+    ASSERT_EQ(track.count, 500);
+    track.search_position = 120;
+    track_push(track, 500.0f, 0.0f, 77);
+    EXPECT_EQ(track.count, 451);
+    EXPECT_EQ(track.values[0], 50.0f);
+    EXPECT_EQ(track.values[449], 499.0f);
+    EXPECT_EQ(track.values[450], 500.0f);
+    EXPECT_EQ(track.search_position, 70);
+    EXPECT_EQ(track.next_instant, 77);
+}
+
+TEST(ChipTrack, SearchPositionNeverFallsBelowZero) {
+    ChipTrack track;
+    track.values.assign(kTrackCapacity, 0.0f);
+    track.count = kTrackCapacity;
+    track.search_position = 30;
+    track_push(track, 1.0f, 0.0f, 0);
+    EXPECT_EQ(track.search_position, 0);
+}
+
+TEST(ChipTrack, LevelFollowsTheLevelSampleByThreeTenths) {
+    ChipTrack track;
+    track.values.assign(kTrackCapacity, 0.0f);
+    track.level = 10.0f;
+    track_push(track, 0.0f, 20.0f, 0);
+    EXPECT_FLOAT_EQ(track.level, 13.0f);
+}
+
+TEST(ReplacementSlot, LowestLevelFirstOfEqualOnesAndInactiveSlotsAtOnce) {
+    auto ch = decoder_create(22050, "", "");
+    const struct { std::array<float, 10> levels; int32_t slot; } cases[] = {
+        {{5, 4, 3, 7, 3, 9, 9, 9, 9, 9}, 2},  // all active: first of the lowest
+        {{5, 4, 3, 0, 1, 9, 9, 9, 9, 9}, 3},  // an inactive slot is taken
+        {{0, 4, 3, 7, 3, 9, 9, 9, 9, 9}, 0},
+        {{5, 5, 5, 5, 5, 5, 5, 5, 5, 5}, 0},
+    };
+    for (const auto& c : cases) {
+        for (size_t j = 0; j < 10; ++j) ch->tracks[j].level = c.levels[j];
+        EXPECT_EQ(replacement_slot(*ch), c.slot);
+    }
+}
+
+TEST(TrackAssociation, ToleranceIsTwentyTwoSamplesAt22050) {
+    // G = 441, tolerance floor(441 * 0.05) = 22.
+    for (const int32_t distance : {-21, 21, 22, -22}) {
+        SCOPED_TRACE(distance);
+        auto ch = channel_with_frame(22050, 2000);
+        activate(ch->tracks[0], 1000, 5.0f);
+        ch->replacement_slot = 1;
+        associate_peak(*ch, 1000 + distance);
+        const bool claimed = std::abs(distance) < 22;
+        EXPECT_EQ(ch->tracks[0].count, claimed ? 2 : 1);
+        EXPECT_EQ(ch->tracks[1].count, claimed ? 0 : 1);
+        EXPECT_EQ(ch->tracks[claimed ? 0 : 1].next_instant, 1000 + distance + 441);
+    }
+}
+
+TEST(TrackAssociation, ToleranceIsElevenSamplesAt11025) {
+    for (const int32_t distance : {10, 11}) {
+        SCOPED_TRACE(distance);
+        auto ch = channel_with_frame(11025, 1000);
+        activate(ch->tracks[0], 500, 5.0f);
+        ch->replacement_slot = 1;
+        associate_peak(*ch, 500 + distance);
+        EXPECT_EQ(ch->tracks[0].count, distance < 11 ? 2 : 1);
+    }
+}
+
+TEST(TrackAssociation, LowerSlotWinsATie) {
+    auto ch = channel_with_frame(22050, 2000);
+    activate(ch->tracks[3], 990, 5.0f);
+    activate(ch->tracks[6], 1010, 5.0f);
+    associate_peak(*ch, 1000);
+    EXPECT_EQ(ch->tracks[3].count, 2);
+    EXPECT_EQ(ch->tracks[6].count, 1);
+}
+
+TEST(TrackAssociation, TracksRecordInstantsMoreThanHalfAChipBeforeThePeak) {
+    auto ch = channel_with_frame(22050, 3000);
+    activate(ch->tracks[0], 100, 5.0f);
+    ch->replacement_slot = 1;
+    // 100, 541 and 982 lie more than 220 samples before 1500; 1423 is 77 before it but out of
+    // tolerance, so the peak starts a new track.
+    associate_peak(*ch, 1500);
+    EXPECT_EQ(ch->tracks[0].count, 4);
+    EXPECT_EQ(ch->tracks[0].next_instant, 1423);
+    EXPECT_EQ(ch->tracks[1].count, 1);
+    EXPECT_EQ(ch->tracks[1].level, 1.0f);  // the comb output, taken as it is
+}
+
+TEST(TrackAssociation, NewTrackTakesTheReplacementSlot) {
+    auto ch = channel_with_frame(22050, 2000);
+    for (size_t j = 0; j < 10; ++j) activate(ch->tracks[j], 1900, 10.0f + static_cast<float>(j));
+    ch->tracks[4].level = 2.0f;
+    ch->tracks[4].average_length = 96;
+    ch->replacement_slot = replacement_slot(*ch);
+    ASSERT_EQ(ch->replacement_slot, 4);
+    ch->work_b[500] = 50.0f;
+    associate_peak(*ch, 500);
+    EXPECT_EQ(ch->tracks[4].count, 1);
+    EXPECT_EQ(ch->tracks[4].average_length, 0);
+    EXPECT_EQ(ch->tracks[4].next_instant, 500 + 441);
+    EXPECT_EQ(ch->tracks[4].level, 50.0f);
+    EXPECT_EQ(ch->replacement_slot, 0);  // slot 0 now has the lowest level, 10
+}
+
+TEST(TailCorrelation, ChipValueIsTheFullCorrelationAcrossFrames) {
+    // The chip value at i correlates the whole waveform with the band-limited signal ending
+    // at i, part of which lies in the previous frame.
+    auto ch = decoder_create(22050, "", "");
+    const std::vector<float> w = chip_waveform_build(22050, 0, 441);
+    const std::vector<float> signal = noise(1500, 3);
+    const std::span<const float> frame1 = std::span<const float>(signal).first(700);
+    const std::span<const float> frame2 = std::span<const float>(signal).subspan(700);
+    std::vector<float> head1(frame1.size());
+    fir_run(*ch->head_correlator, frame1, head1);
+    fir_prime(*ch->tail_correlator, frame1);
+    ch->work_s.assign(frame2.begin(), frame2.end());
+    ch->work_a.resize(frame2.size());
+    fir_run(*ch->head_correlator, frame2, ch->work_a);
+    for (const int32_t i : {0, 1, 200, 312, 313, 440, 441, 799}) {
+        SCOPED_TRACE(i);
+        double direct = 0.0;
+        for (int32_t m = 0; m < 441; ++m) {
+            const int32_t at = 700 + i - 440 + m;
+            if (at >= 0) direct += static_cast<double>(w[static_cast<size_t>(m)]) * signal[static_cast<size_t>(at)];
+        }
+        EXPECT_NEAR(chip_value(*ch, i), direct, 1e-4);
+    }
+}
+
+TEST(DecoderProcess, SilenceStartsNoTrackAndFindsNothing) {
+    for (const int32_t rate : {11025, 44100, 48000}) {
+        SCOPED_TRACE(rate);
+        auto ch = decoder_create(rate, "", "");
+        const std::vector<float> frame(static_cast<size_t>(rate), 0.0f);
+        for (int f = 0; f < 4; ++f) EXPECT_EQ(decoder_process(*ch, frame), 0);
+        for (const ChipTrack& t : ch->tracks) EXPECT_EQ(t.count, 0);
+    }
+}
+
+TEST(DecoderProcess, ShortFramesAreIgnoredWithoutAnyChange) {
+    auto ch = decoder_create(44100, "", "");
+    const std::vector<float> frame = noise(1321, 5);  // 660 working samples, one below 661
+    EXPECT_EQ(decoder_process(*ch, frame), 0);
+    EXPECT_EQ(ch->work_capacity, 0);
+    for (const float h : ch->band_filter->history) EXPECT_EQ(h, 0.0f);
+}
+
+TEST(DecoderProcess, OddFrameLengthGivesTheDecimatorRoomForItsExtraOutput) {
+    auto ch = decoder_create(44100, "", "");
+    const std::vector<float> frame = noise(44099, 9, 0.3f);
+    EXPECT_GE(decoder_process(*ch, frame), 0);
+    EXPECT_GE(ch->work_capacity, 22050);  // (44099 + 1) / 2 outputs
+    EXPECT_GE(decoder_process(*ch, std::span<const float>(frame).first(2001)), 0);
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// vekmrkdec as a program: command line, exit codes, console messages, progress log and
+// closing report, and what it reads from the conformance vectors.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "common/owner_name.h"
+#include "decoder/driver.h"
+#include "tests/decoder/scratch_dir.h"
+#include "tests/support/run_program.h"
+#include "tests/support/wav_fixture.h"
+
+namespace {
+
+const std::string kProgram = VEKMRKDEC_PATH;
+const std::string kVectors = VEKMRK_VECTORS_DIR;
+const std::string kBanner =
+    "Vek Audio Watermark command line decoder - Version 1.1\n"
+    "Copyright (c) 2026 Vek Audio Watermark developers\n";
+const fixture::EnvChanges kNoOwner = {{"VEKMRK_OWNER", std::nullopt}};
+
+fixture::ProgramResult decode(const std::vector<std::string>& args, const fixture::EnvChanges& env = kNoOwner) {
+    return fixture::run_program(kProgram, args, env);
+}
+
+std::string usage() {
+    return kBanner + "\nUsage: " + kProgram + " [options] <infile>\n       <infile>: input wav file\n" +
+           "\n[options]: Vek Audio Watermark decoder configuration parameters:\n\t-layer\t\"public\" for "
+           "a public mark; \"private\" for your own\n\t\tprivate mark; or someone else's private layer "
+           "code\n\n\tDefault configuration:   -layer public\n\n";
+}
+
+// The closing report without its speed figure: the quoted path, the entry lines and the
+// packet count. Empty when standard output does not have that form.
+std::string report_without_speed(const std::string& out) {
+    static const std::regex closing(R"((-> \d+ packet\(s\) decoded at an average of )\d+\.\dx\n$)");
+    std::smatch m;
+    if (!std::regex_search(out, m, closing)) return {};
+    return out.substr(0, static_cast<size_t>(m.position(0))) + m[1].str();
+}
+
+std::string log_without_speed(const std::string& log) {
+    return std::regex_replace(log, std::regex(R"(average of \d+\.\dx)"), "average of _x");
+}
+
+std::string write_input(const ScratchDir& dir, const std::string& name, int32_t rate, int32_t channels,
+                        double seconds, fixture::Signal signal = fixture::Signal::Noise) {
+    const std::string path = write_generated(dir, name, rate, channels, seconds, signal);
+    EXPECT_FALSE(path.empty());
+    return path;
+}
+
+TEST(DecoderArguments, LastWordIsTheInputAndOptionsPassThrough) {
+    const auto args = decoder_arguments({"-layer", "private", "-logfile", "log.txt", "-rawbr", "45", "in.wav"});
+    ASSERT_TRUE(args);
+    EXPECT_EQ(args->input, "in.wav");
+    EXPECT_EQ(args->log_path, "log.txt");
+    EXPECT_EQ(args->configuration, " -layer private -rawbr 45");
+    const auto single = decoder_arguments({"-logfile"});  // one word: the input path
+    ASSERT_TRUE(single);
+    EXPECT_EQ(single->input, "-logfile");
+    EXPECT_EQ(single->configuration, "");
+    EXPECT_FALSE(decoder_arguments({}));
+}
+
+TEST(DecoderArguments, LogfileMayNotTakeTheInputPath) {
+    EXPECT_FALSE(decoder_arguments({"-logfile", "in.wav"}));
+    EXPECT_FALSE(decoder_arguments({"-layer", "public", "-logfile", "in.wav"}));
+    EXPECT_FALSE(decoder_arguments({"-logfile", "in.wav", "in.wav"}));
+    EXPECT_TRUE(decoder_arguments({"-logfile", "log.txt", "in.wav"}));
+}
+
+TEST(DecoderProgram, NoArgumentPrintsBannerAndUsage) {
+    const auto r = decode({});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, usage());
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(DecoderProgram, LogfileFollowedByTheInputIsRefusedAndTheInputKept) {
+    ScratchDir dir;
+    const std::string input = write_input(dir, "in.wav", 22050, 1, 1.0);
+    const std::string before = file_text(input);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-logfile", input}, {"-layer", "public", "-logfile", input}, {"-logfile", input, input}}) {
+        SCOPED_TRACE(args.size());
+        const auto r = decode(args);
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_EQ(r.err, usage());
+        EXPECT_EQ(file_text(input), before);
+    }
+}
+
+TEST(DecoderProgram, UnreadableInputExits10WithAnEmptyLineInTheLog) {
+    ScratchDir dir;
+    const std::string missing = dir.file("missing.wav");
+    const std::string log = dir.file("log.txt");
+    const auto r = decode({"-logfile", log, missing});
+    EXPECT_EQ(r.exit_code, 10);
+    EXPECT_EQ(r.err, kBanner + "Failure to open " + missing + " for reading.\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(file_text(log), " -10\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure to open " +
+                                  missing + " for reading.\r\n\r\n");
+}
+
+TEST(DecoderProgram, UnsupportedRateExits11Silently) {
+    ScratchDir dir;
+    const std::string input = write_input(dir, "in8000.wav", 8000, 1, 2.0);
+    const std::string log = dir.file("log.txt");
+    const auto r = decode({"-logfile", log, input});
+    EXPECT_EQ(r.exit_code, 11);
+    EXPECT_EQ(r.err, kBanner);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(file_text(log), " -11\r\n   0 packet(s) decoded at an average of 0.0x\r\nThis sampling rate is not supported\r\n");
+}
+
+TEST(DecoderProgram, BadConfigurationExits4) {
+    ScratchDir dir;
+    const std::string input = write_input(dir, "in.wav", 44100, 2, 1.0);
+    const std::string log = dir.file("log.txt");
+    const struct { std::vector<std::string> options; std::string config; std::string hint; } cases[] = {
+        {{"-logfile", log, "-layer"}, " -layer", ""},  // -logfile and its value never reach it
+        {{"-layer", "public", "-rawbr", "0", "-logfile", log}, " -layer public -rawbr 0", ""},
+        {{"-rawbr", "-logfile", log, "abc"}, " -rawbr abc", ""},
+        {{"-logfile", log, "-layer", "private"}, " -layer private", owner_name_problem("") + "\n"},
+        {{"-layer", "private", "-layer", "public", "-layer", "private", "-logfile", log},
+         " -layer private -layer public -layer private", owner_name_problem("") + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.config);
+        std::vector<std::string> args = c.options;
+        args.push_back(input);
+        const auto r = decode(args);
+        EXPECT_EQ(r.exit_code, 4);
+        EXPECT_EQ(r.err, kBanner + "Failure to configure the decoder for channel# 0 with:\n\t" + c.config + "\n" + c.hint);
+        EXPECT_EQ(file_text(log), "  -4\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure to configure the decoder\r\n");
+    }
+    // With the owner name set, "-layer private" reads.
+    const auto r = decode({"-layer", "private", input}, {{"VEKMRK_OWNER", "VekTestOwner"}});
+    EXPECT_EQ(r.exit_code, 0);
+}
+
+TEST(DecoderProgram, UnmarkedInputEndsWithAnEmptySummary) {
+    ScratchDir dir;
+    const std::string input = write_input(dir, "noise.wav", 44100, 2, 3.0);
+    const std::string log = dir.file("log.txt");
+    const auto r = decode({"-logfile", log, input});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(report_without_speed(r.out), "\"" + input + "\"\n-> 0 packet(s) decoded at an average of ");
+    // Three whole seconds: 033, 066, 100, and 133 after the empty last read.
+    EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b033%\b\b\b\b066%\b\b\b\b100%\b\b\b\b133%\n");
+    EXPECT_EQ(log_without_speed(file_text(log)),
+              "1000\r\nAnalysis summary for " + input + "\r\n   0 packet(s) decoded at an average of _x\r\n");
+}
+
+TEST(DecoderProgram, EveryAcceptedRateIsDecodedAndShortInputsKeepTheFigureInRange) {
+    ScratchDir dir;
+    for (const int32_t rate : {11025, 16000, 22050, 24000, 32000, 44100, 48000}) {
+        SCOPED_TRACE(rate);
+        const std::string input = write_input(dir, std::to_string(rate) + ".wav", rate, 1, 1.5, fixture::Signal::Music);
+        const auto r = decode({input});
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(report_without_speed(r.out), "\"" + input + "\"\n-> 0 packet(s) decoded at an average of ");
+        EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b100%\b\b\b\b200%\n");
+    }
+    const std::string half = write_input(dir, "half.wav", 44100, 1, 0.5);
+    const auto r = decode({half});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b100%\n");
+}
+
+// The per-packet lines of a run's console output: each stands at the start of a line or
+// right after the backspaces that erase the progress figure.
+std::vector<std::string> packet_lines(const std::string& err) {
+    static const std::regex packet(R"(x[0-9A-F]+( \(T \d{2,}:\d{2}\))?)");
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end = err.find('\n'); end != std::string::npos; start = end + 1, end = err.find('\n', start)) {
+        std::string line = err.substr(start, end - start);
+        const size_t erased = line.rfind("\b\b\b\b");
+        if (erased != std::string::npos) line = line.substr(erased + 4);
+        if (std::regex_match(line, packet)) lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(DecoderProgram, LongConfigurationAndPathsAreKeptWhole) {
+    ScratchDir dir;
+    const std::string input = write_input(dir, "in.wav", 22050, 1, 1.0);
+    // Over 500 characters of configuration: stray words are ignored, the last -rawbr wins.
+    std::vector<std::string> args;
+    for (int i = 0; i < 60; ++i) args.push_back("stray" + std::to_string(i));
+    args.insert(args.end(), {"-rawbr", "0", "-logfile", dir.file("log.txt")});
+    args.push_back(input);
+    const auto refused = decode(args);
+    EXPECT_EQ(refused.exit_code, 4);
+    EXPECT_NE(refused.err.find("stray59 -rawbr 0\n"), std::string::npos);
+    args[args.size() - 4] = "50";
+    EXPECT_EQ(decode(args).exit_code, 0);
+
+    const std::string long_path = dir.file(std::string(240, 'p') + ".wav");
+    const auto missing = decode({long_path});
+    EXPECT_EQ(missing.exit_code, 10);
+    EXPECT_EQ(missing.err, kBanner + "Failure to open " + long_path + " for reading.\n");
+}
+
+struct VectorCase {
+    std::vector<std::string> options;
+    fixture::EnvChanges env;
+    std::string file;
+    std::string entries;  // the summary's entry lines
+    int packets;
+};
+
+TEST(DecoderProgram, ConformanceVectorsDecodeAsRecorded) {
+    const VectorCase cases[] = {
+        {{}, kNoOwner, "out1.wav", "(x0123ABCD) - 3 instance(s)\n", 3},
+        // The literal rules find nothing here: every track locks onto the lead-in's false sync.
+        {{"-layer", "VekTestOwner"}, kNoOwner, "out2.wav",
+         "(x0A1B) - 5 instance(s) - (T 00:00) through (T 00:00)\n", 5},
+        {{"-layer", "private"}, {{"VEKMRK_OWNER", "VekTestOwner"}}, "out2.wav",
+         "(x0A1B) - 5 instance(s) - (T 00:00) through (T 00:00)\n", 5},
+        {{}, {{"VEKMRK_OWNER", "VekTestOwner"}}, "out2.wav", "", 0},
+        {{"-layer", "private"}, {{"VEKMRK_OWNER", "SomeoneElse"}}, "out2.wav", "", 0},
+        // The literal rules find 6 of these 12.
+        {{"-rawbr", "45"}, kNoOwner, "out3.wav", "(x1A20) - 12 instance(s)\n", 12},
+        {{}, kNoOwner, "out3.wav", "", 0},
+    };
+    for (const VectorCase& c : cases) {
+        std::vector<std::string> args = c.options;
+        args.push_back(kVectors + "/" + c.file);
+        SCOPED_TRACE(c.file + " " + (c.options.empty() ? "" : c.options[0] + " " + c.options[1]));
+        const auto r = decode(args, c.env);
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(report_without_speed(r.out), "\"" + args.back() + "\"\n" + c.entries + "-> " +
+                                                   std::to_string(c.packets) + " packet(s) decoded at an average of ");
+        // One console line per packet: the summary counts what was printed.
+        EXPECT_EQ(static_cast<int>(packet_lines(r.err).size()), c.packets);
+    }
+}
+
+}  // namespace
