@@ -10,6 +10,7 @@
 
 #include "common/owner_name.h"
 #include "common/progress_log.h"
+#include "common/text_format.h"
 #include "common/wav.h"
 #include "decoder/config.h"
 #include "decoder/decoder_channel.h"
@@ -77,7 +78,7 @@ int run(int argc, char** argv) {
 
     WavStreamPtr input = wav_open_read(input_path);
     if (!input) {
-        const std::string message = report_printf("Failure to open %s for reading.\n", input_path.c_str());
+        const std::string message = text_format("Failure to open %s for reading.\n", input_path.c_str());
         return fail(run, ExitCode::OpenInput, message, message.c_str());
     }
     const int32_t rate = input->rate;
@@ -108,7 +109,7 @@ int run(int argc, char** argv) {
     for (int32_t c = 0; c < channels; ++c) {
         DecoderChannelPtr decoder = decoder_create(rate, configuration, owner_name);
         if (!decoder) {
-            std::string message = report_printf("Failure to configure the decoder for channel# %d with:\n\t%s\n",
+            std::string message = text_format("Failure to configure the decoder for channel# %d with:\n\t%s\n",
                                                 c, configuration.c_str());
             const std::optional<DecoderConfig> config = decoder_config_parse(configuration);
             const std::string problem = owner_name_problem(owner_name);
@@ -137,7 +138,7 @@ int run(int argc, char** argv) {
             const std::span<const float> samples(planes[static_cast<size_t>(c)], static_cast<size_t>(n));
             const int32_t k = decoder_process(decoder, samples);
             if (k < 0) {
-                const std::string message = report_printf(
+                const std::string message = text_format(
                     "\b\b\b\bDecoder internal error for channel# %d at frame# %d\n", c, frames_done);
                 return fail(run, ExitCode::ChannelFailure, message, "Decoder internal error", packets_total);
             }
@@ -165,9 +166,9 @@ int run(int argc, char** argv) {
     std::string entries;
     for (const SummaryEntry& entry : summary.entries) entries += summary_entry_line(entry);
     if (!run.log_path.empty()) {
-        std::string report = report_printf("%4d\n", 1000 + static_cast<int>(ExitCode::Ok));
+        std::string report = text_format("%4d\n", 1000 + static_cast<int>(ExitCode::Ok));
         report += "Analysis summary for " + input_path + "\n";
-        report += report_printf("%4d packet(s) decoded at an average of %.1fx\n", packets_total, speed);
+        report += text_format("%4d packet(s) decoded at an average of %.1fx\n", packets_total, speed);
         report += entries;
         progress_log_write_text(run.log_path, report);
     }

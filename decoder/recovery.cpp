@@ -1,10 +1,10 @@
 #include "decoder/recovery.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 
 #include "common/packet.h"
+#include "common/text_format.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ void copy_to_average(ChipTrack& track, std::span<const float> body) {
 }
 
 std::string time_text(int32_t t) {
-    return report_printf("(T %2.2d:%2.2d)", t >> 2, (t & 3) * 15);
+    return text_format("(T %2.2d:%2.2d)", t >> 2, (t & 3) * 15);
 }
 
 }  // namespace
@@ -149,7 +149,7 @@ std::string packet_line(const DecodedPacket& packet) {
 }
 
 std::string summary_entry_line(const SummaryEntry& entry) {
-    std::string line = report_printf("(x%s) - %d instance(s)", entry.payload.c_str(), entry.count);
+    std::string line = text_format("(x%s) - %d instance(s)", entry.payload.c_str(), entry.count);
     if (entry.first_time >= 0) {
         line += " - ";
         line += time_text(entry.first_time);
@@ -160,19 +160,3 @@ std::string summary_entry_line(const SummaryEntry& entry) {
     return line;
 }
 
-std::string report_printf(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    std::string text;
-    if (length > 0) {
-        text.resize(static_cast<size_t>(length) + 1);
-        std::vsnprintf(text.data(), text.size(), format, again);
-        text.resize(static_cast<size_t>(length));
-    }
-    va_end(again);
-    return text;
-}

@@ -46,5 +46,3 @@ std::string packet_line(const DecodedPacket& packet);
 // was seen, then a line feed.
 std::string summary_entry_line(const SummaryEntry& entry);
 
-// printf into a string of whatever length the text needs.
-std::string report_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

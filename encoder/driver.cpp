@@ -1,11 +1,8 @@
 #include "encoder/driver.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -20,6 +17,7 @@
 
 #include "common/owner_name.h"
 #include "common/progress_log.h"
+#include "common/text_format.h"
 #include "common/wav.h"
 #include "encoder/config.h"
 #include "encoder/encoder_channel.h"
@@ -29,6 +27,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// True when an existing file can be opened for writing (opened for update: nothing changes).
+bool writable(const std::filesystem::path& path) {
+    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    if (file == nullptr) return false;
+    std::fclose(file);
+    return true;
+}
+
 constexpr int32_t kAcceptedRates[] = {22050, 24000, 32000, 44100, 48000};
 
 // What one run knows about its command line and its progress.
@@ -37,24 +43,6 @@ struct Driver {
     int32_t packets = 0;   // packets begun on all channels so far
     double speed = 0.0;    // seconds of audio per second of wall-clock time
 };
-
-// printf into a std::string of any length.
-[[gnu::format(printf, 1, 2)]] std::string text_format(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (length > 0) {
-        text.resize(static_cast<size_t>(length) + 1);
-        std::vsnprintf(text.data(), text.size(), format, args);
-        text.resize(static_cast<size_t>(length));
-    }
-    va_end(args);
-    return text;
-}
 
 void log_report(const Driver& run, int32_t status, const char* message) {
     if (!run.log_path.empty())
@@ -125,14 +113,12 @@ public:
         }
         const bool exists = fs::exists(target_, error);
         if (exists) {
-            if (fs::is_directory(target_, error) || ::access(target_.c_str(), W_OK) != 0)
-                return false;
+            if (fs::is_directory(target_, error) || !writable(target_)) return false;
             existing_permissions_ = fs::status(target_, error).permissions();
         }
         const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
         std::random_device entropy;
         std::mt19937_64 draw((static_cast<uint64_t>(entropy()) << 32) ^
-                             static_cast<uint64_t>(::getpid()) ^
                              static_cast<uint64_t>(std::time(nullptr)));
         for (int attempt = 0; attempt < 100; ++attempt) {
             const fs::path candidate =
