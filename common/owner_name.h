@@ -4,15 +4,26 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 inline constexpr const char* kOwnerEnvVar = "VEKMRK_OWNER";
 inline constexpr const char* kOwnerFileName = "vekmrk-owner.txt";
 
 // The environment variable VEKMRK_OWNER when it is set and not empty; otherwise the first
-// line of vekmrk-owner.txt in the folder of the running program (argv0 is used when the
-// program's own path cannot be found), its line ending removed. Empty when neither exists.
-// The bytes are kept as they stand (no trimming, no re-encoding).
+// non-empty name that owner_name_from_folder finds in the folders of owner_name_folders for the
+// folder of the running program (argv0 is used when the program's own path cannot be found).
+// Empty when no place gives a name. The bytes are kept as they stand (no trimming, no
+// re-encoding).
 std::string owner_name_lookup(const char* argv0);
+
+// The folders searched for vekmrk-owner.txt, in order, for a program in `program_folder`: that
+// folder; `<program_folder>/../etc/vekmrk`, so that a relocated installation carries its own
+// file; and the installed system folder `<sysconfdir>/vekmrk` (/etc/vekmrk for an installation
+// under /usr) when it is not the same place.
+std::vector<std::filesystem::path> owner_name_folders(const std::filesystem::path& program_folder);
+
+// The system-wide folder that owner_name_folders ends with.
+std::filesystem::path owner_name_system_folder();
 
 // The first line of vekmrk-owner.txt in `folder`, its LF or CR LF ending removed; empty when
 // the file does not exist or cannot be read. The file half of owner_name_lookup.

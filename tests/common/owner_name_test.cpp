@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <vector>
 
 #include "tests/common/temp_dir.h"
 
@@ -39,7 +40,8 @@ TEST(OwnerName, Problems)
 {
     EXPECT_EQ(owner_name_problem(""),
               "No owner name is configured for the private layer: set the environment variable VEKMRK_OWNER, or "
-              "write the name on the first line of vekmrk-owner.txt beside the programs.");
+              "write the name on the first line of vekmrk-owner.txt beside the programs, in ../etc/vekmrk/ from "
+              "their folder, or in " VEKMRK_EXPECTED_SYSCONFDIR "/vekmrk/.");
     EXPECT_EQ(owner_name_problem("Vek Audio"),
               "The owner name \"Vek Audio\" holds a blank, tab, line feed or one of [ ] ( ) , which cut a layer "
               "code apart: nobody else could read this private layer. Choose an owner name without them.");
@@ -75,20 +77,73 @@ TEST(OwnerName, FirstLineOfTheFile)
     }
 }
 
-TEST(OwnerName, EnvironmentComesFirst)
+// Removes the files it was given when the test ends, also when an assertion stops it early.
+class RemoveAtEnd {
+public:
+    explicit RemoveAtEnd(std::vector<std::filesystem::path> paths) : m_paths(std::move(paths)) {}
+    ~RemoveAtEnd()
+    {
+        std::error_code ignored;
+        for (const auto& p : m_paths) {
+            std::filesystem::remove(p, ignored);
+        }
+    }
+    RemoveAtEnd(const RemoveAtEnd&) = delete;
+    RemoveAtEnd& operator=(const RemoveAtEnd&) = delete;
+
+private:
+    std::vector<std::filesystem::path> m_paths;
+};
+
+TEST(OwnerName, FoldersBesideTheProgramThenEtcThenTheSystem)
+{
+    const std::filesystem::path system = std::filesystem::path(VEKMRK_EXPECTED_SYSCONFDIR) / "vekmrk";
+    EXPECT_EQ(owner_name_system_folder(), system);
+
+    const std::vector<std::filesystem::path> relocated = owner_name_folders("/opt/vek/bin");
+    ASSERT_EQ(relocated.size(), 3u);
+    EXPECT_EQ(relocated[0], "/opt/vek/bin");
+    EXPECT_EQ(relocated[1], "/opt/vek/etc/vekmrk");
+    EXPECT_EQ(relocated[2], system);
+
+    // Installed where <bin>/../etc is the system folder itself: searched once.
+    const std::filesystem::path installed_bin = system.parent_path().parent_path() / "bin";
+    const std::vector<std::filesystem::path> installed = owner_name_folders(installed_bin);
+    ASSERT_EQ(installed.size(), 2u);
+    EXPECT_EQ(installed[0], installed_bin);
+    EXPECT_EQ(installed[1], system);
+}
+
+TEST(OwnerName, EnvironmentComesFirstThenTheFirstFileWithAName)
 {
     OwnerEnv restore;
+    // The running program is this test program: its folder and <folder>/../etc/vekmrk.
+    const std::filesystem::path bin = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    const std::filesystem::path etc = bin.parent_path() / "etc" / "vekmrk";
+    const std::filesystem::path beside = bin / kOwnerFileName;
+    const std::filesystem::path installed = etc / kOwnerFileName;
+    std::filesystem::create_directories(etc);
+    RemoveAtEnd cleanup({beside, installed, etc, etc.parent_path()});
+    write_bytes(beside.string(), "FileOwner\r\n");
+    write_bytes(installed.string(), "EtcOwner\n");
+
     ::setenv(kOwnerEnvVar, "EnvOwner", 1);
     EXPECT_EQ(owner_name_lookup(nullptr), "EnvOwner");
 
-    // Unset or empty: the file beside the running program (here the test program).
-    const std::filesystem::path beside =
-        std::filesystem::read_symlink("/proc/self/exe").parent_path() / kOwnerFileName;
-    write_bytes(beside.string(), "FileOwner\r\n");
+    // Unset or empty: the file beside the program comes before the one in ../etc/vekmrk.
     ::setenv(kOwnerEnvVar, "", 1);
     EXPECT_EQ(owner_name_lookup(nullptr), "FileOwner");
     ::unsetenv(kOwnerEnvVar);
     EXPECT_EQ(owner_name_lookup("/nonexistent/vekmrkenc"), "FileOwner");
+
+    // A file whose first line is empty gives no name: the search goes on.
+    write_bytes(beside.string(), "\r\nFileOwner\r\n");
+    EXPECT_EQ(owner_name_lookup(nullptr), "EtcOwner");
     std::filesystem::remove(beside);
-    EXPECT_EQ(owner_name_lookup(nullptr), "");
+    EXPECT_EQ(owner_name_lookup(nullptr), "EtcOwner");
+
+    std::filesystem::remove(installed);
+    if (!std::filesystem::exists(owner_name_system_folder() / kOwnerFileName)) {
+        EXPECT_EQ(owner_name_lookup(nullptr), "");
+    }
 }

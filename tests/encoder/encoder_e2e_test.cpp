@@ -153,22 +153,31 @@ TEST_F(EncoderProgram, ReproducesTheConformanceVectors) {
     }
 }
 
-TEST_F(EncoderProgram, FindsTheOwnerNameInAFileBesideTheProgram) {
-    // A copy of the program with vekmrk-owner.txt beside it writes vector 2 without the
-    // environment variable; the file's line ending is not part of the name.
-    const std::string bin = path("bin");
-    fs::create_directory(bin);
-    const std::string program = bin + "/vekmrkenc";
-    fs::copy_file(kProgram, program);
-    ASSERT_TRUE(fixture::write_file(bin + "/" + kOwnerFileName,
-                                    {'V', 'e', 'k', 'T', 'e', 's', 't', 'O', 'w', 'n', 'e', 'r', '\r', '\n'}));
-    const std::string output = path("out2.wav");
-    const fixture::ProgramResult run = fixture::run_program(
-        program,
-        {"-layer", "private", "-gain", "2", "-addts", "1", kVectors + "/in2_48000_mono.wav", "0A1B", output},
-        {{kOwnerEnvVar, std::nullopt}});
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(fixture::sha256_file(output), recorded_checksums().at("out2.wav"));
+TEST_F(EncoderProgram, FindsTheOwnerNameBesideTheProgramOrInItsEtcFolder) {
+    // A copy of the program with vekmrk-owner.txt beside it, or in <bin>/../etc/vekmrk as in an
+    // installed tree, writes vector 2 without the environment variable; the file's line ending
+    // is not part of the name.
+    const struct {
+        const char* program_folder;
+        const char* owner_file_folder;
+    } places[] = {{"tree1/bin", "tree1/bin"}, {"tree2/bin", "tree2/etc/vekmrk"}};
+    for (const auto& place : places) {
+        SCOPED_TRACE(place.owner_file_folder);
+        const std::string bin = path(place.program_folder);
+        fs::create_directories(bin);
+        fs::create_directories(path(place.owner_file_folder));
+        const std::string program = bin + "/vekmrkenc";
+        fs::copy_file(kProgram, program);
+        ASSERT_TRUE(fixture::write_file(path(place.owner_file_folder) + "/" + kOwnerFileName,
+                                        {'V', 'e', 'k', 'T', 'e', 's', 't', 'O', 'w', 'n', 'e', 'r', '\r', '\n'}));
+        const std::string output = path("out2.wav");
+        const fixture::ProgramResult run = fixture::run_program(
+            program,
+            {"-layer", "private", "-gain", "2", "-addts", "1", kVectors + "/in2_48000_mono.wav", "0A1B", output},
+            {{kOwnerEnvVar, std::nullopt}});
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(fixture::sha256_file(output), recorded_checksums().at("out2.wav"));
+    }
 }
 
 // --- Command line -------------------------------------------------------------------------
