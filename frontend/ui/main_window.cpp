@@ -1,5 +1,6 @@
 #include "frontend/ui/main_window.h"
 
+#include "frontend/core/help_file.h"
 #include "frontend/ui/decode_dialog.h"
 #include "frontend/ui/encode_dialog.h"
 #include "frontend/ui/job_runner.h"
@@ -26,7 +27,10 @@ namespace vekmrk {
 
 namespace {
 
-const QString kHelpFileName = QStringLiteral("vekmrkguiHelp.html");
+// The installed data folder as seen from the installed bin folder.
+#ifndef VEKMRKWIN_DATA_FROM_BIN
+#define VEKMRKWIN_DATA_FROM_BIN "../share/vekmrk"
+#endif
 
 // Borders, title bar and menu bar of the designed window, in twips: the rule works on the outer
 // size, which is the client size plus these.
@@ -40,7 +44,7 @@ MainWindow::MainWindow(QSettings& settings, DialogServices services, QWidget* pa
       m_settings(settings),
       m_services(std::move(services)),
       m_runner(new JobRunner(this)),
-      m_helpFolder(QCoreApplication::applicationDirPath())
+      m_programFolder(QCoreApplication::applicationDirPath())
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vek Audio Watermarking"));
@@ -186,12 +190,16 @@ QString MainWindow::showJobDialog(JobProgram program)
 
 void MainWindow::showHelp()
 {
-    const QString path = QDir(m_helpFolder).filePath(kHelpFileName);
-    if (!QFileInfo(path).isFile()) {
+    const QStringList candidates =
+        helpFileCandidates(m_programFolder, QStringLiteral(VEKMRKWIN_DATA_FROM_BIN));
+    const QString path =
+        findHelpFile(candidates, [](const QString& file) { return QFileInfo(file).isFile(); });
+    if (path.isEmpty()) {
         m_services.showMessage(this, QStringLiteral("Vekmrk GUI Help"),
-                               QStringLiteral("The help file %1 was not found. It belongs beside "
-                                              "the program; reinstalling the program restores it.")
-                                   .arg(QDir::toNativeSeparators(path)));
+                               QStringLiteral("The help file was found neither at %1 nor at %2; "
+                                              "reinstalling the program restores it.")
+                                   .arg(QDir::toNativeSeparators(candidates.at(0)),
+                                        QDir::toNativeSeparators(candidates.at(1))));
         return;
     }
     auto* browser = new QTextBrowser;

@@ -33,8 +33,9 @@ public:
     // Shows the job's dialog and returns its `jobOptions` (empty when not confirmed); tests
     // replace it so that no dialog runs modally.
     void setJobDialog(std::function<QString(JobProgram)> dialog) { m_jobDialog = std::move(dialog); }
-    // Where the Help command looks for vekmrkguiHelp.html; the program's folder unless set.
-    void setHelpFolder(const QString& folder) { m_helpFolder = folder; }
+    // The folder from which the Help command looks for vekmrkguiHelp.html (beside it, then in
+    // its ../share/vekmrk); the program's folder unless set.
+    void setProgramFolder(const QString& folder) { m_programFolder = folder; }
 
     // The layout the resize rule gave last, in twips.
     const MainLayout& layoutTwips() const { return m_layout; }
@@ -60,7 +61,7 @@ private:
     DialogServices m_services;
     JobRunner* m_runner = nullptr;
     std::function<QString(JobProgram)> m_jobDialog;
-    QString m_helpFolder;
+    QString m_programFolder;
     MainLayout m_layout;
 
     QWidget* m_client = nullptr;

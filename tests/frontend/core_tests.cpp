@@ -2,6 +2,7 @@
 // reports, log file names, settings, dialog rules and the main window's resize rule.
 
 #include "frontend/core/dialog_rules.h"
+#include "frontend/core/help_file.h"
 #include "frontend/core/job_options.h"
 #include "frontend/core/job_settings.h"
 #include "frontend/core/log_file_name.h"
@@ -49,6 +50,7 @@ private slots:
     void newLogFileNameGivesUpWhenEveryNameExists();
     void logNumberSourceRepeatsItsSequence();
     void logFolderFallsBackToTemporaryFolder();
+    void helpFileBesideTheProgramThenInTheDataFolder();
 
     void settingsDefaultsWhenAbsent();
     void settingsReopenAsStored();
@@ -394,6 +396,25 @@ void CoreTests::logFolderFallsBackToTemporaryFolder()
     QVERIFY(folderIsWritable(dir.path()));
     QVERIFY(!folderIsWritable(dir.filePath("missing/deeper")));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 0);  // the probe leaves nothing
+}
+
+void CoreTests::helpFileBesideTheProgramThenInTheDataFolder()
+{
+    const QStringList installed = helpFileCandidates("/usr/bin", "../share/vekmrk");
+    QCOMPARE(installed, (QStringList{"/usr/bin/vekmrkguiHelp.html",
+                                     "/usr/share/vekmrk/vekmrkguiHelp.html"}));
+    QCOMPARE(helpFileCandidates("/opt/Vek Audio/bin/", "../share/vekmrk").at(1),
+             QString("/opt/Vek Audio/share/vekmrk/vekmrkguiHelp.html"));
+
+    QStringList asked;
+    const auto onlyInstalled = [&](const QString& path) {
+        asked.append(path);
+        return path.startsWith("/usr/share/");
+    };
+    QCOMPARE(findHelpFile(installed, onlyInstalled), installed.at(1));
+    QCOMPARE(asked, installed);
+    QCOMPARE(findHelpFile(installed, [](const QString&) { return true; }), installed.at(0));
+    QCOMPARE(findHelpFile(installed, [](const QString&) { return false; }), QString());
 }
 
 namespace {

@@ -12,12 +12,16 @@
 #include "ui_test_support.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QSettings>
+#include <QTextBrowser>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -400,8 +404,36 @@ void MainWindowTests::splashClosesOnCharacterKeysAndClicks()
 void MainWindowTests::missingHelpFileIsReported()
 {
     Window w;
-    w.window.setHelpFolder(w.dir.path());
+    const QString bin = w.dir.filePath("bin");
+    w.window.setProgramFolder(bin);
     child<QAction>(&w.window, "miHelp")->trigger();
     QCOMPARE(w.services.messages.size(), 1);
-    QVERIFY(w.services.messages.first().contains("vekmrkguiHelp.html"));
+    // Both places are named.
+    QVERIFY(w.services.messages.first().contains(QDir::toNativeSeparators(bin + "/vekmrkguiHelp.html")));
+    QVERIFY(w.services.messages.first().contains(
+        QDir::toNativeSeparators(w.dir.filePath("share/vekmrk/vekmrkguiHelp.html"))));
+}
+
+void MainWindowTests::helpFileFoundInTheInstalledDataFolder()
+{
+    // An installed tree: the program in bin/, the help file in share/vekmrk/.
+    Window w;
+    QVERIFY(QDir(w.dir.path()).mkpath("bin"));
+    QVERIFY(QDir(w.dir.path()).mkpath("share/vekmrk"));
+    QFile help(w.dir.filePath("share/vekmrk/vekmrkguiHelp.html"));
+    QVERIFY(help.open(QIODevice::WriteOnly));
+    help.write("<html><body><h1>Installed help</h1></body></html>");
+    help.close();
+    w.window.setProgramFolder(w.dir.filePath("bin"));
+    child<QAction>(&w.window, "miHelp")->trigger();
+    QCOMPARE(w.services.messages.size(), 0);
+    QTextBrowser* viewer = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == "helpViewer") {
+            viewer = qobject_cast<QTextBrowser*>(top);
+        }
+    }
+    QVERIFY(viewer != nullptr);
+    QVERIFY(viewer->toPlainText().contains("Installed help"));
+    viewer->close();
 }

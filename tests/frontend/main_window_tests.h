@@ -24,4 +24,5 @@ private slots:
     void realProcessReports();
     void splashClosesOnCharacterKeysAndClicks();
     void missingHelpFileIsReported();
+    void helpFileFoundInTheInstalledDataFolder();
 };
