@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian-like machine, builds everything and runs every test through ctest:
-# first the normal build, then the AddressSanitizer + UndefinedBehaviorSanitizer build.
+# first the normal build (with the Debian package test), then the AddressSanitizer +
+# UndefinedBehaviorSanitizer build (which skips the package test).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/setup.sh"
 
+# dpkg-dev (dpkg-shlibdeps), file and desktop-file-utils: the package test; groff-base: the
+# manual-page check.
 vekmrk_need_packages cmake make g++ libgtest-dev libgmock-dev qt6-base-dev clang libclang-rt-14-dev \
-    ca-certificates
+    ca-certificates dpkg-dev file gzip groff-base desktop-file-utils
 jobs=$(vekmrk_jobs)
 
 echo "== Release build and tests" >&2
