@@ -7,11 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/setup.sh"
 
 vekmrk_need_packages cmake make g++
-jobs=$(vekmrk_jobs)
 build="$root/build-demo"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DVEKMRK_BUILD_FRONTEND=OFF >/dev/null
-cmake --build "$build" -j"$jobs" >/dev/null
+vekmrk_build_programs "$root" "$build"
 
 work="$root/out/demo"
 mkdir -p "$work"

@@ -33,3 +33,11 @@ vekmrk_need_packages() {
 vekmrk_jobs() {
     nproc 2>/dev/null || echo 2
 }
+
+# Builds the command-line programs and the signal generator (release, no tests, no front end)
+# from the source folder $1 into the build folder $2, quietly.
+vekmrk_build_programs() {
+    cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DVEKMRK_BUILD_FRONTEND=OFF >/dev/null
+    cmake --build "$2" -j"$(vekmrk_jobs)" >/dev/null
+}
