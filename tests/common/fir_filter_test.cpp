@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 namespace {
@@ -34,6 +36,28 @@ std::vector<float> reference(const std::vector<float>& h, const std::vector<floa
             sum += static_cast<double>(h[static_cast<size_t>(k)]) * sample;
         }
         out.push_back(static_cast<float>(sum));
+    }
+    return out;
+}
+
+// Floats of many magnitudes and both signs, so that the sums round often.
+std::vector<float> wide_noise(size_t n, uint32_t seed)
+{
+    std::mt19937 draw(seed);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> exponent(-12, 6);
+    std::vector<float> out(n);
+    for (float& v : out) {
+        v = std::ldexp(unit(draw), exponent(draw));
+    }
+    return out;
+}
+
+std::vector<uint32_t> bits(const std::vector<float>& values)
+{
+    std::vector<uint32_t> out;
+    for (const float v : values) {
+        out.push_back(std::bit_cast<uint32_t>(v));
     }
     return out;
 }
@@ -109,6 +133,52 @@ TEST(FirFilter, MatchesPlainConvolutionInAnyBlockSize)
             }
             EXPECT_EQ(got, expected);
         }
+    }
+}
+
+// The vectorised sums compute each output in its own lane in the plain order, so every level
+// gives the bits of the plain convolution: for any tap count (fewer taps than a vector has
+// lanes, the head correlation's 128, more than one block's history), step and block size,
+// blocks shorter than the history and than one vector included.
+TEST(FirFilter, EveryVectorLevelGivesThePlainConvolutionsBits)
+{
+    const std::vector<float> x = wide_noise(3000, 11);
+    for (const size_t taps : {size_t{1}, size_t{3}, size_t{21}, size_t{128}, size_t{313}}) {
+        const std::vector<float> h = wide_noise(taps, static_cast<uint32_t>(taps));
+        for (const size_t step : {size_t{1}, size_t{2}, size_t{3}}) {
+            const std::vector<uint32_t> expected = bits(reference(h, x, step));
+            for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+                for (const size_t block : {step, 7 * step, 60 * step, 1000 * step}) {
+                    SCOPED_TRACE(testing::Message() << taps << " taps, step " << step << ", level "
+                                                    << static_cast<int>(level) << ", block " << block);
+                    FirFilterPtr f = fir_create(static_cast<int32_t>(taps), 0, static_cast<int32_t>(step), h);
+                    std::vector<float> got;
+                    for (size_t at = 0; at < x.size(); at += block) {
+                        const size_t n = std::min(block, x.size() - at);
+                        std::vector<float> out((n + step - 1) / step);
+                        fir_run_at(*f, std::span(x).subspan(at, n), out, level);
+                        got.insert(got.end(), out.begin(), out.end());
+                    }
+                    EXPECT_EQ(bits(got), expected);
+                }
+            }
+        }
+    }
+}
+
+// With extra history the sums still end at the newest input, over the last N - 1 stored ones.
+TEST(FirFilter, ExtraHistoryDoesNotShiftTheSums)
+{
+    const std::vector<float> x = wide_noise(500, 5);
+    const std::vector<float> h = wide_noise(40, 6);
+    const std::vector<uint32_t> expected = bits(reference(h, x, 1));
+    for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+        SCOPED_TRACE(static_cast<int>(level));
+        FirFilterPtr f = fir_create(40, 100, 1, h);
+        std::vector<float> got(x.size());
+        fir_run_at(*f, std::span(x).first(250), std::span(got).first(250), level);
+        fir_run_at(*f, std::span(x).subspan(250), std::span(got).subspan(250), level);
+        EXPECT_EQ(bits(got), expected);
     }
 }
 

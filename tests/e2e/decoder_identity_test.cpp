@@ -3,7 +3,8 @@
 // aside) and the whole console stream (progress figures and per-packet lines, so that every
 // packet must be found in the same second as before) are compared with what the
 // straightforward implementation (one output at a time, plain loops) printed before any of its
-// work was made faster. The marked files' checksums are recorded as well: when one differs,
+// work was made faster, both with the best vector instructions the processor offers and with
+// the portable ones only. The marked files' checksums are recorded as well: when one differs,
 // the generator or the encoder changed, not the decoder.
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/simd.h"
 #include "tests/decoder/scratch_dir.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"
@@ -28,8 +30,8 @@ const EnvChanges kAlice = {{"VEKMRK_OWNER", "Alice"}};
 struct Reading {
     std::vector<std::string> options;
     EnvChanges env;
-    const char* entries;         // the closing report's entry lines
-    int packets;                 // the closing report's count, one console line each
+    const char* entries;        // the closing report's entry lines
+    int packets;                // the closing report's count, one console line each
     const char* console_sha256;  // the whole standard error stream
 };
 
@@ -164,19 +166,27 @@ TEST(DecoderIdentity, ReportsMatchWhatWasRecorded) {
         ASSERT_EQ(fixture::sha256_file(marked), c.marked_sha256) << "the decoder's input changed";
 
         for (const Reading& r : c.readings) {
-            SCOPED_TRACE(r.options.empty() ? std::string("default layer")
-                                           : r.options[0] + " " + r.options[1]);
-            std::vector<std::string> args = r.options;
-            args.push_back("marked.wav");
-            const fixture::ProgramResult dec =
-                fixture::run_program(VEKMRKDEC_PATH, args, r.env, dir.file(""));
-            ASSERT_EQ(dec.exit_code, 0) << dec.err;
-            EXPECT_EQ(report_without_speed(dec.out),
-                      "\"marked.wav\"\n" + std::string(r.entries) + "-> " +
-                          std::to_string(r.packets) + " packet(s) decoded at an average of _x\n");
-            EXPECT_EQ(count_packet_lines(dec.err), r.packets);
-            EXPECT_EQ(fixture::sha256_hex(std::vector<uint8_t>(dec.err.begin(), dec.err.end())),
-                      r.console_sha256);
+            for (const std::optional<std::string>& simd :
+                 {std::optional<std::string>(), std::optional<std::string>("portable")}) {
+                SCOPED_TRACE(
+                    (r.options.empty() ? std::string("default layer")
+                                       : r.options[0] + " " + r.options[1]) +
+                    (simd ? ", portable vector instructions" : ", best vector instructions"));
+                std::vector<std::string> args = r.options;
+                args.push_back("marked.wav");
+                EnvChanges env = r.env;
+                env.emplace_back(kSimdEnvVar, simd);
+                const fixture::ProgramResult dec =
+                    fixture::run_program(VEKMRKDEC_PATH, args, env, dir.file(""));
+                ASSERT_EQ(dec.exit_code, 0) << dec.err;
+                EXPECT_EQ(report_without_speed(dec.out),
+                          "\"marked.wav\"\n" + std::string(r.entries) + "-> " +
+                              std::to_string(r.packets) +
+                              " packet(s) decoded at an average of _x\n");
+                EXPECT_EQ(count_packet_lines(dec.err), r.packets);
+                EXPECT_EQ(fixture::sha256_hex(std::vector<uint8_t>(dec.err.begin(), dec.err.end())),
+                          r.console_sha256);
+            }
         }
     }
 }

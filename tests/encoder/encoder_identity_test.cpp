@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/owner_name.h"
+#include "common/simd.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"
 #include "tests/support/wav_fixture.h"
@@ -136,6 +137,8 @@ protected:
     std::string dir_;
 };
 
+// Every case runs with the vector instructions the processor offers and with the portable ones
+// only: both must write the recorded bytes.
 TEST_F(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
     for (const IdentityCase& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -146,24 +149,29 @@ TEST_F(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
         const std::string output = path("out.wav");
         ASSERT_TRUE(fixture::write_file(input, bytes));
 
-        std::vector<std::string> args = c.options;
-        args.insert(args.end(), {input, c.payload, output});
-        const fixture::ProgramResult run =
-            fixture::run_program(kProgram, args, {{kOwnerEnvVar, c.owner}});
-        ASSERT_EQ(run.exit_code, 0) << run.err;
-        EXPECT_EQ(fixture::sha256_file(output), c.output_sha256);
+        for (const std::optional<std::string>& simd :
+             {std::optional<std::string>(), std::optional<std::string>("portable")}) {
+            SCOPED_TRACE(simd ? "portable vector instructions" : "best vector instructions");
+            std::vector<std::string> args = c.options;
+            args.insert(args.end(), {input, c.payload, output});
+            const fixture::ProgramResult run = fixture::run_program(
+                kProgram, args, {{kOwnerEnvVar, c.owner}, {kSimdEnvVar, simd}});
+            ASSERT_EQ(run.exit_code, 0) << run.err;
+            EXPECT_EQ(fixture::sha256_file(output), c.output_sha256);
 
-        std::smatch m;
-        ASSERT_TRUE(std::regex_search(run.out, m, std::regex(R"(-> (\d+) packets encoded)")))
-            << run.out;
-        EXPECT_EQ(std::stoi(m[1].str()), c.packets);
-        const std::string clipping = c.attenuation == nullptr
-                                         ? std::string()
-                                         : "-> Potential clipping detected; " +
-                                               std::string(c.attenuation) +
-                                               " attenuation applied to the output.\n";
-        EXPECT_TRUE(run.err.ends_with("\nWriting audio output to disk...\n" + clipping)) << run.err;
-        fs::remove(output);
+            std::smatch m;
+            ASSERT_TRUE(std::regex_search(run.out, m, std::regex(R"(-> (\d+) packets encoded)")))
+                << run.out;
+            EXPECT_EQ(std::stoi(m[1].str()), c.packets);
+            const std::string clipping = c.attenuation == nullptr
+                                             ? std::string()
+                                             : "-> Potential clipping detected; " +
+                                                   std::string(c.attenuation) +
+                                                   " attenuation applied to the output.\n";
+            EXPECT_TRUE(run.err.ends_with("\nWriting audio output to disk...\n" + clipping))
+                << run.err;
+            fs::remove(output);
+        }
     }
 }
 
