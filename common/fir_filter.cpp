@@ -176,7 +176,7 @@ __attribute__((target("avx2"))) size_t sum_products_avx2(Phases z, const double*
     return sum_products<simd::f64x4, 8>(z, h, taps, out, outputs);
 }
 
-__attribute__((target("avx512f"))) size_t sum_products_avx512(Phases z, const double* h,
+__attribute__((target("avx512f,avx512vl"))) size_t sum_products_avx512(Phases z, const double* h,
                                                              size_t taps, float* out,
                                                              size_t outputs)
 {

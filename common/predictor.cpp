@@ -4,6 +4,9 @@
 #include <cmath>
 #include <new>
 
+#include "common/predictor_kernel.h"
+#include "common/simd.h"
+
 void predictor_destroy(AdaptivePredictor* predictor) noexcept
 {
     std::unique_ptr<AdaptivePredictor> owned(predictor);
@@ -95,11 +98,93 @@ double predictor_update(AdaptivePredictor& predictor, float d) noexcept
     return e;
 }
 
-void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> input,
-                        std::span<float> output) noexcept
+namespace {
+
+constexpr auto kRelease = static_cast<double>(0.1f);
+
+// The level rises at once to |e| and falls by a tenth of the gap per sample.
+template <typename L>
+[[gnu::always_inline]] inline L envelope_step(L level, L e)
 {
-    const size_t count = std::min(input.size(), output.size());
-    constexpr auto kRelease = static_cast<double>(0.1f);
+    using predictor_kernel::where;
+    const L diff = predictor_kernel::magnitude(e) - level;
+    return level + where(diff < 0.0, diff * kRelease, diff);
+}
+
+template <size_t N, typename L>
+[[gnu::always_inline]] inline void envelope_lanes(
+    const std::array<AdaptivePredictor*, predictor_kernel::Lanes<L>::kCount>& predictors,
+    const std::array<const float*, predictor_kernel::Lanes<L>::kCount>& inputs,
+    const std::array<float*, predictor_kernel::Lanes<L>::kCount>& outputs, size_t count)
+{
+    constexpr size_t kLanes = predictor_kernel::Lanes<L>::kCount;
+    std::array<double, kLanes> start{};
+    for (size_t c = 0; c < kLanes; ++c) {
+        start[c] = static_cast<double>(predictors[c]->level);
+    }
+    L level = predictor_kernel::gather<L>(start);
+    predictor_kernel::run<N, L>(
+        predictors, inputs, count, [&](size_t t, L e) __attribute__((always_inline)) {
+            level = envelope_step(level, e);
+            const auto single = predictor_kernel::to_half(level);
+            for (size_t c = 0; c < kLanes; ++c) {
+                outputs[c][t] = predictor_kernel::lane(single, c);
+            }
+        });
+    for (size_t c = 0; c < kLanes; ++c) {
+        predictors[c]->level = static_cast<float>(predictor_kernel::lane(level, c));
+    }
+}
+
+// One lane type and order, compiled for each instruction set: the wider sets bring three-operand
+// instructions and, with AVX-512, 32 registers, so that the whole state stays in registers.
+template <size_t N, typename L>
+struct Envelope {
+    static constexpr size_t kLanes = predictor_kernel::Lanes<L>::kCount;
+    using Predictors = std::array<AdaptivePredictor*, kLanes>;
+    using Inputs = std::array<const float*, kLanes>;
+    using Outputs = std::array<float*, kLanes>;
+
+    static void portable(const Predictors& p, const Inputs& in, const Outputs& out, size_t count)
+    {
+        envelope_lanes<N, L>(p, in, out, count);
+    }
+#if defined(__x86_64__) && defined(__GNUC__)
+    __attribute__((target("avx2"))) static void avx2(const Predictors& p, const Inputs& in,
+                                                     const Outputs& out, size_t count)
+    {
+        envelope_lanes<N, L>(p, in, out, count);
+    }
+    __attribute__((target("avx512f,avx512vl"))) static void avx512(const Predictors& p,
+                                                                   const Inputs& in,
+                                                                   const Outputs& out, size_t count)
+    {
+        envelope_lanes<N, L>(p, in, out, count);
+    }
+#endif
+    static void at(SimdLevel level, const Predictors& p, const Inputs& in, const Outputs& out,
+                   size_t count)
+    {
+#if defined(__x86_64__) && defined(__GNUC__)
+        switch (std::min(level, simd_detected())) {
+        case SimdLevel::Avx512:
+            return avx512(p, in, out, count);
+        case SimdLevel::Avx2:
+            return avx2(p, in, out, count);
+        case SimdLevel::Portable:
+            break;
+        }
+#else
+        (void)level;
+#endif
+        portable(p, in, out, count);
+    }
+};
+
+// The plain form, for any order.
+void envelope_any_order(AdaptivePredictor& predictor, std::span<const float> input,
+                        std::span<float> output, size_t count)
+{
     double level = static_cast<double>(predictor.level);
     for (size_t i = 0; i < count; ++i) {
         const double e = predictor_update(predictor, input[i]);
@@ -111,4 +196,61 @@ void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> inp
         output[i] = static_cast<float>(level);
     }
     predictor.level = static_cast<float>(level);
+}
+
+}  // namespace
+
+void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> input,
+                        std::span<float> output) noexcept
+{
+    predictor_envelope_at(simd_level(), predictor, input, output);
+}
+
+void predictor_envelope_at(SimdLevel level, AdaptivePredictor& predictor,
+                           std::span<const float> input, std::span<float> output) noexcept
+{
+    const size_t count = std::min(input.size(), output.size());
+    switch (predictor.order) {
+    case 2:
+        Envelope<2, double>::at(level, {&predictor}, {input.data()}, {output.data()}, count);
+        break;
+    case 4:
+        Envelope<4, double>::at(level, {&predictor}, {input.data()}, {output.data()}, count);
+        break;
+    default:
+        envelope_any_order(predictor, input, output, count);
+        break;
+    }
+}
+
+void predictor_envelope_pair(AdaptivePredictor& first, AdaptivePredictor& second,
+                             std::span<const float> first_input, std::span<const float> second_input,
+                             std::span<float> first_output, std::span<float> second_output) noexcept
+{
+    predictor_envelope_pair_at(simd_level(), first, second, first_input, second_input,
+                               first_output, second_output);
+}
+
+void predictor_envelope_pair_at(SimdLevel level, AdaptivePredictor& first,
+                                AdaptivePredictor& second, std::span<const float> first_input,
+                                std::span<const float> second_input,
+                                std::span<float> first_output,
+                                std::span<float> second_output) noexcept
+{
+    const size_t count = first_input.size();
+    if (first.order != second.order || (first.order != 2 && first.order != 4) ||
+        second_input.size() != count || first_output.size() < count ||
+        second_output.size() < count) {
+        predictor_envelope_at(level, first, first_input, first_output);
+        predictor_envelope_at(level, second, second_input, second_output);
+        return;
+    }
+    const std::array<AdaptivePredictor*, 2> both{&first, &second};
+    const std::array<const float*, 2> inputs{first_input.data(), second_input.data()};
+    const std::array<float*, 2> outputs{first_output.data(), second_output.data()};
+    if (first.order == 2) {
+        Envelope<2, simd::f64x2>::at(level, both, inputs, outputs, count);
+    } else {
+        Envelope<4, simd::f64x2>::at(level, both, inputs, outputs, count);
+    }
 }

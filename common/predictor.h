@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "common/simd.h"
+
 struct AdaptivePredictor {
     AdaptivePredictor() = default;
     AdaptivePredictor(const AdaptivePredictor&) = delete;  // the array pointers point into storage
@@ -47,3 +49,21 @@ double predictor_update(AdaptivePredictor& predictor, float d) noexcept;
 // sample. The level is carried unrounded within the call and stored as float at its end.
 void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> input,
                         std::span<float> output) noexcept;
+
+// predictor_envelope with the instructions of `level` (capped at what the processor has);
+// predictor_envelope uses simd_level(). Orders 2 and 4 run a version compiled for that order.
+void predictor_envelope_at(SimdLevel level, AdaptivePredictor& predictor,
+                           std::span<const float> input, std::span<float> output) noexcept;
+
+// predictor_envelope on two predictors, with the same results as two separate calls: for
+// orders 2 and 4 the two updates run side by side, each hiding the other's latency. When the
+// orders differ or the inputs differ in size (or an output is shorter), the two calls are made
+// one after the other.
+void predictor_envelope_pair(AdaptivePredictor& first, AdaptivePredictor& second,
+                             std::span<const float> first_input, std::span<const float> second_input,
+                             std::span<float> first_output, std::span<float> second_output) noexcept;
+void predictor_envelope_pair_at(SimdLevel level, AdaptivePredictor& first,
+                                AdaptivePredictor& second, std::span<const float> first_input,
+                                std::span<const float> second_input,
+                                std::span<float> first_output,
+                                std::span<float> second_output) noexcept;

@@ -6,8 +6,8 @@
 SimdLevel simd_detected() noexcept
 {
 #if defined(__x86_64__) && defined(__GNUC__)
-    // The 512-bit kernels also use the 256-bit conversions, which AVX-512 F includes.
-    if (__builtin_cpu_supports("avx512f")) {
+    // The kernels of this level also use 32 registers for 128-bit vectors (VL).
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) {
         return SimdLevel::Avx512;
     }
     if (__builtin_cpu_supports("avx2")) {

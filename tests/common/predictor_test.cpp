@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 namespace {
@@ -19,6 +21,76 @@ std::vector<float> test_signal(size_t n)
         noise = noise * 1664525u + 1013904223u;
         const double r = static_cast<double>(noise >> 8) / 16777216.0 - 0.5;
         out[i] = static_cast<float>(0.4 * std::sin(0.05 * static_cast<double>(i)) + 0.1 * r);
+    }
+    return out;
+}
+
+// Audio-like input with the awkward parts a recording has: loud and quiet noise, silence (zeros
+// of both signs), a constant stretch, clipped full scale and single spikes.
+std::vector<float> rough_signal(size_t n, uint32_t seed)
+{
+    std::mt19937 draw(seed);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<float> out(n);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t part = (i / 700) % 6;
+        float v = unit(draw);
+        switch (part) {
+        case 0: v *= 0.5f; break;
+        case 1: v *= 0.001f; break;
+        case 2: v = (i % 3 == 0) ? -0.0f : 0.0f; break;
+        case 3: v = 0.25f; break;
+        case 4: v = v > 0.0f ? 1.0f : -1.0f; break;
+        default: v = (i % 97 == 0) ? 0.9f : v * 1e-5f; break;
+        }
+        out[i] = v;
+    }
+    return out;
+}
+
+// The plain envelope: one predictor_update per sample, the level carried in double within
+// the block and stored as float at its end.
+std::vector<float> plain_envelope(AdaptivePredictor& p, const std::vector<float>& input)
+{
+    std::vector<float> out;
+    double level = static_cast<double>(p.level);
+    for (const float d : input) {
+        const double e = predictor_update(p, d);
+        double diff = std::fabs(e) - level;
+        if (diff < 0.0) {
+            diff *= static_cast<double>(0.1f);
+        }
+        level += diff;
+        out.push_back(static_cast<float>(level));
+    }
+    p.level = static_cast<float>(level);
+    return out;
+}
+
+// Everything a predictor holds, as bits, so that even the sign of a zero counts.
+std::vector<uint32_t> state_bits(const AdaptivePredictor& p)
+{
+    std::vector<uint32_t> out;
+    for (const float v : p.storage) {
+        out.push_back(std::bit_cast<uint32_t>(v));
+    }
+    out.push_back(std::bit_cast<uint32_t>(p.level));
+    return out;
+}
+
+void copy_state(const AdaptivePredictor& from, AdaptivePredictor& to)
+{
+    to.storage = from.storage;
+    to.level = from.level;
+    to.r = from.r;
+    to.q = from.q;
+}
+
+std::vector<uint32_t> bits(const std::vector<float>& values)
+{
+    std::vector<uint32_t> out;
+    for (const float v : values) {
+        out.push_back(std::bit_cast<uint32_t>(v));
     }
     return out;
 }
@@ -139,4 +211,129 @@ TEST(Predictor, BlockSizeDoesNotChangeTheState)
             ASSERT_NEAR(env[i], whole_env[i], 1e-6 * (1.0 + std::fabs(whole_env[i]))) << i;
         }
     }
+}
+
+// The versions compiled for orders 2 and 4, alone and two side by side, at every vector level,
+// give the plain update's envelope and leave the plain update's state, bit for bit, block after
+// block (blocks of one sample and empty blocks included). Order 3 takes the plain path.
+TEST(Predictor, FastEnvelopesMatchThePlainUpdateBitForBit)
+{
+    const std::vector<float> left = rough_signal(12000, 1);
+    const std::vector<float> right = rough_signal(12000, 2);
+    const size_t blocks[] = {1, 0, 4410, 1, 2, 999, 0, 6587};
+    for (const int32_t order : {2, 3, 4}) {
+        for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+            SCOPED_TRACE(testing::Message() << "order " << order << ", level " << static_cast<int>(level));
+            auto plain_left = make_default(order);
+            auto plain_right = make_default(order);
+            auto alone = make_default(order);
+            auto pair_left = make_default(order);
+            auto pair_right = make_default(order);
+            size_t at = 0;
+            for (const size_t n : blocks) {
+                const std::vector<float> in_left(left.begin() + static_cast<std::ptrdiff_t>(at),
+                                                 left.begin() + static_cast<std::ptrdiff_t>(at + n));
+                const std::vector<float> in_right(right.begin() + static_cast<std::ptrdiff_t>(at),
+                                                  right.begin() + static_cast<std::ptrdiff_t>(at + n));
+                at += n;
+                const std::vector<uint32_t> want_left = bits(plain_envelope(*plain_left, in_left));
+                const std::vector<uint32_t> want_right = bits(plain_envelope(*plain_right, in_right));
+
+                std::vector<float> got(n), got_left(n), got_right(n);
+                predictor_envelope_at(level, *alone, in_left, got);
+                predictor_envelope_pair_at(level, *pair_left, *pair_right, in_left, in_right, got_left,
+                                           got_right);
+                EXPECT_EQ(bits(got), want_left);
+                EXPECT_EQ(bits(got_left), want_left);
+                EXPECT_EQ(bits(got_right), want_right);
+                EXPECT_EQ(state_bits(*alone), state_bits(*plain_left));
+                EXPECT_EQ(state_bits(*pair_left), state_bits(*plain_left));
+                EXPECT_EQ(state_bits(*pair_right), state_bits(*plain_right));
+            }
+        }
+    }
+}
+
+// Random states make the double sums round and cancel in every way, so that any change of
+// order or of rounding in the fast versions shows in the bits (on realistic signals such a
+// change hides behind the single-precision roundings): half the values span sixty powers of
+// two, the others are multiples of 1/4 times 2^-30, 1 or 2^30, whose sums often lose the
+// small terms and then cancel exactly.
+TEST(Predictor, FastVersionsKeepEveryRoundingOnExtremeStates)
+{
+    std::mt19937 draw(99);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> exponent(-30, 30);
+    std::uniform_int_distribution<int> quarters(-7, 7);
+    std::uniform_int_distribution<int> coarse(-1, 1);
+    std::bernoulli_distribution pick;
+    auto wild = [&] {
+        return pick(draw) ? std::ldexp(unit(draw), exponent(draw))
+                          : std::ldexp(static_cast<float>(quarters(draw)) / 4.0f, 30 * coarse(draw));
+    };
+    auto randomise = [&](AdaptivePredictor& p) {
+        for (float& v : p.storage) {
+            v = wild();
+        }
+        p.level = std::fabs(wild());
+        p.r = wild();
+        p.q = wild();
+    };
+    for (const int32_t order : {2, 4}) {
+        for (int trial = 0; trial < 10000; ++trial) {
+            auto plain_a = make_default(order);
+            auto plain_b = make_default(order);
+            randomise(*plain_a);
+            randomise(*plain_b);
+            std::vector<float> in_a(3), in_b(3);
+            for (size_t i = 0; i < 3; ++i) {
+                in_a[i] = wild();
+                in_b[i] = wild();
+            }
+            for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+                SCOPED_TRACE(testing::Message() << "order " << order << ", trial " << trial
+                                                << ", level " << static_cast<int>(level));
+                auto alone = make_default(order);
+                auto pair_a = make_default(order);
+                auto pair_b = make_default(order);
+                auto ref_a = make_default(order);
+                auto ref_b = make_default(order);
+                for (AdaptivePredictor* p : {alone.get(), pair_a.get(), ref_a.get()}) {
+                    copy_state(*plain_a, *p);
+                }
+                copy_state(*plain_b, *pair_b);
+                copy_state(*plain_b, *ref_b);
+                const std::vector<uint32_t> want_a = bits(plain_envelope(*ref_a, in_a));
+                const std::vector<uint32_t> want_b = bits(plain_envelope(*ref_b, in_b));
+
+                std::vector<float> got(3), got_a(3), got_b(3);
+                predictor_envelope_at(level, *alone, in_a, got);
+                predictor_envelope_pair_at(level, *pair_a, *pair_b, in_a, in_b, got_a, got_b);
+                ASSERT_EQ(bits(got), want_a);
+                ASSERT_EQ(bits(got_a), want_a);
+                ASSERT_EQ(bits(got_b), want_b);
+                ASSERT_EQ(state_bits(*alone), state_bits(*ref_a));
+                ASSERT_EQ(state_bits(*pair_a), state_bits(*ref_a));
+                ASSERT_EQ(state_bits(*pair_b), state_bits(*ref_b));
+            }
+        }
+    }
+}
+
+// Two predictors of different orders, or inputs of different lengths, are run one after the
+// other with the same results.
+TEST(Predictor, PairOfUnequalPredictorsRunsOneAfterTheOther)
+{
+    const std::vector<float> a = rough_signal(3000, 3);
+    const std::vector<float> b = rough_signal(2000, 4);
+    auto plain_a = make_default(4);
+    auto plain_b = make_default(2);
+    const std::vector<uint32_t> want_a = bits(plain_envelope(*plain_a, a));
+    const std::vector<uint32_t> want_b = bits(plain_envelope(*plain_b, b));
+    auto pa = make_default(4);
+    auto pb = make_default(2);
+    std::vector<float> out_a(a.size()), out_b(b.size());
+    predictor_envelope_pair(*pa, *pb, a, b, out_a, out_b);
+    EXPECT_EQ(bits(out_a), want_a);
+    EXPECT_EQ(bits(out_b), want_b);
 }
