@@ -102,20 +102,62 @@ namespace {
 
 constexpr auto kRelease = static_cast<double>(0.1f);
 
-// The level rises at once to |e| and falls by a tenth of the gap per sample.
-template <typename L>
-[[gnu::always_inline]] inline L envelope_step(L level, L e)
-{
-    using predictor_kernel::where;
-    const L diff = predictor_kernel::magnitude(e) - level;
-    return level + where(diff < 0.0, diff * kRelease, diff);
-}
+// The encoder's output form: the level of the prediction error, which rises at once to |e| and
+// falls by a tenth of the gap per sample.
+struct EnvelopeForm {
+    template <typename L>
+    [[gnu::always_inline]] inline L step(L& level, L e) const
+    {
+        using predictor_kernel::where;
+        const L diff = predictor_kernel::magnitude(e) - level;
+        level = level + where(diff < 0.0, diff * kRelease, diff);
+        return level;
+    }
+    double plain_step(double& level, double e) const
+    {
+        double diff = std::fabs(e) - level;
+        if (diff < 0.0) {
+            diff *= kRelease;
+        }
+        level += diff;
+        return level;
+    }
+};
 
-template <size_t N, typename L>
-[[gnu::always_inline]] inline void envelope_lanes(
+// The decoder's output form: the prediction error divided by the same level, or by the floor
+// when the level is not above it.
+struct WhitenForm {
+    double floor;
+    template <typename L>
+    [[gnu::always_inline]] inline L step(L& level, L e) const
+    {
+        using predictor_kernel::where;
+        const L magnitude = predictor_kernel::magnitude(e);
+        level = where(magnitude >= level, magnitude, level + kRelease * (magnitude - level));
+        const L bound = L{} + floor;
+        const L divisor = where(level > floor, level, bound);
+        return e * ((L{} + 1.0) / divisor);
+    }
+    double plain_step(double& level, double e) const
+    {
+        const double magnitude = std::fabs(e);
+        if (magnitude >= level) {
+            level = magnitude;
+        } else {
+            level = level + kRelease * (magnitude - level);
+        }
+        const double divisor = level > floor ? level : floor;
+        return e * (1.0 / divisor);
+    }
+};
+
+// The level is carried unrounded within the call and stored as float at its end.
+template <size_t N, typename L, typename Form>
+[[gnu::always_inline]] inline void run_form(
     const std::array<AdaptivePredictor*, predictor_kernel::Lanes<L>::kCount>& predictors,
     const std::array<const float*, predictor_kernel::Lanes<L>::kCount>& inputs,
-    const std::array<float*, predictor_kernel::Lanes<L>::kCount>& outputs, size_t count)
+    const std::array<float*, predictor_kernel::Lanes<L>::kCount>& outputs, size_t count,
+    const Form& form)
 {
     constexpr size_t kLanes = predictor_kernel::Lanes<L>::kCount;
     std::array<double, kLanes> start{};
@@ -125,8 +167,7 @@ template <size_t N, typename L>
     L level = predictor_kernel::gather<L>(start);
     predictor_kernel::run<N, L>(
         predictors, inputs, count, [&](size_t t, L e) __attribute__((always_inline)) {
-            level = envelope_step(level, e);
-            const auto single = predictor_kernel::to_half(level);
+            const auto single = predictor_kernel::to_half(form.step(level, e));
             for (size_t c = 0; c < kLanes; ++c) {
                 outputs[c][t] = predictor_kernel::lane(single, c);
             }
@@ -136,121 +177,139 @@ template <size_t N, typename L>
     }
 }
 
-// One lane type and order, compiled for each instruction set: the wider sets bring three-operand
-// instructions and, with AVX-512, 32 registers, so that the whole state stays in registers.
-template <size_t N, typename L>
-struct Envelope {
+// One order, lane type and output form, compiled for each instruction set: the wider sets bring
+// three-operand instructions and, with AVX-512, 32 registers, so that more of the state stays
+// in registers.
+template <size_t N, typename L, typename Form>
+struct Kernel {
     static constexpr size_t kLanes = predictor_kernel::Lanes<L>::kCount;
     using Predictors = std::array<AdaptivePredictor*, kLanes>;
     using Inputs = std::array<const float*, kLanes>;
     using Outputs = std::array<float*, kLanes>;
 
-    static void portable(const Predictors& p, const Inputs& in, const Outputs& out, size_t count)
+    static void portable(const Predictors& p, const Inputs& in, const Outputs& out, size_t count,
+                         const Form& form)
     {
-        envelope_lanes<N, L>(p, in, out, count);
+        run_form<N, L>(p, in, out, count, form);
     }
 #if defined(__x86_64__) && defined(__GNUC__)
     __attribute__((target("avx2"))) static void avx2(const Predictors& p, const Inputs& in,
-                                                     const Outputs& out, size_t count)
+                                                     const Outputs& out, size_t count,
+                                                     const Form& form)
     {
-        envelope_lanes<N, L>(p, in, out, count);
+        run_form<N, L>(p, in, out, count, form);
     }
     __attribute__((target("avx512f,avx512vl"))) static void avx512(const Predictors& p,
                                                                    const Inputs& in,
-                                                                   const Outputs& out, size_t count)
+                                                                   const Outputs& out,
+                                                                   size_t count, const Form& form)
     {
-        envelope_lanes<N, L>(p, in, out, count);
+        run_form<N, L>(p, in, out, count, form);
     }
 #endif
     static void at(SimdLevel level, const Predictors& p, const Inputs& in, const Outputs& out,
-                   size_t count)
+                   size_t count, const Form& form)
     {
 #if defined(__x86_64__) && defined(__GNUC__)
         switch (std::min(level, simd_detected())) {
         case SimdLevel::Avx512:
-            return avx512(p, in, out, count);
+            return avx512(p, in, out, count, form);
         case SimdLevel::Avx2:
-            return avx2(p, in, out, count);
+            return avx2(p, in, out, count, form);
         case SimdLevel::Portable:
             break;
         }
 #else
         (void)level;
 #endif
-        portable(p, in, out, count);
+        portable(p, in, out, count, form);
     }
 };
 
-// The plain form, for any order.
-void envelope_any_order(AdaptivePredictor& predictor, std::span<const float> input,
-                        std::span<float> output, size_t count)
+// Any order: one plain update per sample.
+template <typename Form>
+void run_any_order(AdaptivePredictor& predictor, std::span<const float> input,
+                   std::span<float> output, size_t count, const Form& form)
 {
     double level = static_cast<double>(predictor.level);
     for (size_t i = 0; i < count; ++i) {
         const double e = predictor_update(predictor, input[i]);
-        double diff = std::fabs(e) - level;
-        if (diff < 0.0) {
-            diff *= kRelease;
-        }
-        level += diff;
-        output[i] = static_cast<float>(level);
+        output[i] = static_cast<float>(form.plain_step(level, e));
     }
     predictor.level = static_cast<float>(level);
 }
 
-}  // namespace
-
-void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> input,
-                        std::span<float> output) noexcept
-{
-    predictor_envelope_at(simd_level(), predictor, input, output);
-}
-
-void predictor_envelope_at(SimdLevel level, AdaptivePredictor& predictor,
-                           std::span<const float> input, std::span<float> output) noexcept
+template <typename Form>
+void run_one(SimdLevel level, AdaptivePredictor& predictor, std::span<const float> input,
+             std::span<float> output, const Form& form)
 {
     const size_t count = std::min(input.size(), output.size());
     switch (predictor.order) {
     case 2:
-        Envelope<2, double>::at(level, {&predictor}, {input.data()}, {output.data()}, count);
+        Kernel<2, double, Form>::at(level, {&predictor}, {input.data()}, {output.data()}, count,
+                                    form);
         break;
     case 4:
-        Envelope<4, double>::at(level, {&predictor}, {input.data()}, {output.data()}, count);
+        Kernel<4, double, Form>::at(level, {&predictor}, {input.data()}, {output.data()}, count,
+                                    form);
         break;
     default:
-        envelope_any_order(predictor, input, output, count);
+        run_any_order(predictor, input, output, count, form);
         break;
     }
 }
 
-void predictor_envelope_pair(AdaptivePredictor& first, AdaptivePredictor& second,
-                             std::span<const float> first_input, std::span<const float> second_input,
-                             std::span<float> first_output, std::span<float> second_output) noexcept
-{
-    predictor_envelope_pair_at(simd_level(), first, second, first_input, second_input,
-                               first_output, second_output);
-}
-
-void predictor_envelope_pair_at(SimdLevel level, AdaptivePredictor& first,
-                                AdaptivePredictor& second, std::span<const float> first_input,
-                                std::span<const float> second_input,
-                                std::span<float> first_output,
-                                std::span<float> second_output) noexcept
+template <typename Form>
+void run_two(SimdLevel level, AdaptivePredictor& first, AdaptivePredictor& second,
+             std::span<const float> first_input, std::span<const float> second_input,
+             std::span<float> first_output, std::span<float> second_output, const Form& form)
 {
     const size_t count = first_input.size();
     if (first.order != second.order || (first.order != 2 && first.order != 4) ||
         second_input.size() != count || first_output.size() < count ||
         second_output.size() < count) {
-        predictor_envelope_at(level, first, first_input, first_output);
-        predictor_envelope_at(level, second, second_input, second_output);
+        run_one(level, first, first_input, first_output, form);
+        run_one(level, second, second_input, second_output, form);
         return;
     }
     const std::array<AdaptivePredictor*, 2> both{&first, &second};
     const std::array<const float*, 2> inputs{first_input.data(), second_input.data()};
     const std::array<float*, 2> outputs{first_output.data(), second_output.data()};
     if (first.order == 2) {
-        Envelope<2, simd::f64x2>::at(level, both, inputs, outputs, count);
+        Kernel<2, simd::f64x2, Form>::at(level, both, inputs, outputs, count, form);
     } else {
-        Envelope<4, simd::f64x2>::at(level, both, inputs, outputs, count);
+        Kernel<4, simd::f64x2, Form>::at(level, both, inputs, outputs, count, form);
     }
+}
+
+}  // namespace
+
+void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> input,
+                        std::span<float> output, SimdLevel level) noexcept
+{
+    run_one(level, predictor, input, output, EnvelopeForm{});
+}
+
+void predictor_envelope_pair(AdaptivePredictor& first, AdaptivePredictor& second,
+                             std::span<const float> first_input,
+                             std::span<const float> second_input, std::span<float> first_output,
+                             std::span<float> second_output, SimdLevel level) noexcept
+{
+    run_two(level, first, second, first_input, second_input, first_output, second_output,
+            EnvelopeForm{});
+}
+
+void predictor_whiten(AdaptivePredictor& predictor, double floor, std::span<const float> input,
+                      std::span<float> output, SimdLevel level) noexcept
+{
+    run_one(level, predictor, input, output, WhitenForm{floor});
+}
+
+void predictor_whiten_pair(AdaptivePredictor& first, AdaptivePredictor& second, double floor,
+                           std::span<const float> first_input, std::span<const float> second_input,
+                           std::span<float> first_output, std::span<float> second_output,
+                           SimdLevel level) noexcept
+{
+    run_two(level, first, second, first_input, second_input, first_output, second_output,
+            WhitenForm{floor});
 }

@@ -8,6 +8,11 @@
 
 namespace {
 
+// 10^(floor_db / 20): the smallest level the whitening divides by.
+double whitening_floor(float floor_db) {
+    return std::pow(10.0, static_cast<double>(floor_db) / 20.0);
+}
+
 int32_t tolerance(const DecoderChannel& ch) {
     return static_cast<int32_t>(std::floor(static_cast<double>(ch.chip_length) * 0.05));
 }
@@ -56,23 +61,7 @@ bool reserve_work(DecoderChannel& ch, int32_t size) noexcept {
 
 void detector_whiten(AdaptivePredictor& predictor, float floor_db, std::span<const float> input,
                      std::span<float> output) noexcept {
-    const double floor = std::pow(10.0, static_cast<double>(floor_db) / 20.0);
-    const double tenth = static_cast<double>(0.1f);
-    // The level is carried in double within the frame and kept as float between frames, as
-    // the encoder does with its envelope.
-    double level = static_cast<double>(predictor.level);
-    for (size_t i = 0; i < input.size(); ++i) {
-        const double e = predictor_update(predictor, input[i]);
-        const double magnitude = std::fabs(e);
-        if (magnitude >= level) {
-            level = magnitude;
-        } else {
-            level = level + tenth * (magnitude - level);
-        }
-        const double divisor = level > floor ? level : floor;
-        output[i] = static_cast<float>(e * (1.0 / divisor));
-    }
-    predictor.level = static_cast<float>(level);
+    predictor_whiten(predictor, whitening_floor(floor_db), input, output);
 }
 
 void comb_run(CombIntegrator& comb, std::span<float> b) noexcept {
@@ -203,25 +192,39 @@ void associate_peak(DecoderChannel& channel, int32_t p) noexcept {
     }
 }
 
-int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noexcept {
-    const auto n = static_cast<int32_t>(samples.size());
-    const int32_t count = n / ch.decimation;
-    if (count < ch.minimum_frame_length) return 0;
-    // The decimator writes one output per two inputs, (n + 1) / 2 of them for an odd n.
-    if (!reserve_work(ch, (n + ch.decimation - 1) / ch.decimation)) return -1;
-    const auto cnt = static_cast<size_t>(count);
+namespace {
 
-    std::span<const float> stage_input = samples.first(cnt);
-    if (ch.decimation_filter) {
-        const auto outputs = static_cast<size_t>((n + 1) / 2);
-        fir_run(*ch.decimation_filter, samples, std::span<float>(ch.work_b).first(outputs));
-        stage_input = std::span<const float>(ch.work_b).first(cnt);
-    }
+// The frame's working length: n / D, or 0 when the frame is shorter than the minimum and is
+// to be ignored.
+int32_t working_length(const DecoderChannel& ch, size_t n) {
+    const int32_t count = static_cast<int32_t>(n) / ch.decimation;
+    return count < ch.minimum_frame_length ? 0 : count;
+}
+
+// Room for the frame in the work buffers; the decimator writes one output per two inputs,
+// (n + 1) / 2 of them for an odd n.
+bool reserve_frame(DecoderChannel& ch, size_t n) noexcept {
+    const auto length = static_cast<int32_t>(n);
+    return reserve_work(ch, (length + ch.decimation - 1) / ch.decimation);
+}
+
+// Decimation: the stage input of the whitening, `count` working samples.
+std::span<const float> decimate(DecoderChannel& ch, std::span<const float> samples, int32_t count) {
+    const auto cnt = static_cast<size_t>(count);
+    if (!ch.decimation_filter) return samples.first(cnt);
+    const size_t outputs = (samples.size() + 1) / 2;
+    fir_run(*ch.decimation_filter, samples, std::span<float>(ch.work_b).first(outputs));
+    return std::span<const float>(ch.work_b).first(cnt);
+}
+
+// Everything after the whitening, whose output is in work_a: band filter, head correlation,
+// comb, peaks, tracks, packet search. Returns the packets found.
+int32_t after_whitening(DecoderChannel& ch, int32_t count) {
+    const auto cnt = static_cast<size_t>(count);
     const std::span<float> a = std::span<float>(ch.work_a).first(cnt);
     const std::span<float> b = std::span<float>(ch.work_b).first(cnt);
     const std::span<float> s = std::span<float>(ch.work_s).first(cnt);
 
-    detector_whiten(*ch.predictor, ch.level_floor_db, stage_input, a);
     fir_run(*ch.band_filter, a, s);
     fir_run(*ch.head_correlator, s, a);
     for (size_t i = 0; i < cnt; ++i) b[i] = std::fabs(a[i]);
@@ -254,4 +257,56 @@ int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noex
     ch.replacement_slot = replacement_slot(ch);
     if (ch.tail_correlator) fir_prime(*ch.tail_correlator, s);
     return found;
+}
+
+}  // namespace
+
+int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noexcept {
+    const int32_t count = working_length(ch, samples.size());
+    if (count == 0) return 0;
+    if (!reserve_frame(ch, samples.size())) return -1;
+    const std::span<const float> stage_input = decimate(ch, samples, count);
+    detector_whiten(*ch.predictor, ch.level_floor_db, stage_input,
+                    std::span<float>(ch.work_a).first(static_cast<size_t>(count)));
+    return after_whitening(ch, count);
+}
+
+int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
+                                 std::span<const float* const> frames, size_t n,
+                                 std::span<int32_t> found) noexcept {
+    for (size_t c = 0; c < channels.size(); ++c) {
+        if (working_length(*channels[c], n) > 0 && !reserve_frame(*channels[c], n)) {
+            // As one call per channel would: the channels before it are processed.
+            for (size_t before = 0; before < c; ++before) {
+                found[before] = decoder_process(*channels[before], std::span<const float>(frames[before], n));
+            }
+            found[c] = -1;
+            return static_cast<int32_t>(c);
+        }
+    }
+    for (size_t c = 0; c < channels.size(); c += 2) {
+        DecoderChannel& first = *channels[c];
+        const int32_t count = working_length(first, n);
+        const bool two = c + 1 < channels.size() && count > 0 &&
+                         working_length(*channels[c + 1], n) == count &&
+                         first.level_floor_db == channels[c + 1]->level_floor_db;
+        if (!two) {
+            for (size_t k = c; k < std::min(c + 2, channels.size()); ++k) {
+                found[k] = decoder_process(*channels[k], std::span<const float>(frames[k], n));
+            }
+            continue;
+        }
+        DecoderChannel& second = *channels[c + 1];
+        const auto cnt = static_cast<size_t>(count);
+        const std::span<const float> first_input = decimate(first, std::span<const float>(frames[c], n), count);
+        const std::span<const float> second_input =
+            decimate(second, std::span<const float>(frames[c + 1], n), count);
+        // The two channels' whitening recursions side by side.
+        predictor_whiten_pair(*first.predictor, *second.predictor, whitening_floor(first.level_floor_db),
+                              first_input, second_input, std::span<float>(first.work_a).first(cnt),
+                              std::span<float>(second.work_a).first(cnt));
+        found[c] = after_whitening(first, count);
+        found[c + 1] = after_whitening(second, count);
+    }
+    return -1;
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <span>
 #include <vector>
 
 namespace {
@@ -50,7 +51,7 @@ std::vector<float> rough_signal(size_t n, uint32_t seed)
 
 // The plain envelope: one predictor_update per sample, the level carried in double within
 // the block and stored as float at its end.
-std::vector<float> plain_envelope(AdaptivePredictor& p, const std::vector<float>& input)
+std::vector<float> plain_envelope(AdaptivePredictor& p, std::span<const float> input)
 {
     std::vector<float> out;
     double level = static_cast<double>(p.level);
@@ -66,6 +67,52 @@ std::vector<float> plain_envelope(AdaptivePredictor& p, const std::vector<float>
     p.level = static_cast<float>(level);
     return out;
 }
+
+// The plain whitened form: the error divided by the level (set to |e| when |e| reaches it,
+// else moved a tenth of the way), or by the floor when the level is not above it.
+std::vector<float> plain_whiten(AdaptivePredictor& p, double floor, std::span<const float> input)
+{
+    std::vector<float> out;
+    double level = static_cast<double>(p.level);
+    for (const float d : input) {
+        const double e = predictor_update(p, d);
+        const double magnitude = std::fabs(e);
+        level = magnitude >= level ? magnitude : level + static_cast<double>(0.1f) * (magnitude - level);
+        out.push_back(static_cast<float>(e * (1.0 / (level > floor ? level : floor))));
+    }
+    p.level = static_cast<float>(level);
+    return out;
+}
+
+// The two output forms, plain and fast, alone and in pairs, behind one interface.
+struct Form {
+    const char* name;
+    std::vector<float> (*plain)(AdaptivePredictor&, std::span<const float>);
+    void (*alone)(AdaptivePredictor&, std::span<const float>, std::span<float>, SimdLevel);
+    void (*pair)(AdaptivePredictor&, AdaptivePredictor&, std::span<const float>, std::span<const float>,
+                 std::span<float>, std::span<float>, SimdLevel);
+};
+
+constexpr double kFloor = 0.0017782794100389228;  // 10^(-55/20)
+
+const Form kForms[] = {
+    {"envelope", plain_envelope,
+     [](AdaptivePredictor& p, std::span<const float> in, std::span<float> out, SimdLevel level) {
+         predictor_envelope(p, in, out, level);
+     },
+     [](AdaptivePredictor& a, AdaptivePredictor& b, std::span<const float> ia, std::span<const float> ib,
+        std::span<float> oa, std::span<float> ob, SimdLevel level) {
+         predictor_envelope_pair(a, b, ia, ib, oa, ob, level);
+     }},
+    {"whitened", [](AdaptivePredictor& p, std::span<const float> in) { return plain_whiten(p, kFloor, in); },
+     [](AdaptivePredictor& p, std::span<const float> in, std::span<float> out, SimdLevel level) {
+         predictor_whiten(p, kFloor, in, out, level);
+     },
+     [](AdaptivePredictor& a, AdaptivePredictor& b, std::span<const float> ia, std::span<const float> ib,
+        std::span<float> oa, std::span<float> ob, SimdLevel level) {
+         predictor_whiten_pair(a, b, kFloor, ia, ib, oa, ob, level);
+     }},
+};
 
 // Everything a predictor holds, as bits, so that even the sign of a zero counts.
 std::vector<uint32_t> state_bits(const AdaptivePredictor& p)
@@ -214,41 +261,42 @@ TEST(Predictor, BlockSizeDoesNotChangeTheState)
 }
 
 // The versions compiled for orders 2 and 4, alone and two side by side, at every vector level,
-// give the plain update's envelope and leave the plain update's state, bit for bit, block after
-// block (blocks of one sample and empty blocks included). Order 3 takes the plain path.
-TEST(Predictor, FastEnvelopesMatchThePlainUpdateBitForBit)
+// in both output forms, give the plain update's output and leave the plain update's state, bit
+// for bit, block after block (blocks of one sample and empty blocks included). Order 3 takes
+// the plain path.
+TEST(Predictor, FastFormsMatchThePlainUpdateBitForBit)
 {
     const std::vector<float> left = rough_signal(12000, 1);
     const std::vector<float> right = rough_signal(12000, 2);
     const size_t blocks[] = {1, 0, 4410, 1, 2, 999, 0, 6587};
-    for (const int32_t order : {2, 3, 4}) {
-        for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
-            SCOPED_TRACE(testing::Message() << "order " << order << ", level " << static_cast<int>(level));
-            auto plain_left = make_default(order);
-            auto plain_right = make_default(order);
-            auto alone = make_default(order);
-            auto pair_left = make_default(order);
-            auto pair_right = make_default(order);
-            size_t at = 0;
-            for (const size_t n : blocks) {
-                const std::vector<float> in_left(left.begin() + static_cast<std::ptrdiff_t>(at),
-                                                 left.begin() + static_cast<std::ptrdiff_t>(at + n));
-                const std::vector<float> in_right(right.begin() + static_cast<std::ptrdiff_t>(at),
-                                                  right.begin() + static_cast<std::ptrdiff_t>(at + n));
-                at += n;
-                const std::vector<uint32_t> want_left = bits(plain_envelope(*plain_left, in_left));
-                const std::vector<uint32_t> want_right = bits(plain_envelope(*plain_right, in_right));
+    for (const Form& form : kForms) {
+        for (const int32_t order : {2, 3, 4}) {
+            for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+                SCOPED_TRACE(testing::Message() << form.name << ", order " << order << ", level "
+                                                << static_cast<int>(level));
+                auto plain_left = make_default(order);
+                auto plain_right = make_default(order);
+                auto alone = make_default(order);
+                auto pair_left = make_default(order);
+                auto pair_right = make_default(order);
+                size_t at = 0;
+                for (const size_t n : blocks) {
+                    const std::span<const float> in_left = std::span(left).subspan(at, n);
+                    const std::span<const float> in_right = std::span(right).subspan(at, n);
+                    at += n;
+                    const std::vector<uint32_t> want_left = bits(form.plain(*plain_left, in_left));
+                    const std::vector<uint32_t> want_right = bits(form.plain(*plain_right, in_right));
 
-                std::vector<float> got(n), got_left(n), got_right(n);
-                predictor_envelope_at(level, *alone, in_left, got);
-                predictor_envelope_pair_at(level, *pair_left, *pair_right, in_left, in_right, got_left,
-                                           got_right);
-                EXPECT_EQ(bits(got), want_left);
-                EXPECT_EQ(bits(got_left), want_left);
-                EXPECT_EQ(bits(got_right), want_right);
-                EXPECT_EQ(state_bits(*alone), state_bits(*plain_left));
-                EXPECT_EQ(state_bits(*pair_left), state_bits(*plain_left));
-                EXPECT_EQ(state_bits(*pair_right), state_bits(*plain_right));
+                    std::vector<float> got(n), got_left(n), got_right(n);
+                    form.alone(*alone, in_left, got, level);
+                    form.pair(*pair_left, *pair_right, in_left, in_right, got_left, got_right, level);
+                    EXPECT_EQ(bits(got), want_left);
+                    EXPECT_EQ(bits(got_left), want_left);
+                    EXPECT_EQ(bits(got_right), want_right);
+                    EXPECT_EQ(state_bits(*alone), state_bits(*plain_left));
+                    EXPECT_EQ(state_bits(*pair_left), state_bits(*plain_left));
+                    EXPECT_EQ(state_bits(*pair_right), state_bits(*plain_right));
+                }
             }
         }
     }
@@ -279,42 +327,43 @@ TEST(Predictor, FastVersionsKeepEveryRoundingOnExtremeStates)
         p.r = wild();
         p.q = wild();
     };
-    for (const int32_t order : {2, 4}) {
-        for (int trial = 0; trial < 10000; ++trial) {
-            auto plain_a = make_default(order);
-            auto plain_b = make_default(order);
-            randomise(*plain_a);
-            randomise(*plain_b);
-            std::vector<float> in_a(3), in_b(3);
-            for (size_t i = 0; i < 3; ++i) {
-                in_a[i] = wild();
-                in_b[i] = wild();
-            }
-            for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
-                SCOPED_TRACE(testing::Message() << "order " << order << ", trial " << trial
-                                                << ", level " << static_cast<int>(level));
-                auto alone = make_default(order);
-                auto pair_a = make_default(order);
-                auto pair_b = make_default(order);
+    for (const Form& form : kForms) {
+        for (const int32_t order : {2, 4}) {
+            for (int trial = 0; trial < 5000; ++trial) {
+                auto start_a = make_default(order);
+                auto start_b = make_default(order);
+                randomise(*start_a);
+                randomise(*start_b);
+                std::vector<float> in_a(3), in_b(3);
+                for (size_t i = 0; i < 3; ++i) {
+                    in_a[i] = wild();
+                    in_b[i] = wild();
+                }
                 auto ref_a = make_default(order);
                 auto ref_b = make_default(order);
-                for (AdaptivePredictor* p : {alone.get(), pair_a.get(), ref_a.get()}) {
-                    copy_state(*plain_a, *p);
+                copy_state(*start_a, *ref_a);
+                copy_state(*start_b, *ref_b);
+                const std::vector<uint32_t> want_a = bits(form.plain(*ref_a, in_a));
+                const std::vector<uint32_t> want_b = bits(form.plain(*ref_b, in_b));
+                for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+                    SCOPED_TRACE(testing::Message() << form.name << ", order " << order << ", trial "
+                                                    << trial << ", level " << static_cast<int>(level));
+                    auto alone = make_default(order);
+                    auto pair_a = make_default(order);
+                    auto pair_b = make_default(order);
+                    copy_state(*start_a, *alone);
+                    copy_state(*start_a, *pair_a);
+                    copy_state(*start_b, *pair_b);
+                    std::vector<float> got(3), got_a(3), got_b(3);
+                    form.alone(*alone, in_a, got, level);
+                    form.pair(*pair_a, *pair_b, in_a, in_b, got_a, got_b, level);
+                    ASSERT_EQ(bits(got), want_a);
+                    ASSERT_EQ(bits(got_a), want_a);
+                    ASSERT_EQ(bits(got_b), want_b);
+                    ASSERT_EQ(state_bits(*alone), state_bits(*ref_a));
+                    ASSERT_EQ(state_bits(*pair_a), state_bits(*ref_a));
+                    ASSERT_EQ(state_bits(*pair_b), state_bits(*ref_b));
                 }
-                copy_state(*plain_b, *pair_b);
-                copy_state(*plain_b, *ref_b);
-                const std::vector<uint32_t> want_a = bits(plain_envelope(*ref_a, in_a));
-                const std::vector<uint32_t> want_b = bits(plain_envelope(*ref_b, in_b));
-
-                std::vector<float> got(3), got_a(3), got_b(3);
-                predictor_envelope_at(level, *alone, in_a, got);
-                predictor_envelope_pair_at(level, *pair_a, *pair_b, in_a, in_b, got_a, got_b);
-                ASSERT_EQ(bits(got), want_a);
-                ASSERT_EQ(bits(got_a), want_a);
-                ASSERT_EQ(bits(got_b), want_b);
-                ASSERT_EQ(state_bits(*alone), state_bits(*ref_a));
-                ASSERT_EQ(state_bits(*pair_a), state_bits(*ref_a));
-                ASSERT_EQ(state_bits(*pair_b), state_bits(*ref_b));
             }
         }
     }
