@@ -98,6 +98,13 @@ template <typename L>
 [[gnu::always_inline]] inline float lane(float v, size_t) { return v; }
 [[gnu::always_inline]] inline float lane(f32pair v, size_t c) { return v[c]; }
 
+// Whether a comparison holds in lane c.
+[[gnu::always_inline]] inline bool lane_set(bool condition, size_t) { return condition; }
+[[gnu::always_inline]] inline bool lane_set(simd::i64x2 condition, size_t c)
+{
+    return condition[c] != 0;
+}
+
 template <typename L>
 [[gnu::always_inline]] inline L gather(const std::array<double, Lanes<L>::kCount>& values)
 {

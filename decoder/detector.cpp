@@ -1,9 +1,11 @@
 #include "decoder/detector.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <new>
 
+#include "common/predictor_kernel.h"
 #include "decoder/recovery.h"
 
 namespace {
@@ -82,35 +84,66 @@ void comb_run(CombIntegrator& comb, std::span<float> b) noexcept {
     std::copy(b.end() - static_cast<std::ptrdiff_t>(n), b.end(), comb.history.begin());
 }
 
-int32_t peak_picker_run(PeakPicker& picker, std::span<const float> b, std::vector<int32_t>& peaks) {
-    const auto half = static_cast<size_t>(picker.half_width);
-    const double rate = static_cast<double>(picker.adaptation_rate);
-    const double fraction = static_cast<double>(picker.peak_fraction);
-    const double factor = static_cast<double>(picker.deviation_factor);
-    int32_t found = 0;
-    if (b.size() < 2 * half + 1) return 0;
-    for (size_t i = half; i + half < b.size(); ++i) {
-        const double v = static_cast<double>(b[i]);
-        const double d = v - static_cast<double>(picker.mean);
-        picker.mean = static_cast<float>(static_cast<double>(picker.mean) + d * rate);
-        const double dev = static_cast<double>(picker.deviation);
-        picker.deviation = static_cast<float>(dev + (std::fabs(d) - dev) * rate);
-        const double magnitude = std::fabs(v);
-        const double level = static_cast<double>(picker.level);
-        picker.level = magnitude >= level ? static_cast<float>(magnitude)
-                                          : static_cast<float>(level + (magnitude - level) * rate);
-        if (!(v > fraction * static_cast<double>(picker.level))) continue;
-        if (!(v > static_cast<double>(picker.mean) + factor * static_cast<double>(picker.deviation))) continue;
-        bool highest = true;
-        for (size_t k = 1; k <= half && highest; ++k) {
-            highest = b[i] > b[i - k] && b[i] > b[i + k];
-        }
-        if (highest) {
-            peaks.push_back(static_cast<int32_t>(i));
-            ++found;
+namespace {
+
+// The peak picker on one channel (L = double) or two (L = a vector of two doubles, one per
+// lane) in lockstep: the statistics of every sample depend on those of the sample before,
+// a chain of roundings that leaves room for a second channel's chain. All frames have the
+// same size. The statistics are carried as doubles that floats represent exactly, rounded
+// where the picker's fields are stored.
+template <typename L>
+void pick_peaks(const std::array<PeakPicker*, predictor_kernel::Lanes<L>::kCount>& pickers,
+                const std::array<std::span<const float>, predictor_kernel::Lanes<L>::kCount>& frames,
+                const std::array<std::vector<int32_t>*, predictor_kernel::Lanes<L>::kCount>& peaks) {
+    using namespace predictor_kernel;
+    constexpr size_t kLanes = Lanes<L>::kCount;
+    const size_t size = frames[0].size();
+    const auto half = static_cast<size_t>(pickers[0]->half_width);
+    if (size < 2 * half + 1) return;
+    auto each = [&pickers](auto field) {
+        std::array<double, kLanes> v{};
+        for (size_t c = 0; c < kLanes; ++c) v[c] = static_cast<double>(field(*pickers[c]));
+        return gather<L>(v);
+    };
+    const L rate = each([](const PeakPicker& p) { return p.adaptation_rate; });
+    const L fraction = each([](const PeakPicker& p) { return p.peak_fraction; });
+    const L factor = each([](const PeakPicker& p) { return p.deviation_factor; });
+    L mean = each([](const PeakPicker& p) { return p.mean; });
+    L deviation = each([](const PeakPicker& p) { return p.deviation; });
+    L level = each([](const PeakPicker& p) { return p.level; });
+    for (size_t i = half; i + half < size; ++i) {
+        std::array<double, kLanes> sample{};
+        for (size_t c = 0; c < kLanes; ++c) sample[c] = static_cast<double>(frames[c][i]);
+        const L v = gather<L>(sample);
+        const L d = v - mean;
+        mean = round_single(mean + d * rate);
+        deviation = round_single(deviation + (magnitude(d) - deviation) * rate);
+        const L m = magnitude(v);
+        level = where(m >= level, round_single(m), round_single(level + (m - level) * rate));
+        const auto candidate = (v > fraction * level) & (v > mean + factor * deviation);
+        for (size_t c = 0; c < kLanes; ++c) {
+            if (!lane_set(candidate, c)) continue;
+            const float* b = frames[c].data();
+            bool highest = true;
+            for (size_t k = 1; k <= half && highest; ++k) {
+                highest = b[i] > b[i - k] && b[i] > b[i + k];
+            }
+            if (highest) peaks[c]->push_back(static_cast<int32_t>(i));
         }
     }
-    return found;
+    for (size_t c = 0; c < kLanes; ++c) {
+        pickers[c]->mean = static_cast<float>(lane(mean, c));
+        pickers[c]->deviation = static_cast<float>(lane(deviation, c));
+        pickers[c]->level = static_cast<float>(lane(level, c));
+    }
+}
+
+}  // namespace
+
+int32_t peak_picker_run(PeakPicker& picker, std::span<const float> b, std::vector<int32_t>& peaks) {
+    const size_t before = peaks.size();
+    pick_peaks<double>({&picker}, {b}, {&peaks});
+    return static_cast<int32_t>(peaks.size() - before);
 }
 
 void track_push(ChipTrack& track, float value, float level_sample, int32_t next_instant) noexcept {
@@ -217,20 +250,22 @@ std::span<const float> decimate(DecoderChannel& ch, std::span<const float> sampl
     return std::span<const float>(ch.work_b).first(cnt);
 }
 
-// Everything after the whitening, whose output is in work_a: band filter, head correlation,
-// comb, peaks, tracks, packet search. Returns the packets found.
-int32_t after_whitening(DecoderChannel& ch, int32_t count) {
+// After the whitening, whose output is in work_a: band filter, head correlation and comb, whose
+// output, the level samples, is left in work_b.
+void level_samples(DecoderChannel& ch, int32_t count) {
     const auto cnt = static_cast<size_t>(count);
     const std::span<float> a = std::span<float>(ch.work_a).first(cnt);
     const std::span<float> b = std::span<float>(ch.work_b).first(cnt);
     const std::span<float> s = std::span<float>(ch.work_s).first(cnt);
-
     fir_run(*ch.band_filter, a, s);
     fir_run(*ch.head_correlator, s, a);
     for (size_t i = 0; i < cnt; ++i) b[i] = std::fabs(a[i]);
     comb_run(ch.comb, b);
-    ch.work_peaks.clear();
-    peak_picker_run(ch.peak_picker, b, ch.work_peaks);
+}
+
+// After the peak picking: the tracks follow the peaks, then the packet search and the choice
+// of the tracks to keep. Returns the packets found.
+int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
     for (const int32_t p : ch.work_peaks) associate_peak(ch, p);
 
     for (ChipTrack& track : ch.tracks) {
@@ -255,8 +290,12 @@ int32_t after_whitening(DecoderChannel& ch, int32_t count) {
         if (track.level < threshold) deactivate(track);
     }
     ch.replacement_slot = replacement_slot(ch);
-    if (ch.tail_correlator) fir_prime(*ch.tail_correlator, s);
+    if (ch.tail_correlator) fir_prime(*ch.tail_correlator, std::span<const float>(ch.work_s).first(static_cast<size_t>(count)));
     return found;
+}
+
+std::span<const float> level_span(const DecoderChannel& ch, int32_t count) {
+    return std::span<const float>(ch.work_b).first(static_cast<size_t>(count));
 }
 
 }  // namespace
@@ -268,7 +307,10 @@ int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noex
     const std::span<const float> stage_input = decimate(ch, samples, count);
     detector_whiten(*ch.predictor, ch.level_floor_db, stage_input,
                     std::span<float>(ch.work_a).first(static_cast<size_t>(count)));
-    return after_whitening(ch, count);
+    level_samples(ch, count);
+    ch.work_peaks.clear();
+    peak_picker_run(ch.peak_picker, level_span(ch, count), ch.work_peaks);
+    return follow_tracks(ch, count);
 }
 
 int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
@@ -289,7 +331,8 @@ int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
         const int32_t count = working_length(first, n);
         const bool two = c + 1 < channels.size() && count > 0 &&
                          working_length(*channels[c + 1], n) == count &&
-                         first.level_floor_db == channels[c + 1]->level_floor_db;
+                         first.level_floor_db == channels[c + 1]->level_floor_db &&
+                         first.peak_picker.half_width == channels[c + 1]->peak_picker.half_width;
         if (!two) {
             for (size_t k = c; k < std::min(c + 2, channels.size()); ++k) {
                 found[k] = decoder_process(*channels[k], std::span<const float>(frames[k], n));
@@ -305,8 +348,16 @@ int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
         predictor_whiten_pair(*first.predictor, *second.predictor, whitening_floor(first.level_floor_db),
                               first_input, second_input, std::span<float>(first.work_a).first(cnt),
                               std::span<float>(second.work_a).first(cnt));
-        found[c] = after_whitening(first, count);
-        found[c + 1] = after_whitening(second, count);
+        level_samples(first, count);
+        level_samples(second, count);
+        first.work_peaks.clear();
+        second.work_peaks.clear();
+        // The two channels' peak pickers side by side too.
+        pick_peaks<simd::f64x2>({&first.peak_picker, &second.peak_picker},
+                                {level_span(first, count), level_span(second, count)},
+                                {&first.work_peaks, &second.work_peaks});
+        found[c] = follow_tracks(first, count);
+        found[c + 1] = follow_tracks(second, count);
     }
     return -1;
 }

@@ -274,7 +274,7 @@ TEST(DecoderProcess, OddFrameLengthGivesTheDecimatorRoomForItsExtraOutput) {
 }
 
 // What a channel keeps from frame to frame, as bits: predictor, picker, comb, tracks and the
-// stored band-limited history.
+// stored band-limited history; and the frame's peaks.
 std::vector<uint32_t> channel_bits(const DecoderChannel& ch) {
     std::vector<uint32_t> out;
     auto add = [&out](float v) { out.push_back(std::bit_cast<uint32_t>(v)); };
@@ -296,12 +296,26 @@ std::vector<uint32_t> channel_bits(const DecoderChannel& ch) {
         for (const float v : ch.tail_correlator->history) add(v);
     }
     out.push_back(static_cast<uint32_t>(ch.replacement_slot));
+    for (const int32_t p : ch.work_peaks) out.push_back(static_cast<uint32_t>(p));
     return out;
+}
+
+// Noise with a short burst once per chip period (50 per second), which the comb builds up
+// into peaks that tracks follow.
+std::vector<float> bursts(size_t n, int32_t rate, size_t start, uint32_t seed) {
+    std::vector<float> v = noise(n, seed, 0.1f);
+    const auto period = static_cast<size_t>(rate / 50);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t t = start + i;
+        if (t % period < 20) v[i] += ((t * 7919) % 13 < 6) ? 0.3f : -0.3f;
+    }
+    return v;
 }
 
 // All channels of a frame at once leave every channel as one decoder_process call per channel
 // does, bit for bit, for one to four channels (pairs and one left over), at a rate that is
-// halved and one that is not, with an odd frame length and a frame too short to be read.
+// halved and one that is not, with an odd frame length and a frame too short to be read;
+// the channels carry periodic bursts, so that peaks and tracks are found.
 TEST(DecoderProcess, ChannelsTogetherMatchOneCallPerChannel) {
     for (const int32_t rate : {44100, 32000}) {
         for (size_t count = 1; count <= 4; ++count) {
@@ -313,23 +327,28 @@ TEST(DecoderProcess, ChannelsTogetherMatchOneCallPerChannel) {
                 joint.push_back(decoder_create(rate, "", ""));
                 channels.push_back(joint.back().get());
             }
+            size_t peaks_seen = 0;
             const size_t lengths[] = {static_cast<size_t>(rate), static_cast<size_t>(rate),
                                       static_cast<size_t>(rate) - 1, 500, static_cast<size_t>(rate)};
             uint32_t seed = 1;
+            size_t start = 0;
             for (const size_t n : lengths) {
                 std::vector<std::vector<float>> frames;
                 std::vector<const float*> pointers;
                 for (size_t c = 0; c < count; ++c) {
-                    frames.push_back(noise(n, seed++, 0.1f * static_cast<float>(c + 1)));
+                    frames.push_back(bursts(n, rate, start + 97 * c, seed++));
                     pointers.push_back(frames.back().data());
                 }
+                start += n;
                 std::vector<int32_t> found(count, -7);
                 ASSERT_EQ(decoder_process_channels(channels, pointers, n, found), -1);
                 for (size_t c = 0; c < count; ++c) {
                     EXPECT_EQ(found[c], decoder_process(*single[c], frames[c]));
+                    peaks_seen += joint[c]->work_peaks.size();
                     EXPECT_EQ(channel_bits(*joint[c]), channel_bits(*single[c])) << "channel " << c;
                 }
             }
+            EXPECT_GT(peaks_seen, 100u);
         }
     }
 }
