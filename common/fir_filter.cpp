@@ -115,91 +115,106 @@ void run_direct(FirFilter& filter, std::span<const float> input, std::span<float
     }
 }
 
-// The samples of a block as fir_run lays them out: z is the last N - 1 inputs before the block
-// followed by the block, as doubles, stored split by position modulo the step D (phase p holds
-// z[p], z[p + D], ...), so that the samples that tap k meets in consecutive outputs lie side by
-// side: output j meets z[D j + k] = phase (k mod D) at j + k / D.
-struct Phases {
-    const double* z;      // phase 0; phase p starts at z + p * length
-    size_t length;        // values per phase
-    size_t step;          // D
+// The samples of a block as the vector sums read them. The outputs are cut into W segments of S
+// consecutive outputs, one segment per vector lane; z is the last N - 1 inputs before the block
+// followed by the block, as doubles, and row i of the layout holds z[l D S + i] in lane l. The
+// samples that tap k meets in the outputs j of all segments then form row D j + k: one aligned
+// vector load per tap and W outputs.
+struct Rows {
+    const double* z;  // row i at z + i * W, 64-byte aligned
+    size_t segment;   // S: outputs per lane
+    size_t step;      // D
 };
 
-// out[j] = sum over k of h[k] * z[D j + k], from 0.0 with k ascending, stored as float, for
-// j = 0 ... outputs-1: one output per vector lane, U vectors of outputs at a time so that the
-// additions of different outputs overlap. Returns how many outputs it wrote (all but fewer than
-// one vector's worth at the end).
+// out[l S + j] = sum over k of h[k] * z[D (l S + j) + k], from 0.0 with k ascending, stored as
+// float, for every lane l and j = 0 ... S-1: U rows of outputs at a time so that the additions
+// of different outputs overlap.
 template <typename V, int U>
-[[gnu::always_inline]] inline size_t sum_products(Phases z, const double* h, size_t taps,
-                                                  float* out, size_t outputs)
+[[gnu::always_inline]] inline void sum_products(Rows z, const double* h, size_t taps, float* out)
 {
     constexpr size_t kLanes = simd::lanes<V>;
+    const size_t stride = z.step * kLanes;  // from one output row to the next
     size_t j = 0;
-    for (; j + U * kLanes <= outputs; j += U * kLanes) {
+    for (; j + U <= z.segment; j += U) {
         V acc[U] = {};
-        size_t phase = 0;
-        const double* tap_source = z.z + j;
+        const double* row = z.z + j * stride;
         for (size_t k = 0; k < taps; ++k) {
-            const double* from = tap_source + phase * z.length;
             const double hk = h[k];
+#pragma GCC unroll 16
             for (int u = 0; u < U; ++u) {
-                acc[u] += simd::load<V>(from + u * kLanes) * hk;
+                acc[u] += simd::load<V>(row + u * stride) * hk;
             }
-            if (++phase == z.step) {
-                phase = 0;
-                ++tap_source;
-            }
+            row += kLanes;
         }
+#pragma GCC unroll 16
         for (int u = 0; u < U; ++u) {
-            simd::store(out + j + u * kLanes, simd::to_float(acc[u]));
+            const auto single = simd::to_float(acc[u]);
+            for (size_t l = 0; l < kLanes; ++l) {
+                out[l * z.segment + j + u] = single[l];
+            }
         }
     }
-    for (; j + kLanes <= outputs; j += kLanes) {
+    for (; j < z.segment; ++j) {
         V acc = {};
+        const double* row = z.z + j * stride;
         for (size_t k = 0; k < taps; ++k) {
-            acc += simd::load<V>(z.z + (k % z.step) * z.length + k / z.step + j) * h[k];
+            acc += simd::load<V>(row + k * kLanes) * h[k];
         }
-        simd::store(out + j, simd::to_float(acc));
+        const auto single = simd::to_float(acc);
+        for (size_t l = 0; l < kLanes; ++l) {
+            out[l * z.segment + j] = single[l];
+        }
     }
-    return j;
 }
 
-size_t sum_products_portable(Phases z, const double* h, size_t taps, float* out, size_t outputs)
+void sum_products_portable(Rows z, const double* h, size_t taps, float* out)
 {
-    return sum_products<simd::f64x2, 8>(z, h, taps, out, outputs);
+    sum_products<simd::f64x2, 8>(z, h, taps, out);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) size_t sum_products_avx2(Phases z, const double* h, size_t taps,
-                                                         float* out, size_t outputs)
+__attribute__((target("avx2"))) void sum_products_avx2(Rows z, const double* h, size_t taps,
+                                                       float* out)
 {
-    return sum_products<simd::f64x4, 8>(z, h, taps, out, outputs);
+    sum_products<simd::f64x4, 8>(z, h, taps, out);
 }
 
-__attribute__((target("avx512f,avx512vl"))) size_t sum_products_avx512(Phases z, const double* h,
-                                                             size_t taps, float* out,
-                                                             size_t outputs)
+__attribute__((target("avx512f,avx512vl"))) void sum_products_avx512(Rows z, const double* h,
+                                                                     size_t taps, float* out)
 {
-    return sum_products<simd::f64x8, 8>(z, h, taps, out, outputs);
+    sum_products<simd::f64x8, 8>(z, h, taps, out);
 }
 #endif
 
-size_t sum_products_at(SimdLevel level, Phases z, const double* h, size_t taps, float* out,
-                       size_t outputs)
+// The lanes of the vectors at this level (capped at what the processor has).
+size_t lanes_at(SimdLevel level)
 {
 #if defined(__x86_64__) && defined(__GNUC__)
     switch (std::min(level, simd_detected())) {
     case SimdLevel::Avx512:
-        return sum_products_avx512(z, h, taps, out, outputs);
+        return simd::lanes<simd::f64x8>;
     case SimdLevel::Avx2:
-        return sum_products_avx2(z, h, taps, out, outputs);
+        return simd::lanes<simd::f64x4>;
     case SimdLevel::Portable:
         break;
     }
 #else
     (void)level;
 #endif
-    return sum_products_portable(z, h, taps, out, outputs);
+    return simd::lanes<simd::f64x2>;
+}
+
+void sum_products_at(size_t lanes, Rows z, const double* h, size_t taps, float* out)
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (lanes == simd::lanes<simd::f64x8>) {
+        return sum_products_avx512(z, h, taps, out);
+    }
+    if (lanes == simd::lanes<simd::f64x4>) {
+        return sum_products_avx2(z, h, taps, out);
+    }
+#endif
+    sum_products_portable(z, h, taps, out);
 }
 
 }  // namespace
@@ -217,12 +232,14 @@ void fir_run_at(FirFilter& filter, std::span<const float> input, std::span<float
     const size_t count = input.size();
     const size_t outputs = std::min(output.size(), (count + step - 1) / step);
     const size_t past = taps - 1;
-    const size_t z_length = past + count;
-    const size_t phase_length = (z_length + step - 1) / step;
-    // The work copy holds the coefficients as doubles, then the phases of z.
+    const size_t lanes = lanes_at(level);
+    const size_t segment = outputs / lanes;
+    const size_t rows = segment == 0 ? 0 : step * (segment - 1) + taps;
+    // The work copy holds the coefficients as doubles, then the rows, from a 64-byte boundary.
+    constexpr size_t kAlign = 8;  // doubles in 64 bytes
     try {
-        if (filter.work.size() < taps + phase_length * step) {
-            filter.work.resize(taps + phase_length * step);
+        if (filter.work.size() < taps + kAlign + rows * lanes) {
+            filter.work.resize(taps + kAlign + rows * lanes);
         }
     } catch (const std::bad_alloc&) {
         run_direct(filter, input, output);
@@ -230,29 +247,39 @@ void fir_run_at(FirFilter& filter, std::span<const float> input, std::span<float
         return;
     }
     double* const h = filter.work.data();
-    double* const z = h + taps;
     for (size_t k = 0; k < taps; ++k) {
         h[k] = static_cast<double>(filter.coefficients[k]);
     }
     const float* const history = filter.history.data() + (kept_inputs(filter) - past);
-    for (size_t i = 0; i < past; ++i) {
-        z[(i % step) * phase_length + i / step] = static_cast<double>(history[i]);
-    }
-    for (size_t p = 0; p < step; ++p) {
-        // The first input in phase p, and its place there.
-        const size_t first = (p + step - past % step) % step;
-        double* to = z + p * phase_length + (past + first) / step;
-        for (size_t c = first; c < count; c += step) {
-            *to++ = static_cast<double>(input[c]);
-        }
-    }
+    // z[i]: the history before the block, then the block.
+    auto z_at = [&](size_t i) { return i < past ? history[i] : input[i - past]; };
 
-    const Phases phases{z, phase_length, step};
-    size_t j = sum_products_at(level, phases, h, taps, output.data(), outputs);
-    for (; j < outputs; ++j) {
+    if (segment > 0) {
+        const auto misalign = (reinterpret_cast<uintptr_t>(h + taps) / sizeof(double)) % kAlign;
+        double* const z = h + taps + (kAlign - misalign) % kAlign;
+        // Row by row, so that the stores run through memory once; rows from `past` on draw
+        // on the block alone.
+        const size_t split = std::min(rows, past);
+        for (size_t i = 0; i < split; ++i) {
+            for (size_t l = 0; l < lanes; ++l) {
+                z[i * lanes + l] = static_cast<double>(z_at(l * step * segment + i));
+            }
+        }
+        const size_t spacing = step * segment;
+        for (size_t i = split; i < rows; ++i) {
+            const float* from = input.data() + (i - past);
+            double* to = z + i * lanes;
+            for (size_t l = 0; l < lanes; ++l) {
+                to[l] = static_cast<double>(from[l * spacing]);
+            }
+        }
+        sum_products_at(lanes, Rows{z, segment, step}, h, taps, output.data());
+    }
+    // The outputs after the last whole segment, one at a time.
+    for (size_t j = lanes * segment; j < outputs; ++j) {
         double sum = 0.0;
         for (size_t k = 0; k < taps; ++k) {
-            sum += h[k] * z[(k % step) * phase_length + k / step + j];
+            sum += h[k] * static_cast<double>(z_at(step * j + k));
         }
         output[j] = static_cast<float>(sum);
     }

@@ -16,8 +16,8 @@ struct FirFilter {
     std::vector<float> coefficients;  // own copy, N values h[0] ... h[N-1]
     std::vector<float> history;       // N + A values; the first N + A - 1 are the latest inputs,
                                       // oldest first
-    std::vector<double> work;         // fir_run's copy of the last N - 1 inputs and the block,
-                                      // split by position modulo the step; grows, never shrinks
+    std::vector<double> work;         // fir_run's copy of the coefficients, the last N - 1 inputs
+                                      // and the block, as doubles; grows, never shrinks
 };
 
 void fir_destroy(FirFilter* filter) noexcept;  // accepts nullptr
