@@ -22,6 +22,7 @@
 #include "encoder/config.h"
 #include "encoder/encoder_channel.h"
 #include "encoder/modulator.h"
+#include "encoder/read_ahead.h"
 
 namespace fs = std::filesystem;
 
@@ -226,10 +227,11 @@ std::optional<int> encode_frames(Driver& run, WavStream& in, PlanarAudio& audio,
     std::vector<EncoderChannel*> channels;
     for (const EncoderChannelPtr& encoder : encoders) channels.push_back(encoder.get());
     std::vector<int32_t> begun(channels.size());
+    ReadAhead reader(in, audio.positions, rate, read_ahead_wanted());
     // One pass per second of audio; the last pass reads a short or empty block.
     int32_t got = 0;
     do {
-        got = wav_read_frames(in, audio.positions, rate);
+        got = reader.next();
         const auto block = static_cast<size_t>(got);
         const int32_t failed =
             encoder_process_channels(channels, audio.positions, block, payload, begun);

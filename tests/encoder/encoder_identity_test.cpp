@@ -16,6 +16,7 @@
 
 #include "common/owner_name.h"
 #include "common/simd.h"
+#include "encoder/read_ahead.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"
 #include "tests/support/wav_fixture.h"
@@ -137,8 +138,8 @@ protected:
     std::string dir_;
 };
 
-// Every case runs with the vector instructions the processor offers and with the portable ones
-// only: both must write the recorded bytes.
+// Every case runs as the machine allows (the best vector instructions, a reading thread) and
+// with the portable vector instructions on one thread: both must write the recorded bytes.
 TEST_F(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
     for (const IdentityCase& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -149,13 +150,15 @@ TEST_F(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
         const std::string output = path("out.wav");
         ASSERT_TRUE(fixture::write_file(input, bytes));
 
-        for (const std::optional<std::string>& simd :
-             {std::optional<std::string>(), std::optional<std::string>("portable")}) {
-            SCOPED_TRACE(simd ? "portable vector instructions" : "best vector instructions");
+        for (const bool plain : {false, true}) {
+            SCOPED_TRACE(plain ? "portable vector instructions, one thread" : "as the machine allows");
             std::vector<std::string> args = c.options;
             args.insert(args.end(), {input, c.payload, output});
-            const fixture::ProgramResult run = fixture::run_program(
-                kProgram, args, {{kOwnerEnvVar, c.owner}, {kSimdEnvVar, simd}});
+            const fixture::EnvChanges env = {
+                {kOwnerEnvVar, c.owner},
+                {kSimdEnvVar, plain ? std::optional<std::string>("portable") : std::nullopt},
+                {kThreadsEnvVar, plain ? std::optional<std::string>("1") : std::nullopt}};
+            const fixture::ProgramResult run = fixture::run_program(kProgram, args, env);
             ASSERT_EQ(run.exit_code, 0) << run.err;
             EXPECT_EQ(fixture::sha256_file(output), c.output_sha256);
 
