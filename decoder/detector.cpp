@@ -6,6 +6,7 @@
 #include <new>
 
 #include "common/predictor_kernel.h"
+#include "common/simd_vectors.h"
 #include "decoder/recovery.h"
 
 namespace {
@@ -71,16 +72,31 @@ void comb_run(CombIntegrator& comb, std::span<float> b) noexcept {
     const auto count = b.size();
     const double tap0 = static_cast<double>(comb.taps[0]);
     const double tap1 = static_cast<double>(comb.taps[1]);
-    for (size_t i = 0; i < count; ++i) {
-        // Outputs N and N - 1 samples back; before the frame they are in the history, whose
-        // index i holds the output N - i samples before the frame's first.
+    // One output; the outputs N and N - 1 samples back are in the frame from i = N on, before
+    // that in the history, whose index i holds the output N - i samples before the frame's first.
+    auto one = [&](size_t i) {
         const float back_n = i < n ? comb.history[i] : b[i - n];
         const float back_n1 = i + 1 < n ? comb.history[i + 1] : b[i + 1 - n];
         double sum = static_cast<double>(b[i]);
         sum += tap0 * static_cast<double>(back_n);
         sum += tap1 * static_cast<double>(back_n1);
         b[i] = static_cast<float>(sum);
+    };
+    size_t i = 0;
+    for (; i < std::min(n, count); ++i) one(i);
+    // From N on, four outputs at a time: they reach back N - 1 samples or more, to outputs
+    // already made, as long as N - 1 >= 4. Each lane sums as `one` does.
+    using simd::f64x4;
+    using f32x4 = simd::f32x4;
+    if (n >= 5) {
+        for (; i + 4 <= count; i += 4) {
+            f64x4 sum = __builtin_convertvector(simd::load<f32x4>(b.data() + i), f64x4);
+            sum += tap0 * __builtin_convertvector(simd::load<f32x4>(b.data() + i - n), f64x4);
+            sum += tap1 * __builtin_convertvector(simd::load<f32x4>(b.data() + i + 1 - n), f64x4);
+            simd::store(b.data() + i, __builtin_convertvector(sum, f32x4));
+        }
     }
+    for (; i < count; ++i) one(i);
     std::copy(b.end() - static_cast<std::ptrdiff_t>(n), b.end(), comb.history.begin());
 }
 

@@ -89,6 +89,42 @@ TEST(Comb, BlockSizeDoesNotChangeTheOutput) {
     EXPECT_EQ(a, b1);
 }
 
+// The comb against its recursion written out one output at a time over the whole signal, bit
+// for bit: delays too short for four outputs at a time (N = 3, 4), just long enough (5) and
+// the usual ones, with fractional taps, in frames of several sizes.
+TEST(Comb, MatchesThePlainRecursionBitForBit) {
+    for (const int32_t length : {3, 4, 5, 6, 221, 442}) {
+        SCOPED_TRACE(length);
+        CombIntegrator comb;
+        comb.length = length;
+        comb.taps = {0.3f * 0.995f, 0.7f * 0.995f};
+        comb.history.assign(static_cast<size_t>(length), 0.0f);
+        const std::vector<float> input = noise(5000, static_cast<uint32_t>(length));
+        // y[i] = x[i] + tap0 y[i - N] + tap1 y[i - N + 1], summed in double from x[i].
+        std::vector<float> plain(input.size());
+        for (size_t i = 0; i < input.size(); ++i) {
+            const auto at = [&](size_t back) { return i >= back ? static_cast<double>(plain[i - back]) : 0.0; };
+            double sum = static_cast<double>(input[i]);
+            sum += static_cast<double>(comb.taps[0]) * at(static_cast<size_t>(length));
+            sum += static_cast<double>(comb.taps[1]) * at(static_cast<size_t>(length) - 1);
+            plain[i] = static_cast<float>(sum);
+        }
+        // Frames are never shorter than the delay: the shortest here is exactly that long.
+        const auto shortest = static_cast<size_t>(length);
+        std::vector<float> got;
+        size_t at = 0;
+        for (const size_t n : {shortest, size_t{1001}, shortest, input.size() - 1001 - 2 * shortest}) {
+            std::vector<float> frame(input.begin() + static_cast<std::ptrdiff_t>(at),
+                                     input.begin() + static_cast<std::ptrdiff_t>(at + n));
+            at += n;
+            comb_run(comb, frame);
+            got.insert(got.end(), frame.begin(), frame.end());
+        }
+        ASSERT_EQ(got.size(), plain.size());
+        EXPECT_EQ(std::memcmp(got.data(), plain.data(), got.size() * sizeof(float)), 0);
+    }
+}
+
 TEST(PeakPicker, PeaksMustStandAboveEightNeighboursOnEachSide) {
     std::vector<float> b(200, 100.0f);
     b[50] = 400.0f;                    // a peak
