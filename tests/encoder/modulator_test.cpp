@@ -220,12 +220,12 @@ TEST(Modulator, ChannelsTogetherMatchOneCallPerChannel) {
         std::vector<std::vector<float>> alone, together;
         std::vector<EncoderChannelPtr> single, joint;
         for (size_t c = 0; c < count; ++c) {
-            fixture::WavSpec spec;
-            spec.channels = 1;
-            spec.seconds = 2.0;
-            spec.seed = static_cast<uint32_t>(c + 1);
-            spec.signal = c % 2 == 0 ? fixture::Signal::Music : fixture::Signal::Noise;
-            const fixture::WavData data = fixture::generate(spec);
+            fixture::WavSpec wav;
+            wav.channels = 1;
+            wav.seconds = 2.0;
+            wav.seed = static_cast<uint32_t>(c + 1);
+            wav.signal = c % 2 == 0 ? fixture::Signal::Music : fixture::Signal::Noise;
+            const fixture::WavData data = fixture::generate(wav);
             std::vector<float> samples(data.samples.size());
             for (size_t i = 0; i < samples.size(); ++i)
                 samples[i] = static_cast<float>(data.samples[i]) / 32768.0f;

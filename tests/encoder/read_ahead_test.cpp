@@ -56,12 +56,12 @@ TEST(ReadAhead, ThreadedReadingMatchesInlineReading) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.channels << " channel(s), " << c.seconds << " s, block " << c.block);
-        fixture::WavSpec spec;
-        spec.rate = 1000;
-        spec.channels = c.channels;
-        spec.seconds = c.seconds;
+        fixture::WavSpec wav;
+        wav.rate = 1000;
+        wav.channels = c.channels;
+        wav.seconds = c.seconds;
         const std::string path = dir.file("in.wav");
-        ASSERT_TRUE(fixture::write_wav(path, spec));
+        ASSERT_TRUE(fixture::write_wav(path, wav));
         const Read inline_read = read_all(path, c.block, false);
         const Read threaded_read = read_all(path, c.block, true);
         if (!c.counts.empty()) {
@@ -75,12 +75,12 @@ TEST(ReadAhead, ThreadedReadingMatchesInlineReading) {
 // A reader given up before the end (the frame loop failed) stops and is joined.
 TEST(ReadAhead, StopsWhenGivenUpEarly) {
     TempDir dir;
-    fixture::WavSpec spec;
-    spec.rate = 8000;
-    spec.channels = 2;
-    spec.seconds = 20.0;
+    fixture::WavSpec wav;
+    wav.rate = 8000;
+    wav.channels = 2;
+    wav.seconds = 20.0;
     const std::string path = dir.file("in.wav");
-    ASSERT_TRUE(fixture::write_wav(path, spec));
+    ASSERT_TRUE(fixture::write_wav(path, wav));
     WavStreamPtr in = wav_open_read(path);
     ASSERT_TRUE(in);
     std::vector<float> left(160000), right(160000);
