@@ -1,5 +1,6 @@
 #include "encoder/modulator.h"
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <string>
@@ -66,14 +67,24 @@ int32_t modulate(EncoderChannel& channel, std::span<float> samples, std::string_
         int64_t processed = channel.samples_processed;
         int32_t begun = 0;
         float amplitude = chip_amplitude(channel);
-        for (size_t t = 0; t < n; ++t) {
-            // envelope * waveform * amplitude + sample, in this order, in double precision.
-            const double shaped = static_cast<double>(envelope[t]) *
-                                  static_cast<double>(waveform[position]);
-            const double mark = shaped * static_cast<double>(amplitude);
-            samples[t] = static_cast<float>(mark + static_cast<double>(samples[t]));
-            ++position;
-            ++processed;
+        size_t t = 0;
+        while (t < n) {
+            // The rest of the chip under way, or of the block: one amplitude throughout, so
+            // the compiler runs these samples side by side.
+            const size_t run = std::min(n - t, static_cast<size_t>(samples_per_chip - position));
+            const double a = static_cast<double>(amplitude);
+            const float* wave = waveform + position;
+            float* out = samples.data() + t;
+            const float* level = envelope + t;
+            for (size_t j = 0; j < run; ++j) {
+                // envelope * waveform * amplitude + sample, in this order, in double precision.
+                const double shaped = static_cast<double>(level[j]) * static_cast<double>(wave[j]);
+                const double mark = shaped * a;
+                out[j] = static_cast<float>(mark + static_cast<double>(out[j]));
+            }
+            t += run;
+            position += static_cast<int32_t>(run);
+            processed += static_cast<int64_t>(run);
             if (position == samples_per_chip) {
                 position = 0;
                 ++channel.chip_index;
