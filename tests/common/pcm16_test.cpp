@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/float_bits.h"
+
 namespace {
 
 // One sample at a time, written out from the rules: s / 32768, and the low 16 bits of
@@ -34,14 +36,6 @@ uint16_t plain_write(float x, double scale)
     return static_cast<uint16_t>(static_cast<uint64_t>(i) & 0xFFFFu);
 }
 
-std::vector<uint32_t> bits(const std::vector<float>& values)
-{
-    std::vector<uint32_t> out;
-    for (const float v : values) {
-        out.push_back(std::bit_cast<uint32_t>(v));
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -67,7 +61,7 @@ TEST(Pcm16, ReadsEverySampleValue)
                     const size_t at = 2 * (channels * i + c);
                     want.push_back(plain_read(bytes[at], bytes[at + 1]));
                 }
-                EXPECT_EQ(bits(planes[c]), bits(want));
+                EXPECT_EQ(fixture::float_bits(planes[c]), fixture::float_bits(want));
             }
         }
     }

@@ -45,18 +45,6 @@ struct MarkedCase {
     std::vector<Reading> readings;
 };
 
-fixture::WavSpec generated(int32_t rate, int32_t channels, double seconds, Signal signal,
-                      double level = 0.3, uint32_t seed = 1) {
-    fixture::WavSpec w;
-    w.rate = rate;
-    w.channels = channels;
-    w.seconds = seconds;
-    w.signal = signal;
-    w.level = level;
-    w.seed = seed;
-    return w;
-}
-
 // Every decoder rate (the two halved ones included), mono, stereo and three channels, time
 // stamps, a private layer read by its owner, by its layer code and not on the public layer,
 // another chip rate, a chip no longer than the head correlation, weak marks that are found only
@@ -64,16 +52,16 @@ fixture::WavSpec generated(int32_t rate, int32_t channels, double seconds, Signa
 const std::vector<MarkedCase>& cases() {
     // clang-format off
     static const std::vector<MarkedCase> all = {
-        {"44100 stereo music", generated(44100, 2, 20.0, Signal::Music), {}, kNoOwner, "0123ABCD",
+        {"44100 stereo music", fixture::settings(44100, 2, 20.0, Signal::Music), {}, kNoOwner, "0123ABCD",
          "b5dd4b08f556bdce1c03a7d4bacd517afee9ebfa9dd911857def6c6a062ab76f",
          {{{}, kNoOwner, "(x0123ABCD) - 16 instance(s)\n", 16,
            "58ec8693da737f2b928e2db3eaa9418a10764aa0a1e6b3c577a9018e1a0b4200"}}},
-        {"48000 mono music, time stamps", generated(48000, 1, 20.0, Signal::Music, 0.3, 2),
+        {"48000 mono music, time stamps", fixture::settings(48000, 1, 20.0, Signal::Music, 0.3, 2),
          {"-addts", "1"}, kNoOwner, "BEEF",
          "de243d2de57930dc66766f681b48af36805c893cc69f96eeac9b4889fe90a41c",
          {{{}, kNoOwner, "(xBEEF) - 8 instance(s) - (T 00:00) through (T 00:15)\n", 8,
            "39871868468b4e11a1249558f0a3dedd5191728a368cf75538879c7591c0374c"}}},
-        {"22050 stereo noise, private layer", generated(22050, 2, 16.0, Signal::Noise, 0.3, 3),
+        {"22050 stereo noise, private layer", fixture::settings(22050, 2, 16.0, Signal::Noise, 0.3, 3),
          {"-layer", "private"}, kAlice, "0A1B",
          "9e970ae16774e0f464fadcf522a8eb808385c6afaf103e5ebe5d45540e2e56fa",
          {{{"-layer", "private"}, kAlice, "(x0A1B) - 16 instance(s)\n", 16,
@@ -82,42 +70,42 @@ const std::vector<MarkedCase>& cases() {
            "d7d1acde1f2489ef36f2a111a4aaf8287006ac6131155c3fbef1e297fdd7677f"},
           {{}, kAlice, "", 0,
            "23194ee70d380199ec6489dd5397430f28fe46e0dddefb3a49d61ce4f67b5ad5"}}},
-        {"24000 mono music, weak mark", generated(24000, 1, 12.0, Signal::Music, 0.6, 4),
+        {"24000 mono music, weak mark", fixture::settings(24000, 1, 12.0, Signal::Music, 0.6, 4),
          {"-gain", "0.25"}, kNoOwner, "CAFEBABE",
          "4d2d360f0521b3bbd579977c5ce556ccdccaee5c2ea875ebd4b6a127d0f60eb6",
          {{{}, kNoOwner, "(xCAFEBABE) - 3 instance(s)\n", 3,
            "22d716394f9d591f14cf770080102f4cad54855232f2d0b1690a4a053eb50485"}}},
-        {"32000 stereo music, time stamps", generated(32000, 2, 12.0, Signal::Music, 0.3, 5),
+        {"32000 stereo music, time stamps", fixture::settings(32000, 2, 12.0, Signal::Music, 0.3, 5),
          {"-addts", "1"}, kNoOwner, "D00D",
          "5941838b4c673e1623b98465d754b577d1f5859d59b12663f52aba70cd72c3c9",
          {{{}, kNoOwner, "(xD00D) - 9 instance(s) - (T 00:00) through (T 00:00)\n", 9,
            "8359e7f7bdc2c1859df026612ae5f340ae10b232d9b3254a9540a8c69def7b01"}}},
-        {"22050 mono noise, 45 chips per second", generated(22050, 1, 12.0, Signal::Noise, 0.3, 6),
+        {"22050 mono noise, 45 chips per second", fixture::settings(22050, 1, 12.0, Signal::Noise, 0.3, 6),
          {"-rawbr", "45"}, kNoOwner, "1A20",
          "d141234037c8bfd4ba33b17e874cc3679f793ff5bb9dfd277923eed6de8e3c2d",
          {{{"-rawbr", "45"}, kNoOwner, "(x1A20) - 5 instance(s)\n", 5,
            "12e84ca11e7c37789e10d2d2d3f798204b44a95823e84e006289355afa6f11f7"},
           {{}, kNoOwner, "", 0,
            "76216dee57fb53111b2129ad39cfab178fc8856ae3218ce15144d21247356b85"}}},
-        {"44100 three channels music", generated(44100, 3, 10.0, Signal::Music, 0.3, 7), {}, kNoOwner,
+        {"44100 three channels music", fixture::settings(44100, 3, 10.0, Signal::Music, 0.3, 7), {}, kNoOwner,
          "ABCDEF", "68fd1540a6e65e0854974049627df516883ed4df9708abe47de7705576c95c0c",
          {{{}, kNoOwner, "(xABCDEF) - 12 instance(s)\n", 12,
            "4152f4270265407da0e57faa5f4038ad7eeec892e918a3ac145fb8420e4d97c2"}}},
-        {"22050 mono noise, 175 chips per second", generated(22050, 1, 8.0, Signal::Noise, 0.3, 8),
+        {"22050 mono noise, 175 chips per second", fixture::settings(22050, 1, 8.0, Signal::Noise, 0.3, 8),
          {"-rawbr", "175"}, kNoOwner, "77",
          "2166e83e21cced01ceddf15fab527777bf71c0fb469a1a9363fb368ee415f2a3",
          {{{"-rawbr", "175"}, kNoOwner, "(x77) - 21 instance(s)\n", 21,
            "fc89f7cea8045b8e8b411287c5b058b99b83b2800d43b03493b802d3827e531a"}}},
-        {"44100 stereo loud noise, weak mark", generated(44100, 2, 16.0, Signal::Noise, 0.8, 9),
+        {"44100 stereo loud noise, weak mark", fixture::settings(44100, 2, 16.0, Signal::Noise, 0.8, 9),
          {"-gain", "0.3"}, kNoOwner, "0123ABCD",
          "a8d9e8856fbb5f9582f11b64912ed54485b6f0e6a1379be84ad413006a8006cb",
          {{{}, kNoOwner, "(x0123ABCD) - 7 instance(s)\n", 7,
            "c8bb5a5d925444584abeecc32eef733ed25e3fb603431cdd9d5844571a6e53ae"}}},
-        {"11025 mono music, unmarked", generated(11025, 1, 6.0, Signal::Music, 0.3, 10), {}, kNoOwner,
+        {"11025 mono music, unmarked", fixture::settings(11025, 1, 6.0, Signal::Music, 0.3, 10), {}, kNoOwner,
          "", "ab118de9669f8a1b740a3b384ee98432ab51eae4986c0b22a21d47bd36a0758d",
          {{{}, kNoOwner, "", 0,
            "f86279febbb874fdac98c9cf81173d674b697c6fab6c850dd445788e34852598"}}},
-        {"16000 stereo noise, unmarked", generated(16000, 2, 6.0, Signal::Noise, 0.3, 11), {}, kNoOwner,
+        {"16000 stereo noise, unmarked", fixture::settings(16000, 2, 6.0, Signal::Noise, 0.3, 11), {}, kNoOwner,
          "", "a9f72cf80f2fa8f882eb5462ed93f940d07705eaaedcb926f014761f7bf3e303",
          {{{}, kNoOwner, "", 0,
            "f86279febbb874fdac98c9cf81173d674b697c6fab6c850dd445788e34852598"}}},
