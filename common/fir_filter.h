@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "common/simd.h"
+
 struct FirFilter {
     int32_t taps = 0;                 // N
     int32_t extra_history = 0;        // A
@@ -14,6 +16,8 @@ struct FirFilter {
     std::vector<float> coefficients;  // own copy, N values h[0] ... h[N-1]
     std::vector<float> history;       // N + A values; the first N + A - 1 are the latest inputs,
                                       // oldest first
+    std::vector<double> work;         // fir_run's copy of the coefficients, the last N - 1 inputs
+                                      // and the block, as doubles; grows, never shrinks
 };
 
 void fir_destroy(FirFilter* filter) noexcept;  // accepts nullptr
@@ -41,4 +45,10 @@ void fir_prime(FirFilter& filter, std::span<const float> input) noexcept;
 // so with D > 1 blocks should be multiples of D to filter one continuous signal.
 // Meant for filters with no extra history; with A > 0 the newest sample of each sum is still
 // input[c], over the last N - 1 stored samples.
+// Runs at simd_level(): several outputs side by side, each summed alone in the order above, so
+// every level gives the same floats.
 void fir_run(FirFilter& filter, std::span<const float> input, std::span<float> output) noexcept;
+
+// fir_run with the vector instructions of `level` (capped at what the processor has).
+void fir_run_at(FirFilter& filter, std::span<const float> input, std::span<float> output,
+                SimdLevel level) noexcept;

@@ -5,12 +5,15 @@
 //
 //   AdaptivePredictorPtr p = predictor_create(4, 0.01f, 0.001f);
 //   predictor_envelope(*p, block, envelope);   // encoder: level of the prediction error
-//   double e = predictor_update(*p, x);        // decoder: one update, its prediction error
+//   predictor_whiten(*p, floor, block, out);   // decoder: error divided by its level
+//   double e = predictor_update(*p, x);        // one plain update, its prediction error
 
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
+
+#include "common/simd.h"
 
 struct AdaptivePredictor {
     AdaptivePredictor() = default;
@@ -45,5 +48,29 @@ double predictor_update(AdaptivePredictor& predictor, float d) noexcept;
 // Encoder form: runs the update over input and writes one envelope value per sample into
 // output (same size): the level rises at once to |e| and falls by a tenth of the gap per
 // sample. The level is carried unrounded within the call and stored as float at its end.
+// Orders 2 and 4 run a version compiled for that order, with the instructions of `level`
+// (capped at what the processor has); the results are the same on every level.
 void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> input,
-                        std::span<float> output) noexcept;
+                        std::span<float> output, SimdLevel level = simd_level()) noexcept;
+
+// predictor_envelope on two predictors, with the same results as two separate calls: for
+// orders 2 and 4 the two updates run side by side, each hiding the other's latency. When the
+// orders differ or the inputs differ in size (or an output is shorter), the two calls are made
+// one after the other.
+void predictor_envelope_pair(AdaptivePredictor& first, AdaptivePredictor& second,
+                             std::span<const float> first_input,
+                             std::span<const float> second_input, std::span<float> first_output,
+                             std::span<float> second_output,
+                             SimdLevel level = simd_level()) noexcept;
+
+// Decoder form: runs the update over input and writes the prediction error divided by its
+// level (the envelope's level, but set to |e| also when equal) or by `floor` when the level is
+// not above it, in single precision. Level carried and stored as in the encoder form.
+void predictor_whiten(AdaptivePredictor& predictor, double floor, std::span<const float> input,
+                      std::span<float> output, SimdLevel level = simd_level()) noexcept;
+
+// predictor_whiten on two predictors side by side, as predictor_envelope_pair.
+void predictor_whiten_pair(AdaptivePredictor& first, AdaptivePredictor& second, double floor,
+                           std::span<const float> first_input, std::span<const float> second_input,
+                           std::span<float> first_output, std::span<float> second_output,
+                           SimdLevel level = simd_level()) noexcept;

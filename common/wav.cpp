@@ -7,6 +7,8 @@
 #include <new>
 #include <optional>
 
+#include "common/pcm16.h"
+
 namespace {
 
 constexpr size_t kHeaderBytes = 44;
@@ -88,23 +90,6 @@ std::optional<uint32_t> find_chunk(std::FILE* file, const char* target, int64_t&
             return std::nullopt;
         }
     }
-}
-
-// The nearest integer below x + 0.5 as a 32-bit integer; NaN gives 0 and values beyond the
-// 32-bit range the nearest end of it, so that no conversion is undefined.
-int32_t round_half_up(double scaled)
-{
-    const double v = std::floor(scaled + 0.5);
-    if (std::isnan(v)) {
-        return 0;
-    }
-    if (v <= static_cast<double>(std::numeric_limits<int32_t>::min())) {
-        return std::numeric_limits<int32_t>::min();
-    }
-    if (v >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
-        return std::numeric_limits<int32_t>::max();
-    }
-    return static_cast<int32_t>(v);
 }
 
 // Room for `frames` frames in the stream's buffer, capped at one block; 0 when short of memory.
@@ -280,20 +265,13 @@ int32_t wav_read_frames(WavStream& stream, std::span<float* const> arrays, int32
         return 0;
     }
     uint8_t* const buffer = stream.frame_buffer.data();
-    constexpr float kUnit = 1.0f / 32768.0f;
 
     size_t done = 0;
     while (done < static_cast<size_t>(wanted)) {
         const size_t want = std::min(block, static_cast<size_t>(wanted) - done);
         // A short read (an error, or a file that shrank) keeps only whole frames.
         const size_t got = std::fread(buffer, 1, want * frame_bytes, stream.file) / frame_bytes;
-        for (size_t i = 0; i < got; ++i) {
-            const uint8_t* frame = buffer + i * frame_bytes;
-            for (size_t c = 0; c < channels; ++c) {
-                const auto sample = static_cast<int16_t>(get_u16le(frame + 2 * c));
-                arrays[c][done + i] = static_cast<float>(sample) * kUnit;
-            }
-        }
+        pcm16_to_planar(buffer, got, arrays.first(channels), done);
         done += got;
         if (got < want) {
             break;
@@ -332,14 +310,7 @@ bool wav_write_frames(WavStream& stream, std::span<const float* const> arrays, f
     size_t done = 0;
     while (done < static_cast<size_t>(n)) {
         const size_t count = std::min(block, static_cast<size_t>(n) - done);
-        for (size_t i = 0; i < count; ++i) {
-            uint8_t* frame = buffer + i * frame_bytes;
-            for (size_t c = 0; c < channels; ++c) {
-                const int32_t v = round_half_up(scale * static_cast<double>(arrays[c][done + i]));
-                // The low 16 bits, as two's complement.
-                put_u16le(frame + 2 * c, static_cast<uint32_t>(v) & 0xFFFFu);
-            }
-        }
+        pcm16_from_planar(arrays.first(channels), done, count, scale, buffer);
         if (std::fwrite(buffer, 1, count * frame_bytes, stream.file) != count * frame_bytes) {
             stream.failed = true;
             return false;

@@ -1,12 +1,20 @@
 #include "decoder/detector.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <new>
 
+#include "common/predictor_kernel.h"
+#include "common/simd_vectors.h"
 #include "decoder/recovery.h"
 
 namespace {
+
+// 10^(floor_db / 20): the smallest level the whitening divides by.
+double whitening_floor(float floor_db) {
+    return std::pow(10.0, static_cast<double>(floor_db) / 20.0);
+}
 
 int32_t tolerance(const DecoderChannel& ch) {
     return static_cast<int32_t>(std::floor(static_cast<double>(ch.chip_length) * 0.05));
@@ -56,23 +64,7 @@ bool reserve_work(DecoderChannel& ch, int32_t size) noexcept {
 
 void detector_whiten(AdaptivePredictor& predictor, float floor_db, std::span<const float> input,
                      std::span<float> output) noexcept {
-    const double floor = std::pow(10.0, static_cast<double>(floor_db) / 20.0);
-    const double tenth = static_cast<double>(0.1f);
-    // The level is carried in double within the frame and kept as float between frames, as
-    // the encoder does with its envelope.
-    double level = static_cast<double>(predictor.level);
-    for (size_t i = 0; i < input.size(); ++i) {
-        const double e = predictor_update(predictor, input[i]);
-        const double magnitude = std::fabs(e);
-        if (magnitude >= level) {
-            level = magnitude;
-        } else {
-            level = level + tenth * (magnitude - level);
-        }
-        const double divisor = level > floor ? level : floor;
-        output[i] = static_cast<float>(e * (1.0 / divisor));
-    }
-    predictor.level = static_cast<float>(level);
+    predictor_whiten(predictor, whitening_floor(floor_db), input, output);
 }
 
 void comb_run(CombIntegrator& comb, std::span<float> b) noexcept {
@@ -80,48 +72,94 @@ void comb_run(CombIntegrator& comb, std::span<float> b) noexcept {
     const auto count = b.size();
     const double tap0 = static_cast<double>(comb.taps[0]);
     const double tap1 = static_cast<double>(comb.taps[1]);
-    for (size_t i = 0; i < count; ++i) {
-        // Outputs N and N - 1 samples back; before the frame they are in the history, whose
-        // index i holds the output N - i samples before the frame's first.
+    // One output; the outputs N and N - 1 samples back are in the frame from i = N on, before
+    // that in the history, whose index i holds the output N - i samples before the frame's first.
+    auto one = [&](size_t i) {
         const float back_n = i < n ? comb.history[i] : b[i - n];
         const float back_n1 = i + 1 < n ? comb.history[i + 1] : b[i + 1 - n];
         double sum = static_cast<double>(b[i]);
         sum += tap0 * static_cast<double>(back_n);
         sum += tap1 * static_cast<double>(back_n1);
         b[i] = static_cast<float>(sum);
+    };
+    size_t i = 0;
+    for (; i < std::min(n, count); ++i) one(i);
+    // From N on, four outputs at a time: they reach back N - 1 samples or more, to outputs
+    // already made, as long as N - 1 >= 4. Each lane sums as `one` does.
+    using simd::f64x4;
+    using f32x4 = simd::f32x4;
+    if (n >= 5) {
+        for (; i + 4 <= count; i += 4) {
+            f64x4 sum = __builtin_convertvector(simd::load<f32x4>(b.data() + i), f64x4);
+            sum += tap0 * __builtin_convertvector(simd::load<f32x4>(b.data() + i - n), f64x4);
+            sum += tap1 * __builtin_convertvector(simd::load<f32x4>(b.data() + i + 1 - n), f64x4);
+            simd::store(b.data() + i, __builtin_convertvector(sum, f32x4));
+        }
     }
+    for (; i < count; ++i) one(i);
     std::copy(b.end() - static_cast<std::ptrdiff_t>(n), b.end(), comb.history.begin());
 }
 
-int32_t peak_picker_run(PeakPicker& picker, std::span<const float> b, std::vector<int32_t>& peaks) {
-    const auto half = static_cast<size_t>(picker.half_width);
-    const double rate = static_cast<double>(picker.adaptation_rate);
-    const double fraction = static_cast<double>(picker.peak_fraction);
-    const double factor = static_cast<double>(picker.deviation_factor);
-    int32_t found = 0;
-    if (b.size() < 2 * half + 1) return 0;
-    for (size_t i = half; i + half < b.size(); ++i) {
-        const double v = static_cast<double>(b[i]);
-        const double d = v - static_cast<double>(picker.mean);
-        picker.mean = static_cast<float>(static_cast<double>(picker.mean) + d * rate);
-        const double dev = static_cast<double>(picker.deviation);
-        picker.deviation = static_cast<float>(dev + (std::fabs(d) - dev) * rate);
-        const double magnitude = std::fabs(v);
-        const double level = static_cast<double>(picker.level);
-        picker.level = magnitude >= level ? static_cast<float>(magnitude)
-                                          : static_cast<float>(level + (magnitude - level) * rate);
-        if (!(v > fraction * static_cast<double>(picker.level))) continue;
-        if (!(v > static_cast<double>(picker.mean) + factor * static_cast<double>(picker.deviation))) continue;
-        bool highest = true;
-        for (size_t k = 1; k <= half && highest; ++k) {
-            highest = b[i] > b[i - k] && b[i] > b[i + k];
-        }
-        if (highest) {
-            peaks.push_back(static_cast<int32_t>(i));
-            ++found;
+namespace {
+
+// The peak picker on one channel (L = double) or two (L = a vector of two doubles, one per
+// lane) in lockstep: the statistics of every sample depend on those of the sample before,
+// a chain of roundings that leaves room for a second channel's chain. All frames have the
+// same size. The statistics are carried as doubles that floats represent exactly, rounded
+// where the picker's fields are stored.
+template <typename L>
+void pick_peaks(const std::array<PeakPicker*, predictor_kernel::Lanes<L>::kCount>& pickers,
+                const std::array<std::span<const float>, predictor_kernel::Lanes<L>::kCount>& frames,
+                const std::array<std::vector<int32_t>*, predictor_kernel::Lanes<L>::kCount>& peaks) {
+    using namespace predictor_kernel;
+    constexpr size_t kLanes = Lanes<L>::kCount;
+    const size_t size = frames[0].size();
+    const auto half = static_cast<size_t>(pickers[0]->half_width);
+    if (size < 2 * half + 1) return;
+    auto each = [&pickers](auto field) {
+        std::array<double, kLanes> v{};
+        for (size_t c = 0; c < kLanes; ++c) v[c] = static_cast<double>(field(*pickers[c]));
+        return gather<L>(v);
+    };
+    const L rate = each([](const PeakPicker& p) { return p.adaptation_rate; });
+    const L fraction = each([](const PeakPicker& p) { return p.peak_fraction; });
+    const L factor = each([](const PeakPicker& p) { return p.deviation_factor; });
+    L mean = each([](const PeakPicker& p) { return p.mean; });
+    L deviation = each([](const PeakPicker& p) { return p.deviation; });
+    L level = each([](const PeakPicker& p) { return p.level; });
+    for (size_t i = half; i + half < size; ++i) {
+        std::array<double, kLanes> sample{};
+        for (size_t c = 0; c < kLanes; ++c) sample[c] = static_cast<double>(frames[c][i]);
+        const L v = gather<L>(sample);
+        const L d = v - mean;
+        mean = round_single(mean + d * rate);
+        deviation = round_single(deviation + (magnitude(d) - deviation) * rate);
+        const L m = magnitude(v);
+        level = where(m >= level, round_single(m), round_single(level + (m - level) * rate));
+        const auto candidate = (v > fraction * level) & (v > mean + factor * deviation);
+        for (size_t c = 0; c < kLanes; ++c) {
+            if (!lane_set(candidate, c)) continue;
+            const float* b = frames[c].data();
+            bool highest = true;
+            for (size_t k = 1; k <= half && highest; ++k) {
+                highest = b[i] > b[i - k] && b[i] > b[i + k];
+            }
+            if (highest) peaks[c]->push_back(static_cast<int32_t>(i));
         }
     }
-    return found;
+    for (size_t c = 0; c < kLanes; ++c) {
+        pickers[c]->mean = static_cast<float>(lane(mean, c));
+        pickers[c]->deviation = static_cast<float>(lane(deviation, c));
+        pickers[c]->level = static_cast<float>(lane(level, c));
+    }
+}
+
+}  // namespace
+
+int32_t peak_picker_run(PeakPicker& picker, std::span<const float> b, std::vector<int32_t>& peaks) {
+    const size_t before = peaks.size();
+    pick_peaks<double>({&picker}, {b}, {&peaks});
+    return static_cast<int32_t>(peaks.size() - before);
 }
 
 void track_push(ChipTrack& track, float value, float level_sample, int32_t next_instant) noexcept {
@@ -203,31 +241,47 @@ void associate_peak(DecoderChannel& channel, int32_t p) noexcept {
     }
 }
 
-int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noexcept {
-    const auto n = static_cast<int32_t>(samples.size());
-    const int32_t count = n / ch.decimation;
-    if (count < ch.minimum_frame_length) return 0;
-    // The decimator writes one output per two inputs, (n + 1) / 2 of them for an odd n.
-    if (!reserve_work(ch, (n + ch.decimation - 1) / ch.decimation)) return -1;
-    const auto cnt = static_cast<size_t>(count);
+namespace {
 
-    std::span<const float> stage_input = samples.first(cnt);
-    if (ch.decimation_filter) {
-        const auto outputs = static_cast<size_t>((n + 1) / 2);
-        fir_run(*ch.decimation_filter, samples, std::span<float>(ch.work_b).first(outputs));
-        stage_input = std::span<const float>(ch.work_b).first(cnt);
-    }
+// The frame's working length: n / D, or 0 when the frame is shorter than the minimum and is
+// to be ignored.
+int32_t working_length(const DecoderChannel& ch, size_t n) {
+    const int32_t count = static_cast<int32_t>(n) / ch.decimation;
+    return count < ch.minimum_frame_length ? 0 : count;
+}
+
+// Room for the frame in the work buffers; the decimator writes one output per two inputs,
+// (n + 1) / 2 of them for an odd n.
+bool reserve_frame(DecoderChannel& ch, size_t n) noexcept {
+    const auto length = static_cast<int32_t>(n);
+    return reserve_work(ch, (length + ch.decimation - 1) / ch.decimation);
+}
+
+// Decimation: the stage input of the whitening, `count` working samples.
+std::span<const float> decimate(DecoderChannel& ch, std::span<const float> samples, int32_t count) {
+    const auto cnt = static_cast<size_t>(count);
+    if (!ch.decimation_filter) return samples.first(cnt);
+    const size_t outputs = (samples.size() + 1) / 2;
+    fir_run(*ch.decimation_filter, samples, std::span<float>(ch.work_b).first(outputs));
+    return std::span<const float>(ch.work_b).first(cnt);
+}
+
+// After the whitening, whose output is in work_a: band filter, head correlation and comb, whose
+// output, the level samples, is left in work_b.
+void level_samples(DecoderChannel& ch, int32_t count) {
+    const auto cnt = static_cast<size_t>(count);
     const std::span<float> a = std::span<float>(ch.work_a).first(cnt);
     const std::span<float> b = std::span<float>(ch.work_b).first(cnt);
     const std::span<float> s = std::span<float>(ch.work_s).first(cnt);
-
-    detector_whiten(*ch.predictor, ch.level_floor_db, stage_input, a);
     fir_run(*ch.band_filter, a, s);
     fir_run(*ch.head_correlator, s, a);
     for (size_t i = 0; i < cnt; ++i) b[i] = std::fabs(a[i]);
     comb_run(ch.comb, b);
-    ch.work_peaks.clear();
-    peak_picker_run(ch.peak_picker, b, ch.work_peaks);
+}
+
+// After the peak picking: the tracks follow the peaks, then the packet search and the choice
+// of the tracks to keep. Returns the packets found.
+int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
     for (const int32_t p : ch.work_peaks) associate_peak(ch, p);
 
     for (ChipTrack& track : ch.tracks) {
@@ -252,6 +306,74 @@ int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noex
         if (track.level < threshold) deactivate(track);
     }
     ch.replacement_slot = replacement_slot(ch);
-    if (ch.tail_correlator) fir_prime(*ch.tail_correlator, s);
+    if (ch.tail_correlator) fir_prime(*ch.tail_correlator, std::span<const float>(ch.work_s).first(static_cast<size_t>(count)));
     return found;
+}
+
+std::span<const float> level_span(const DecoderChannel& ch, int32_t count) {
+    return std::span<const float>(ch.work_b).first(static_cast<size_t>(count));
+}
+
+}  // namespace
+
+int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noexcept {
+    const int32_t count = working_length(ch, samples.size());
+    if (count == 0) return 0;
+    if (!reserve_frame(ch, samples.size())) return -1;
+    const std::span<const float> stage_input = decimate(ch, samples, count);
+    detector_whiten(*ch.predictor, ch.level_floor_db, stage_input,
+                    std::span<float>(ch.work_a).first(static_cast<size_t>(count)));
+    level_samples(ch, count);
+    ch.work_peaks.clear();
+    peak_picker_run(ch.peak_picker, level_span(ch, count), ch.work_peaks);
+    return follow_tracks(ch, count);
+}
+
+int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
+                                 std::span<const float* const> frames, size_t n,
+                                 std::span<int32_t> found) noexcept {
+    for (size_t c = 0; c < channels.size(); ++c) {
+        if (working_length(*channels[c], n) > 0 && !reserve_frame(*channels[c], n)) {
+            // As one call per channel would: the channels before it are processed.
+            for (size_t before = 0; before < c; ++before) {
+                found[before] = decoder_process(*channels[before], std::span<const float>(frames[before], n));
+            }
+            found[c] = -1;
+            return static_cast<int32_t>(c);
+        }
+    }
+    for (size_t c = 0; c < channels.size(); c += 2) {
+        DecoderChannel& first = *channels[c];
+        const int32_t count = working_length(first, n);
+        const bool two = c + 1 < channels.size() && count > 0 &&
+                         working_length(*channels[c + 1], n) == count &&
+                         first.level_floor_db == channels[c + 1]->level_floor_db &&
+                         first.peak_picker.half_width == channels[c + 1]->peak_picker.half_width;
+        if (!two) {
+            for (size_t k = c; k < std::min(c + 2, channels.size()); ++k) {
+                found[k] = decoder_process(*channels[k], std::span<const float>(frames[k], n));
+            }
+            continue;
+        }
+        DecoderChannel& second = *channels[c + 1];
+        const auto cnt = static_cast<size_t>(count);
+        const std::span<const float> first_input = decimate(first, std::span<const float>(frames[c], n), count);
+        const std::span<const float> second_input =
+            decimate(second, std::span<const float>(frames[c + 1], n), count);
+        // The two channels' whitening recursions side by side.
+        predictor_whiten_pair(*first.predictor, *second.predictor, whitening_floor(first.level_floor_db),
+                              first_input, second_input, std::span<float>(first.work_a).first(cnt),
+                              std::span<float>(second.work_a).first(cnt));
+        level_samples(first, count);
+        level_samples(second, count);
+        first.work_peaks.clear();
+        second.work_peaks.clear();
+        // The two channels' peak pickers side by side too.
+        pick_peaks<simd::f64x2>({&first.peak_picker, &second.peak_picker},
+                                {level_span(first, count), level_span(second, count)},
+                                {&first.work_peaks, &second.work_peaks});
+        found[c] = follow_tracks(first, count);
+        found[c + 1] = follow_tracks(second, count);
+    }
+    return -1;
 }

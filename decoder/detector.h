@@ -14,6 +14,16 @@
 // (nothing changed then). Frames shorter than the minimum frame length are ignored (0).
 int32_t decoder_process(DecoderChannel& channel, std::span<const float> samples) noexcept;
 
+// decoder_process on the same frame of every channel: channels[c] reads the n samples at
+// frames[c] and stores its packet count in found[c] (its packets in its own array). The results
+// are those of one decoder_process call per channel in channel order; the whitening of two
+// channels runs side by side, which takes little more time than one. Returns the index of the
+// first channel whose work buffers could not grow (found is -1 there; the channels before it
+// are processed, those after it not), or -1 when every channel succeeded.
+int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
+                                 std::span<const float* const> frames, size_t n,
+                                 std::span<int32_t> found) noexcept;
+
 // Whitening: the predictor's error divided by its level, which rises at once to |e|, decays
 // by a tenth of the gap per sample and never falls below 10^(floor_db / 20).
 void detector_whiten(AdaptivePredictor& predictor, float floor_db, std::span<const float> input,

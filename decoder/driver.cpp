@@ -129,14 +129,20 @@ int run(int argc, char** argv) {
     std::fputs("000%", stderr);
     if (!run.log_path.empty()) progress_log_write_decoder(run.log_path, 0, 0, 0.0, nullptr);
 
+    std::vector<DecoderChannel*> channel_decoders;
+    for (const DecoderChannelPtr& decoder : decoders) channel_decoders.push_back(decoder.get());
+    const std::vector<const float*> frames(planes.begin(), planes.end());
+    std::vector<int32_t> found(static_cast<size_t>(channels));
+
     double speed = 0.0;
     int32_t n = 0;
     do {
         n = wav_read_frames(*input, planes, rate);
+        // All channels of the frame at once; the packets are then reported channel by channel.
+        const int32_t failed = decoder_process_channels(channel_decoders, frames, static_cast<size_t>(n), found);
         for (int32_t c = 0; c < channels; ++c) {
             DecoderChannel& decoder = *decoders[static_cast<size_t>(c)];
-            const std::span<const float> samples(planes[static_cast<size_t>(c)], static_cast<size_t>(n));
-            const int32_t k = decoder_process(decoder, samples);
+            const int32_t k = c == failed ? -1 : found[static_cast<size_t>(c)];
             if (k < 0) {
                 const std::string message = text_format(
                     "\b\b\b\bDecoder internal error for channel# %d at frame# %d\n", c, frames_done);

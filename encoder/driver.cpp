@@ -22,6 +22,7 @@
 #include "encoder/config.h"
 #include "encoder/encoder_channel.h"
 #include "encoder/modulator.h"
+#include "encoder/read_ahead.h"
 
 namespace fs = std::filesystem;
 
@@ -200,17 +201,18 @@ struct PlanarAudio {
     std::vector<float*> starts;      // first frame of each channel
     std::vector<float*> positions;   // where each channel's next block is read and encoded
     size_t frames_read = 0;
+    // The largest absolute value watermarked so far, taken block by block while the block is
+    // at hand; empty once a sample is not finite.
+    std::optional<float> peak = 0.0f;
 };
 
-// The peak over the frames read of every channel; empty when a sample is not finite.
-std::optional<float> planar_peak(const PlanarAudio& audio) {
-    std::optional<float> peak = 0.0f;
-    for (size_t c = 0; c < audio.starts.size() && peak; ++c) {
+// Adds the block of every channel at its position to the audio's peak.
+void add_to_peak(PlanarAudio& audio, size_t block) {
+    for (size_t c = 0; c < audio.positions.size() && audio.peak; ++c) {
         const std::optional<float> channel_peak =
-            audio_peak(std::span<const float>(audio.starts[c], audio.frames_read));
-        if (!channel_peak || *channel_peak > *peak) peak = channel_peak;
+            audio_peak(std::span<const float>(audio.positions[c], block));
+        if (!channel_peak || *channel_peak > *audio.peak) audio.peak = channel_peak;
     }
-    return peak;
 }
 
 // The frame loop: reads one second at a time into the channels' positions and watermarks it,
@@ -222,20 +224,25 @@ std::optional<int> encode_frames(Driver& run, WavStream& in, PlanarAudio& audio,
                                  int32_t& frames_done) {
     const int32_t rate = in.rate;
     const int32_t whole_seconds = in.frames / rate;
+    std::vector<EncoderChannel*> channels;
+    for (const EncoderChannelPtr& encoder : encoders) channels.push_back(encoder.get());
+    std::vector<int32_t> begun(channels.size());
+    ReadAhead reader(in, audio.positions, rate, read_ahead_wanted());
     // One pass per second of audio; the last pass reads a short or empty block.
     int32_t got = 0;
     do {
-        got = wav_read_frames(in, audio.positions, rate);
+        got = reader.next();
         const auto block = static_cast<size_t>(got);
-        for (size_t c = 0; c < encoders.size(); ++c) {
-            const int32_t begun = encoder_process(
-                *encoders[c], std::span<float>(audio.positions[c], block), payload);
-            if (begun < 0)
-                return fail(run, ExitCode::ChannelFailure,
-                            text_format("\b\b\b\bEncoder internal error for channel# %d at frame# %d\n",
-                                        static_cast<int>(c), frames_done),
-                            "Encoder internal error");
-            run.packets += begun;
+        const int32_t failed =
+            encoder_process_channels(channels, audio.positions, block, payload, begun);
+        if (failed >= 0)
+            return fail(run, ExitCode::ChannelFailure,
+                        text_format("\b\b\b\bEncoder internal error for channel# %d at frame# %d\n",
+                                    failed, frames_done),
+                        "Encoder internal error");
+        add_to_peak(audio, block);
+        for (size_t c = 0; c < channels.size(); ++c) {
+            run.packets += begun[c];
             audio.positions[c] += block;
         }
         audio.frames_read += block;
@@ -352,7 +359,7 @@ int run_encoder(int argc, char** argv) {
 
     std::fprintf(stderr, "\nWriting audio output to disk...\n");
     log_report(run, 100, "Audio clipping prevention...");
-    const std::optional<float> peak = planar_peak(audio);
+    const std::optional<float> peak = audio.peak;
     if (!peak)
         return fail(run, ExitCode::ChannelFailure,
                     "The watermarked audio is out of range: choose a smaller gain.\n",

@@ -1,5 +1,6 @@
 #include "encoder/modulator.h"
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <string>
@@ -33,41 +34,62 @@ int32_t lead_in_start_position(std::string_view payload, int32_t samples_per_chi
     return static_cast<int32_t>((static_cast<int64_t>(byte_sum) * samples_per_chip) >> 8);
 }
 
-int32_t encoder_process(EncoderChannel& channel, std::span<float> samples,
-                        std::string_view payload) noexcept {
+namespace {
+
+// The first call sets up the lead-in; every call makes room for the block's envelope. False
+// when memory is short.
+bool prepare(EncoderChannel& channel, size_t n, std::string_view payload) {
     try {
         if (channel.chip_string.empty()) {
             channel.chip_string.assign(static_cast<size_t>(kLeadInChips), '1');
             channel.chip_index = 0;
-            channel.position_in_chip =
-                lead_in_start_position(payload, channel.samples_per_chip);
+            channel.position_in_chip = lead_in_start_position(payload, channel.samples_per_chip);
         }
-        const size_t n = samples.size();
         if (channel.envelope.size() < n) {
             channel.envelope.clear();
             channel.envelope.resize(n);
         }
-        const std::span<float> envelope(channel.envelope.data(), n);
-        // The envelope follows the audio as it is before any watermark is added.
-        predictor_envelope(*channel.predictor, samples, envelope);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
 
+// Adds the chips to the block, shaped by the envelope already computed for it; returns the
+// packets begun, -1 when memory is short.
+int32_t modulate(EncoderChannel& channel, std::span<float> samples, std::string_view payload) {
+    try {
+        const size_t n = samples.size();
+        const float* envelope = channel.envelope.data();
         const float* waveform = channel.chip_waveform.data();
         const int32_t samples_per_chip = channel.samples_per_chip;
         int32_t position = channel.position_in_chip;
+        int64_t processed = channel.samples_processed;
         int32_t begun = 0;
         float amplitude = chip_amplitude(channel);
-        for (size_t t = 0; t < n; ++t) {
-            // envelope * waveform * amplitude + sample, in this order, in double precision.
-            const double shaped = static_cast<double>(envelope[t]) *
-                                  static_cast<double>(waveform[position]);
-            const double mark = shaped * static_cast<double>(amplitude);
-            samples[t] = static_cast<float>(mark + static_cast<double>(samples[t]));
-            ++position;
-            ++channel.samples_processed;
+        size_t t = 0;
+        while (t < n) {
+            // The rest of the chip under way, or of the block: one amplitude throughout, so
+            // the compiler runs these samples side by side.
+            const size_t run = std::min(n - t, static_cast<size_t>(samples_per_chip - position));
+            const double a = static_cast<double>(amplitude);
+            const float* wave = waveform + position;
+            float* out = samples.data() + t;
+            const float* level = envelope + t;
+            for (size_t j = 0; j < run; ++j) {
+                // envelope * waveform * amplitude + sample, in this order, in double precision.
+                const double shaped = static_cast<double>(level[j]) * static_cast<double>(wave[j]);
+                const double mark = shaped * a;
+                out[j] = static_cast<float>(mark + static_cast<double>(out[j]));
+            }
+            t += run;
+            position += static_cast<int32_t>(run);
+            processed += static_cast<int64_t>(run);
             if (position == samples_per_chip) {
                 position = 0;
                 ++channel.chip_index;
                 if (static_cast<size_t>(channel.chip_index) == channel.chip_string.size()) {
+                    channel.samples_processed = processed;  // the new packet's time
                     std::optional<std::string> packet = next_packet(channel, payload);
                     if (!packet || packet->empty()) {
                         channel.position_in_chip = position;
@@ -80,9 +102,49 @@ int32_t encoder_process(EncoderChannel& channel, std::span<float> samples,
                 amplitude = chip_amplitude(channel);
             }
         }
+        channel.samples_processed = processed;
         channel.position_in_chip = position;
         return begun;
     } catch (const std::bad_alloc&) {
         return -1;
     }
+}
+
+}  // namespace
+
+int32_t encoder_process(EncoderChannel& channel, std::span<float> samples,
+                        std::string_view payload) noexcept {
+    if (!prepare(channel, samples.size(), payload)) return -1;
+    // The envelope follows the audio as it is before any watermark is added.
+    predictor_envelope(*channel.predictor, samples,
+                       std::span<float>(channel.envelope.data(), samples.size()));
+    return modulate(channel, samples, payload);
+}
+
+int32_t encoder_process_channels(std::span<EncoderChannel* const> channels,
+                                 std::span<float* const> blocks, size_t n,
+                                 std::string_view payload, std::span<int32_t> begun) noexcept {
+    for (size_t c = 0; c < channels.size(); ++c) {
+        if (!prepare(*channels[c], n, payload)) {
+            begun[c] = -1;
+            return static_cast<int32_t>(c);
+        }
+    }
+    // The envelopes follow the audio as it is before any watermark is added.
+    for (size_t c = 0; c < channels.size(); c += 2) {
+        const std::span<const float> first(blocks[c], n);
+        const std::span<float> first_envelope(channels[c]->envelope.data(), n);
+        if (c + 1 < channels.size()) {
+            predictor_envelope_pair(*channels[c]->predictor, *channels[c + 1]->predictor, first,
+                                    std::span<const float>(blocks[c + 1], n), first_envelope,
+                                    std::span<float>(channels[c + 1]->envelope.data(), n));
+        } else {
+            predictor_envelope(*channels[c]->predictor, first, first_envelope);
+        }
+    }
+    for (size_t c = 0; c < channels.size(); ++c) {
+        begun[c] = modulate(*channels[c], std::span<float>(blocks[c], n), payload);
+        if (begun[c] < 0) return static_cast<int32_t>(c);
+    }
+    return -1;
 }

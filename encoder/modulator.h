@@ -20,3 +20,13 @@ int32_t lead_in_start_position(std::string_view payload, int32_t samples_per_chi
 // samples, sets up the lead-in.
 int32_t encoder_process(EncoderChannel& channel, std::span<float> samples,
                         std::string_view payload) noexcept;
+
+// encoder_process on the same block of every channel: channels[c] watermarks its n samples at
+// blocks[c] in place and stores its count of packets begun in begun[c]. The samples and counts
+// are those of one encoder_process call per channel in channel order; the predictors of two
+// channels run side by side, which takes little more time than one. Returns the index of the
+// first channel whose encoder failed (its count is then -1, and channels after it may be left
+// unprocessed), or -1 when every channel succeeded.
+int32_t encoder_process_channels(std::span<EncoderChannel* const> channels,
+                                 std::span<float* const> blocks, size_t n,
+                                 std::string_view payload, std::span<int32_t> begun) noexcept;

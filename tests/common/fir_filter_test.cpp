@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
+
+#include "tests/support/float_bits.h"
 
 namespace {
 
@@ -34,6 +38,34 @@ std::vector<float> reference(const std::vector<float>& h, const std::vector<floa
             sum += static_cast<double>(h[static_cast<size_t>(k)]) * sample;
         }
         out.push_back(static_cast<float>(sum));
+    }
+    return out;
+}
+
+// Floats of many magnitudes and both signs, so that the sums round often.
+std::vector<float> wide_noise(size_t n, uint32_t seed)
+{
+    std::mt19937 draw(seed);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> exponent(-12, 6);
+    std::vector<float> out(n);
+    for (float& v : out) {
+        v = std::ldexp(unit(draw), exponent(draw));
+    }
+    return out;
+}
+
+
+// Quarters from -3/4 to 3/4 times 2^-30, 1 or 2^30: products of such values and their sums
+// lose small terms and cancel exactly, so that a sum taken in another order ends elsewhere.
+std::vector<float> cancelling_noise(size_t n, uint32_t seed)
+{
+    std::mt19937 draw(seed);
+    std::uniform_int_distribution<int> quarters(-3, 3);
+    std::uniform_int_distribution<int> scale(-1, 1);
+    std::vector<float> out(n);
+    for (float& v : out) {
+        v = std::ldexp(static_cast<float>(quarters(draw)) / 4.0f, 30 * scale(draw));
     }
     return out;
 }
@@ -109,6 +141,57 @@ TEST(FirFilter, MatchesPlainConvolutionInAnyBlockSize)
             }
             EXPECT_EQ(got, expected);
         }
+    }
+}
+
+// The vectorised sums compute each output in its own lane in the plain order, so every level
+// gives the bits of the plain convolution: for any tap count (fewer taps than a vector has
+// lanes, the head correlation's 128, more than one block's history), step and block size,
+// blocks shorter than the history and than one vector included; on values of many magnitudes,
+// and on values whose sums cancel, where a sum taken in another order would end elsewhere.
+TEST(FirFilter, EveryVectorLevelGivesThePlainConvolutionsBits)
+{
+    for (const bool cancelling : {false, true}) {
+        const std::vector<float> x = cancelling ? cancelling_noise(3000, 11) : wide_noise(3000, 11);
+        for (const size_t taps : {size_t{1}, size_t{3}, size_t{21}, size_t{128}, size_t{313}}) {
+            const auto seed = static_cast<uint32_t>(taps);
+            const std::vector<float> h = cancelling ? cancelling_noise(taps, seed) : wide_noise(taps, seed);
+            for (const size_t step : {size_t{1}, size_t{2}, size_t{3}}) {
+                const std::vector<uint32_t> expected = fixture::float_bits(reference(h, x, step));
+                for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+                    for (const size_t block : {step, 7 * step, 60 * step, 1000 * step}) {
+                        SCOPED_TRACE(testing::Message() << (cancelling ? "cancelling, " : "") << taps
+                                                        << " taps, step " << step << ", level "
+                                                        << static_cast<int>(level) << ", block " << block);
+                        FirFilterPtr f = fir_create(static_cast<int32_t>(taps), 0, static_cast<int32_t>(step), h);
+                        std::vector<float> got;
+                        for (size_t at = 0; at < x.size(); at += block) {
+                            const size_t n = std::min(block, x.size() - at);
+                            std::vector<float> out((n + step - 1) / step);
+                            fir_run_at(*f, std::span(x).subspan(at, n), out, level);
+                            got.insert(got.end(), out.begin(), out.end());
+                        }
+                        EXPECT_EQ(fixture::float_bits(got), expected);
+                    }
+                }
+            }
+        }
+    }
+}
+
+// With extra history the sums still end at the newest input, over the last N - 1 stored ones.
+TEST(FirFilter, ExtraHistoryDoesNotShiftTheSums)
+{
+    const std::vector<float> x = wide_noise(500, 5);
+    const std::vector<float> h = wide_noise(40, 6);
+    const std::vector<uint32_t> expected = fixture::float_bits(reference(h, x, 1));
+    for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+        SCOPED_TRACE(static_cast<int>(level));
+        FirFilterPtr f = fir_create(40, 100, 1, h);
+        std::vector<float> got(x.size());
+        fir_run_at(*f, std::span(x).first(250), std::span(got).first(250), level);
+        fir_run_at(*f, std::span(x).subspan(250), std::span(got).subspan(250), level);
+        EXPECT_EQ(fixture::float_bits(got), expected);
     }
 }
 

@@ -2,7 +2,9 @@
 // tail correlation across frames, and whole frames of silence and odd length.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "common/chip_waveform.h"
@@ -85,6 +87,42 @@ TEST(Comb, BlockSizeDoesNotChangeTheOutput) {
     comb_run(split, b2);
     b1.insert(b1.end(), b2.begin(), b2.end());
     EXPECT_EQ(a, b1);
+}
+
+// The comb against its recursion written out one output at a time over the whole signal, bit
+// for bit: delays too short for four outputs at a time (N = 3, 4), just long enough (5) and
+// the usual ones, with fractional taps, in frames of several sizes.
+TEST(Comb, MatchesThePlainRecursionBitForBit) {
+    for (const int32_t length : {3, 4, 5, 6, 221, 442}) {
+        SCOPED_TRACE(length);
+        CombIntegrator comb;
+        comb.length = length;
+        comb.taps = {0.3f * 0.995f, 0.7f * 0.995f};
+        comb.history.assign(static_cast<size_t>(length), 0.0f);
+        const std::vector<float> input = noise(5000, static_cast<uint32_t>(length));
+        // y[i] = x[i] + tap0 y[i - N] + tap1 y[i - N + 1], summed in double from x[i].
+        std::vector<float> plain(input.size());
+        for (size_t i = 0; i < input.size(); ++i) {
+            const auto at = [&](size_t back) { return i >= back ? static_cast<double>(plain[i - back]) : 0.0; };
+            double sum = static_cast<double>(input[i]);
+            sum += static_cast<double>(comb.taps[0]) * at(static_cast<size_t>(length));
+            sum += static_cast<double>(comb.taps[1]) * at(static_cast<size_t>(length) - 1);
+            plain[i] = static_cast<float>(sum);
+        }
+        // Frames are never shorter than the delay: the shortest here is exactly that long.
+        const auto shortest = static_cast<size_t>(length);
+        std::vector<float> got;
+        size_t at = 0;
+        for (const size_t n : {shortest, size_t{1001}, shortest, input.size() - 1001 - 2 * shortest}) {
+            std::vector<float> frame(input.begin() + static_cast<std::ptrdiff_t>(at),
+                                     input.begin() + static_cast<std::ptrdiff_t>(at + n));
+            at += n;
+            comb_run(comb, frame);
+            got.insert(got.end(), frame.begin(), frame.end());
+        }
+        ASSERT_EQ(got.size(), plain.size());
+        EXPECT_EQ(std::memcmp(got.data(), plain.data(), got.size() * sizeof(float)), 0);
+    }
 }
 
 TEST(PeakPicker, PeaksMustStandAboveEightNeighboursOnEachSide) {
@@ -269,6 +307,86 @@ TEST(DecoderProcess, OddFrameLengthGivesTheDecimatorRoomForItsExtraOutput) {
     EXPECT_GE(decoder_process(*ch, frame), 0);
     EXPECT_GE(ch->work_capacity, 22050);  // (44099 + 1) / 2 outputs
     EXPECT_GE(decoder_process(*ch, std::span<const float>(frame).first(2001)), 0);
+}
+
+// What a channel keeps from frame to frame, as bits: predictor, picker, comb, tracks and the
+// stored band-limited history; and the frame's peaks.
+std::vector<uint32_t> channel_bits(const DecoderChannel& ch) {
+    std::vector<uint32_t> out;
+    auto add = [&out](float v) { out.push_back(std::bit_cast<uint32_t>(v)); };
+    for (const float v : ch.predictor->storage) add(v);
+    add(ch.predictor->level);
+    add(ch.peak_picker.level);
+    add(ch.peak_picker.mean);
+    add(ch.peak_picker.deviation);
+    for (const float v : ch.comb.history) add(v);
+    for (const ChipTrack& t : ch.tracks) {
+        out.push_back(static_cast<uint32_t>(t.count));
+        out.push_back(static_cast<uint32_t>(t.next_instant));
+        out.push_back(static_cast<uint32_t>(t.search_position));
+        out.push_back(static_cast<uint32_t>(t.average_length));
+        add(t.level);
+        for (int32_t i = 0; i < t.count; ++i) add(t.values[static_cast<size_t>(i)]);
+    }
+    if (ch.tail_correlator) {
+        for (const float v : ch.tail_correlator->history) add(v);
+    }
+    out.push_back(static_cast<uint32_t>(ch.replacement_slot));
+    for (const int32_t p : ch.work_peaks) out.push_back(static_cast<uint32_t>(p));
+    return out;
+}
+
+// Noise with a short burst once per chip period (50 per second), which the comb builds up
+// into peaks that tracks follow.
+std::vector<float> bursts(size_t n, int32_t rate, size_t start, uint32_t seed) {
+    std::vector<float> v = noise(n, seed, 0.1f);
+    const auto period = static_cast<size_t>(rate / 50);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t t = start + i;
+        if (t % period < 20) v[i] += ((t * 7919) % 13 < 6) ? 0.3f : -0.3f;
+    }
+    return v;
+}
+
+// All channels of a frame at once leave every channel as one decoder_process call per channel
+// does, bit for bit, for one to four channels (pairs and one left over), at a rate that is
+// halved and one that is not, with an odd frame length and a frame too short to be read;
+// the channels carry periodic bursts, so that peaks and tracks are found.
+TEST(DecoderProcess, ChannelsTogetherMatchOneCallPerChannel) {
+    for (const int32_t rate : {44100, 32000}) {
+        for (size_t count = 1; count <= 4; ++count) {
+            SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(count) + " channel(s)");
+            std::vector<DecoderChannelPtr> single, joint;
+            std::vector<DecoderChannel*> channels;
+            for (size_t c = 0; c < count; ++c) {
+                single.push_back(decoder_create(rate, "", ""));
+                joint.push_back(decoder_create(rate, "", ""));
+                channels.push_back(joint.back().get());
+            }
+            size_t peaks_seen = 0;
+            const size_t lengths[] = {static_cast<size_t>(rate), static_cast<size_t>(rate),
+                                      static_cast<size_t>(rate) - 1, 500, static_cast<size_t>(rate)};
+            uint32_t seed = 1;
+            size_t start = 0;
+            for (const size_t n : lengths) {
+                std::vector<std::vector<float>> frames;
+                std::vector<const float*> pointers;
+                for (size_t c = 0; c < count; ++c) {
+                    frames.push_back(bursts(n, rate, start + 97 * c, seed++));
+                    pointers.push_back(frames.back().data());
+                }
+                start += n;
+                std::vector<int32_t> found(count, -7);
+                ASSERT_EQ(decoder_process_channels(channels, pointers, n, found), -1);
+                for (size_t c = 0; c < count; ++c) {
+                    EXPECT_EQ(found[c], decoder_process(*single[c], frames[c]));
+                    peaks_seen += joint[c]->work_peaks.size();
+                    EXPECT_EQ(channel_bits(*joint[c]), channel_bits(*single[c])) << "channel " << c;
+                }
+            }
+            EXPECT_GT(peaks_seen, 100u);
+        }
+    }
 }
 
 }  // namespace

@@ -51,12 +51,8 @@ inline int count_of(std::string_view text, std::string_view needle) {
 inline std::string write_generated(const ScratchDir& dir, const std::string& name, int32_t rate,
                                    int32_t channels, double seconds, fixture::Signal signal,
                                    uint32_t seed = 1) {
-    fixture::WavSpec wav;
-    wav.rate = rate;
-    wav.channels = channels;
-    wav.seconds = seconds;
-    wav.signal = signal;
-    wav.seed = seed;
     const std::string path = dir.file(name);
-    return fixture::write_wav(path, wav) ? path : std::string();
+    return fixture::write_wav(path, fixture::settings(rate, channels, seconds, signal, 0.3, seed))
+               ? path
+               : std::string();
 }

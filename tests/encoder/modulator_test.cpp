@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <cmath>
 #include <span>
 #include <string>
@@ -206,5 +207,53 @@ TEST(Modulator, BlockSizesDoNotChangeTheResult) {
         // Equal but for the envelope level's single-precision rounding at block ends.
         for (size_t t = 0; t < whole.size(); ++t)
             ASSERT_NEAR(blocks[t], whole[t], 1e-6) << "sample " << t;
+    }
+}
+
+// All channels of a block at once give what one call per channel gives: the same samples, bit
+// for bit, and the same counts, for one to five channels (pairs and a channel left over), time
+// stamps on, blocks of any size, empty blocks included.
+TEST(Modulator, ChannelsTogetherMatchOneCallPerChannel) {
+    const std::vector<size_t> sizes = {44100, 1, 0, 30000, 882, 7};
+    for (size_t count = 1; count <= 5; ++count) {
+        SCOPED_TRACE(std::to_string(count) + " channel(s)");
+        std::vector<std::vector<float>> alone, together;
+        std::vector<EncoderChannelPtr> single, joint;
+        for (size_t c = 0; c < count; ++c) {
+            fixture::WavSpec wav;
+            wav.channels = 1;
+            wav.seconds = 2.0;
+            wav.seed = static_cast<uint32_t>(c + 1);
+            wav.signal = c % 2 == 0 ? fixture::Signal::Music : fixture::Signal::Noise;
+            const fixture::WavData data = fixture::generate(wav);
+            std::vector<float> samples(data.samples.size());
+            for (size_t i = 0; i < samples.size(); ++i)
+                samples[i] = static_cast<float>(data.samples[i]) / 32768.0f;
+            alone.push_back(samples);
+            together.push_back(samples);
+            single.push_back(make_channel(" -addts 1 -gain 1.5"));
+            joint.push_back(make_channel(" -addts 1 -gain 1.5"));
+        }
+        std::vector<EncoderChannel*> channels;
+        for (const EncoderChannelPtr& c : joint) channels.push_back(c.get());
+        std::vector<int32_t> begun(count);
+        const size_t total = alone[0].size();
+        size_t at = 0;
+        for (size_t k = 0; at < total; ++k) {
+            const size_t n = std::min(sizes[k % sizes.size()], total - at);
+            std::vector<float*> blocks;
+            for (std::vector<float>& samples : together) blocks.push_back(samples.data() + at);
+            ASSERT_EQ(encoder_process_channels(channels, blocks, n, "0123ABCD", begun), -1);
+            for (size_t c = 0; c < count; ++c) {
+                EXPECT_EQ(begun[c], encoder_process(*single[c], std::span<float>(alone[c]).subspan(at, n),
+                                                    "0123ABCD"));
+            }
+            at += n;
+        }
+        for (size_t c = 0; c < count; ++c) {
+            ASSERT_EQ(alone[c].size(), together[c].size());
+            EXPECT_EQ(std::memcmp(alone[c].data(), together[c].data(), alone[c].size() * sizeof(float)), 0)
+                << "channel " << c;
+        }
     }
 }

@@ -77,6 +77,18 @@ void music(std::vector<double>& out, int32_t rate, uint32_t seed, int32_t channe
 
 }  // namespace
 
+WavSpec settings(int32_t rate, int32_t channels, double seconds, Signal signal, double level,
+                 uint32_t seed) {
+    WavSpec s;
+    s.rate = rate;
+    s.channels = channels;
+    s.seconds = seconds;
+    s.signal = signal;
+    s.level = level;
+    s.seed = seed;
+    return s;
+}
+
 WavData generate(const WavSpec& spec) {
     WavData data;
     data.channels = spec.channels;

@@ -29,6 +29,10 @@ struct WavData {
     int32_t frames() const { return channels > 0 ? static_cast<int32_t>(samples.size()) / channels : 0; }
 };
 
+// The settings of a generated signal, in one expression.
+WavSpec settings(int32_t rate, int32_t channels, double seconds, Signal signal, double level = 0.3,
+                 uint32_t seed = 1);
+
 // Interleaved samples for the spec; the same spec always gives the same samples.
 WavData generate(const WavSpec& spec);
 
