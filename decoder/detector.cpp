@@ -5,16 +5,12 @@
 #include <cmath>
 #include <new>
 
+#include "common/predictor.h"
 #include "common/predictor_kernel.h"
 #include "common/simd_vectors.h"
 #include "decoder/recovery.h"
 
 namespace {
-
-// 10^(floor_db / 20): the smallest level the whitening divides by.
-double whitening_floor(float floor_db) {
-    return std::pow(10.0, static_cast<double>(floor_db) / 20.0);
-}
 
 int32_t tolerance(const DecoderChannel& ch) {
     return static_cast<int32_t>(std::floor(static_cast<double>(ch.chip_length) * 0.05));
@@ -62,9 +58,8 @@ bool reserve_work(DecoderChannel& ch, int32_t size) noexcept {
 
 }  // namespace
 
-void detector_whiten(AdaptivePredictor& predictor, float floor_db, std::span<const float> input,
-                     std::span<float> output) noexcept {
-    predictor_whiten(predictor, whitening_floor(floor_db), input, output);
+double whitening_floor(float floor_db) noexcept {
+    return std::pow(10.0, static_cast<double>(floor_db) / 20.0);
 }
 
 void comb_run(CombIntegrator& comb, std::span<float> b) noexcept {
@@ -321,8 +316,8 @@ int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noex
     if (count == 0) return 0;
     if (!reserve_frame(ch, samples.size())) return -1;
     const std::span<const float> stage_input = decimate(ch, samples, count);
-    detector_whiten(*ch.predictor, ch.level_floor_db, stage_input,
-                    std::span<float>(ch.work_a).first(static_cast<size_t>(count)));
+    predictor_whiten(*ch.predictor, whitening_floor(ch.level_floor_db), stage_input,
+                     std::span<float>(ch.work_a).first(static_cast<size_t>(count)));
     level_samples(ch, count);
     ch.work_peaks.clear();
     peak_picker_run(ch.peak_picker, level_span(ch, count), ch.work_peaks);

@@ -24,10 +24,8 @@ int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
                                  std::span<const float* const> frames, size_t n,
                                  std::span<int32_t> found) noexcept;
 
-// Whitening: the predictor's error divided by its level, which rises at once to |e|, decays
-// by a tenth of the gap per sample and never falls below 10^(floor_db / 20).
-void detector_whiten(AdaptivePredictor& predictor, float floor_db, std::span<const float> input,
-                     std::span<float> output) noexcept;
+// 10^(floor_db / 20): the smallest level the whitening (predictor_whiten) divides by.
+double whitening_floor(float floor_db) noexcept;
 
 // In place: b[i] += tap0 * b[i - N] + tap1 * b[i - N + 1], earlier outputs from the history.
 // Needs b.size() >= N.

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "common/chip_waveform.h"
+#include "common/predictor.h"
 #include "decoder/decoder_channel.h"
 #include "decoder/detector.h"
 
@@ -48,7 +49,8 @@ TEST(Whitening, DividesByTheLevelButNeverByLessThanTheFloor) {
         SCOPED_TRACE(c.input);
         const AdaptivePredictorPtr p = predictor_create(2, 0.01f, 0.001f);
         float out = -1.0f;
-        detector_whiten(*p, -55.0f, std::span<const float>(&c.input, 1), std::span<float>(&out, 1));
+        predictor_whiten(*p, whitening_floor(-55.0f), std::span<const float>(&c.input, 1),
+                         std::span<float>(&out, 1));
         EXPECT_NEAR(out, c.expected, 1e-6);
     }
 }
@@ -57,7 +59,7 @@ TEST(Whitening, SilenceStaysSilent) {
     const AdaptivePredictorPtr p = predictor_create(2, 0.01f, 0.001f);
     const std::vector<float> in(1000, 0.0f);
     std::vector<float> out(1000, 1.0f);
-    detector_whiten(*p, -55.0f, in, out);
+    predictor_whiten(*p, whitening_floor(-55.0f), in, out);
     for (const float v : out) ASSERT_EQ(v, 0.0f);
 }
 
