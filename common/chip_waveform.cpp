@@ -12,8 +12,7 @@ constexpr int32_t kDesignRate = 44100;
 constexpr int32_t kBandTaps = 21;
 
 // Band edge of the kernel that shapes the noise at this rate; 0 for a rate with no waveform.
-int32_t band_edge_for_rate(int32_t rate)
-{
+int32_t band_edge_for_rate(int32_t rate) {
     switch (rate) {
     case 11025:
         return 5000;
@@ -30,10 +29,9 @@ int32_t band_edge_for_rate(int32_t rate)
     }
 }
 
-}  // namespace
+} // namespace
 
-int32_t owner_name_hash(std::string_view text) noexcept
-{
+int32_t owner_name_hash(std::string_view text) noexcept {
     uint32_t h = 0;
     for (const char c : text) {
         // Each byte counts as a signed value; unsigned arithmetic gives the same 32-bit result
@@ -44,8 +42,7 @@ int32_t owner_name_hash(std::string_view text) noexcept
     return static_cast<int32_t>(h);
 }
 
-int32_t chip_waveform_design_length(int32_t sampling_rate, int32_t samples_per_chip) noexcept
-{
+int32_t chip_waveform_design_length(int32_t sampling_rate, int32_t samples_per_chip) noexcept {
     if (sampling_rate <= 0 || samples_per_chip < 1) {
         return 0;
     }
@@ -56,8 +53,7 @@ int32_t chip_waveform_design_length(int32_t sampling_rate, int32_t samples_per_c
 }
 
 std::vector<float> chip_waveform_build(int32_t sampling_rate, int32_t seed,
-                                       int32_t samples_per_chip) noexcept
-{
+                                       int32_t samples_per_chip) noexcept {
     const int32_t band_edge = band_edge_for_rate(sampling_rate);
     const int32_t n = chip_waveform_design_length(sampling_rate, samples_per_chip);
     // The circular priming below needs the last 20 values of the design.

@@ -10,13 +10,13 @@ namespace {
 
 // 21-tap symmetric band-limiting kernels designed at 44100 Hz, named by their upper band edge.
 constexpr std::array<float, 21> kBandKernel11000 = {
-    -0.0006f, 0.0016f, -0.0052f, -0.0233f, -0.0203f, 0.0004f, -0.0498f,
+    -0.0006f, 0.0016f,  -0.0052f, -0.0233f, -0.0203f, 0.0004f,  -0.0498f,
     -0.1501f, -0.0769f, 0.2225f,  0.4060f,  0.2225f,  -0.0769f, -0.1501f,
-    -0.0498f, 0.0004f, -0.0203f, -0.0233f, -0.0052f, 0.0016f,  -0.0006f};
+    -0.0498f, 0.0004f,  -0.0203f, -0.0233f, -0.0052f, 0.0016f,  -0.0006f};
 constexpr std::array<float, 21> kBandKernel7000 = {
-    -0.0023f, -0.0005f, 0.0017f, -0.0037f, -0.0303f, -0.0749f, -0.1004f,
-    -0.0581f, 0.0602f,  0.1940f, 0.2530f,  0.1940f,  0.0602f,  -0.0581f,
-    -0.1004f, -0.0749f, -0.0303f, -0.0037f, 0.0017f, -0.0005f, -0.0023f};
+    -0.0023f, -0.0005f, 0.0017f,  -0.0037f, -0.0303f, -0.0749f, -0.1004f,
+    -0.0581f, 0.0602f,  0.1940f,  0.2530f,  0.1940f,  0.0602f,  -0.0581f,
+    -0.1004f, -0.0749f, -0.0303f, -0.0037f, 0.0017f,  -0.0005f, -0.0023f};
 constexpr std::array<float, 21> kBandKernel5000 = {
     0.0018f,  -0.0023f, -0.0134f, -0.0353f, -0.0615f, -0.0738f, -0.0517f,
     0.0118f,  0.1003f,  0.1780f,  0.2089f,  0.1780f,  0.1003f,  0.0118f,
@@ -25,20 +25,18 @@ static_assert(kBandKernel11000.size() == 21 && kBandKernel7000.size() == 21 &&
               kBandKernel5000.size() == 21);
 
 // The number of input samples the history keeps: N + A - 1.
-size_t kept_inputs(const FirFilter& filter)
-{
+size_t kept_inputs(const FirFilter& filter) {
     return static_cast<size_t>(filter.taps) + static_cast<size_t>(filter.extra_history) - 1;
 }
 
-}  // namespace
+} // namespace
 
-void fir_destroy(FirFilter* filter) noexcept
-{
+void fir_destroy(FirFilter* filter) noexcept {
     std::unique_ptr<FirFilter> owned(filter);
 }
 
-FirFilterPtr fir_create(int32_t n, int32_t a, int32_t d, std::span<const float> coefficients) noexcept
-{
+FirFilterPtr fir_create(int32_t n, int32_t a, int32_t d,
+                        std::span<const float> coefficients) noexcept {
     if (n < 1 || a < 0 || d < 1 || coefficients.size() < static_cast<size_t>(n) ||
         static_cast<int64_t>(n) + a > INT32_MAX) {
         return {};
@@ -56,8 +54,7 @@ FirFilterPtr fir_create(int32_t n, int32_t a, int32_t d, std::span<const float> 
     }
 }
 
-FirFilterPtr band_filter_create(int32_t band_edge) noexcept
-{
+FirFilterPtr band_filter_create(int32_t band_edge) noexcept {
     switch (band_edge) {
     case 11000:
         return fir_create(21, 0, 1, kBandKernel11000);
@@ -70,8 +67,7 @@ FirFilterPtr band_filter_create(int32_t band_edge) noexcept
     }
 }
 
-void fir_prime(FirFilter& filter, std::span<const float> input) noexcept
-{
+void fir_prime(FirFilter& filter, std::span<const float> input) noexcept {
     const size_t kept = kept_inputs(filter);
     float* const history = filter.history.data();
     if (input.size() >= kept) {
@@ -88,8 +84,7 @@ namespace {
 
 // The sums one at a time, straight from the history and the input: the way fir_run works when
 // it cannot get room for its work copy.
-void run_direct(FirFilter& filter, std::span<const float> input, std::span<float> output)
-{
+void run_direct(FirFilter& filter, std::span<const float> input, std::span<float> output) {
     const auto taps = static_cast<size_t>(filter.taps);
     const auto step = static_cast<size_t>(filter.step);
     const size_t kept = kept_inputs(filter);
@@ -121,19 +116,18 @@ void run_direct(FirFilter& filter, std::span<const float> input, std::span<float
 // samples that tap k meets in the outputs j of all segments then form row D j + k: one aligned
 // vector load per tap and W outputs.
 struct Rows {
-    const double* z;  // row i at z + i * W, 64-byte aligned
-    size_t segment;   // S: outputs per lane
-    size_t step;      // D
+    const double* z; // row i at z + i * W, 64-byte aligned
+    size_t segment;  // S: outputs per lane
+    size_t step;     // D
 };
 
 // out[l S + j] = sum over k of h[k] * z[D (l S + j) + k], from 0.0 with k ascending, stored as
 // float, for every lane l and j = 0 ... S-1: U rows of outputs at a time so that the additions
 // of different outputs overlap.
 template <typename V, int U>
-[[gnu::always_inline]] inline void sum_products(Rows z, const double* h, size_t taps, float* out)
-{
+[[gnu::always_inline]] inline void sum_products(Rows z, const double* h, size_t taps, float* out) {
     constexpr size_t kLanes = simd::lanes<V>;
-    const size_t stride = z.step * kLanes;  // from one output row to the next
+    const size_t stride = z.step * kLanes; // from one output row to the next
     size_t j = 0;
     for (; j + U <= z.segment; j += U) {
         V acc[U] = {};
@@ -167,28 +161,24 @@ template <typename V, int U>
     }
 }
 
-void sum_products_portable(Rows z, const double* h, size_t taps, float* out)
-{
+void sum_products_portable(Rows z, const double* h, size_t taps, float* out) {
     sum_products<simd::f64x2, 8>(z, h, taps, out);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 __attribute__((target("avx2"))) void sum_products_avx2(Rows z, const double* h, size_t taps,
-                                                       float* out)
-{
+                                                       float* out) {
     sum_products<simd::f64x4, 8>(z, h, taps, out);
 }
 
 __attribute__((target("avx512f,avx512vl"))) void sum_products_avx512(Rows z, const double* h,
-                                                                     size_t taps, float* out)
-{
+                                                                     size_t taps, float* out) {
     sum_products<simd::f64x8, 8>(z, h, taps, out);
 }
 #endif
 
 // The lanes of the vectors at this level (capped at what the processor has).
-size_t lanes_at(SimdLevel level)
-{
+size_t lanes_at(SimdLevel level) {
 #if defined(__x86_64__) && defined(__GNUC__)
     switch (std::min(level, simd_detected())) {
     case SimdLevel::Avx512:
@@ -204,8 +194,7 @@ size_t lanes_at(SimdLevel level)
     return simd::lanes<simd::f64x2>;
 }
 
-void sum_products_at(size_t lanes, Rows z, const double* h, size_t taps, float* out)
-{
+void sum_products_at(size_t lanes, Rows z, const double* h, size_t taps, float* out) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (lanes == simd::lanes<simd::f64x8>) {
         return sum_products_avx512(z, h, taps, out);
@@ -217,16 +206,14 @@ void sum_products_at(size_t lanes, Rows z, const double* h, size_t taps, float* 
     sum_products_portable(z, h, taps, out);
 }
 
-}  // namespace
+} // namespace
 
-void fir_run(FirFilter& filter, std::span<const float> input, std::span<float> output) noexcept
-{
+void fir_run(FirFilter& filter, std::span<const float> input, std::span<float> output) noexcept {
     fir_run_at(filter, input, output, simd_level());
 }
 
 void fir_run_at(FirFilter& filter, std::span<const float> input, std::span<float> output,
-                SimdLevel level) noexcept
-{
+                SimdLevel level) noexcept {
     const auto taps = static_cast<size_t>(filter.taps);
     const auto step = static_cast<size_t>(filter.step);
     const size_t count = input.size();
@@ -236,7 +223,7 @@ void fir_run_at(FirFilter& filter, std::span<const float> input, std::span<float
     const size_t segment = outputs / lanes;
     const size_t rows = segment == 0 ? 0 : step * (segment - 1) + taps;
     // The work copy holds the coefficients as doubles, then the rows, from a 64-byte boundary.
-    constexpr size_t kAlign = 8;  // doubles in 64 bytes
+    constexpr size_t kAlign = 8; // doubles in 64 bytes
     try {
         if (filter.work.size() < taps + kAlign + rows * lanes) {
             filter.work.resize(taps + kAlign + rows * lanes);

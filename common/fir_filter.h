@@ -10,17 +10,17 @@
 #include "common/simd.h"
 
 struct FirFilter {
-    int32_t taps = 0;                 // N
-    int32_t extra_history = 0;        // A
-    int32_t step = 1;                 // D: one output every `step` inputs
-    std::vector<float> coefficients;  // own copy, N values h[0] ... h[N-1]
-    std::vector<float> history;       // N + A values; the first N + A - 1 are the latest inputs,
-                                      // oldest first
-    std::vector<double> work;         // fir_run's copy of the coefficients, the last N - 1 inputs
-                                      // and the block, as doubles; grows, never shrinks
+    int32_t taps = 0;                // N
+    int32_t extra_history = 0;       // A
+    int32_t step = 1;                // D: one output every `step` inputs
+    std::vector<float> coefficients; // own copy, N values h[0] ... h[N-1]
+    std::vector<float> history;      // N + A values; the first N + A - 1 are the latest inputs,
+                                     // oldest first
+    std::vector<double> work;        // fir_run's copy of the coefficients, the last N - 1 inputs
+                                     // and the block, as doubles; grows, never shrinks
 };
 
-void fir_destroy(FirFilter* filter) noexcept;  // accepts nullptr
+void fir_destroy(FirFilter* filter) noexcept; // accepts nullptr
 struct FirFilterDeleter {
     void operator()(FirFilter* f) const noexcept { fir_destroy(f); }
 };
@@ -28,7 +28,8 @@ using FirFilterPtr = std::unique_ptr<FirFilter, FirFilterDeleter>;
 
 // Copies the coefficients and zeroes the history. Empty on bad sizes (n < 1, a < 0, d < 1,
 // fewer than n coefficients) or short memory.
-FirFilterPtr fir_create(int32_t n, int32_t a, int32_t d, std::span<const float> coefficients) noexcept;
+FirFilterPtr fir_create(int32_t n, int32_t a, int32_t d,
+                        std::span<const float> coefficients) noexcept;
 
 // The 21-tap band-limiting kernel for band edge 11000, 7000 or 5000 Hz (designed at 44100 Hz)
 // as a filter with no extra history and step 1; empty for any other band edge.

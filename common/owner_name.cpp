@@ -13,8 +13,7 @@ namespace {
 
 // The folder of the running program: the target of /proc/self/exe where the system has it,
 // otherwise the folder of argv0 made absolute. Empty when neither can be found.
-std::filesystem::path running_program_folder(const char* argv0)
-{
+std::filesystem::path running_program_folder(const char* argv0) {
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     if (!error && !self.empty()) {
@@ -27,10 +26,9 @@ std::filesystem::path running_program_folder(const char* argv0)
     return error ? std::filesystem::path() : absolute.parent_path();
 }
 
-}  // namespace
+} // namespace
 
-std::string owner_name_from_folder(const std::filesystem::path& folder)
-{
+std::string owner_name_from_folder(const std::filesystem::path& folder) {
     std::ifstream file(folder / kOwnerFileName, std::ios::binary);
     std::string line;
     if (!file || !std::getline(file, line)) {
@@ -42,13 +40,11 @@ std::string owner_name_from_folder(const std::filesystem::path& folder)
     return line;
 }
 
-std::filesystem::path owner_name_system_folder()
-{
+std::filesystem::path owner_name_system_folder() {
     return std::filesystem::path(VEKMRK_SYSCONFDIR) / "vekmrk";
 }
 
-std::vector<std::filesystem::path> owner_name_folders(const std::filesystem::path& program_folder)
-{
+std::vector<std::filesystem::path> owner_name_folders(const std::filesystem::path& program_folder) {
     std::vector<std::filesystem::path> folders;
     folders.push_back(program_folder);
     const std::filesystem::path relative =
@@ -61,8 +57,7 @@ std::vector<std::filesystem::path> owner_name_folders(const std::filesystem::pat
     return folders;
 }
 
-std::string owner_name_lookup(const char* argv0)
-{
+std::string owner_name_lookup(const char* argv0) {
     const char* from_environment = std::getenv(kOwnerEnvVar);
     if (from_environment != nullptr && *from_environment != '\0') {
         return from_environment;
@@ -80,8 +75,7 @@ std::string owner_name_lookup(const char* argv0)
     return {};
 }
 
-std::string owner_name_problem(std::string_view name)
-{
+std::string owner_name_problem(std::string_view name) {
     if (name.empty()) {
         return "No owner name is configured for the private layer: set the environment variable "
                "VEKMRK_OWNER, or write the name on the first line of vekmrk-owner.txt beside the "

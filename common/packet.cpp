@@ -7,8 +7,7 @@
 namespace {
 
 // T[i]: the 4-bit value i shifted through four steps of the reflected polynomial 0xA001.
-constexpr std::array<uint16_t, 16> make_nibble_table()
-{
+constexpr std::array<uint16_t, 16> make_nibble_table() {
     std::array<uint16_t, 16> table{};
     for (uint32_t i = 0; i < 16; ++i) {
         uint32_t crc = i;
@@ -24,23 +23,20 @@ static_assert(kCrcNibbleTable.size() == 16 && kCrcNibbleTable[1] == 0xCC01 &&
               kCrcNibbleTable[8] == 0xA001);
 
 // Value of a digit character: code - 48 up to '9', code - 55 above (not checked).
-int digit_value(char c)
-{
+int digit_value(char c) {
     const auto code = static_cast<int>(static_cast<unsigned char>(c));
     return code <= '9' ? code - 48 : code - 55;
 }
 
 // A soft chip, or 0.0 (no decision) past the end of the chips given.
-float chip_at(std::span<const float> chips, size_t index)
-{
+float chip_at(std::span<const float> chips, size_t index) {
     return index < chips.size() ? chips[index] : 0.0f;
 }
 
 // The count of 15-second units at which a packet that starts at t seconds ends, rounded to
 // the nearest unit (halves up). Only its low bits are sent, so it is reduced modulo 2^32;
 // a time that is not a finite non-negative number counts as 0.
-uint32_t time_stamp_units(double seconds)
-{
+uint32_t time_stamp_units(double seconds) {
     const double units = std::floor(seconds * (1.0 / 15.0) + 0.5);
     if (!(units >= 0.0) || !std::isfinite(units)) {
         return 0;
@@ -48,17 +44,15 @@ uint32_t time_stamp_units(double seconds)
     return static_cast<uint32_t>(std::fmod(units, 4294967296.0));
 }
 
-void append_digit_chips(int value, std::string& chips)
-{
+void append_digit_chips(int value, std::string& chips) {
     for (int weight = 8; weight > 0; weight >>= 1) {
         chips += (value & weight) != 0 ? "01" : "10";
     }
 }
 
-}  // namespace
+} // namespace
 
-uint16_t crc16(std::span<const uint8_t> bytes) noexcept
-{
+uint16_t crc16(std::span<const uint8_t> bytes) noexcept {
     uint32_t crc = 0xFFFF;
     for (const uint8_t byte : bytes) {
         crc = (crc >> 4) ^ kCrcNibbleTable[crc & 15u] ^ kCrcNibbleTable[byte & 15u];
@@ -67,8 +61,7 @@ uint16_t crc16(std::span<const uint8_t> bytes) noexcept
     return static_cast<uint16_t>(crc);
 }
 
-std::vector<uint8_t> hex_to_bytes(std::string_view digits)
-{
+std::vector<uint8_t> hex_to_bytes(std::string_view digits) {
     std::vector<uint8_t> bytes;
     bytes.reserve((digits.size() + 1) / 2);
     for (size_t i = 0; i < digits.size(); i += 2) {
@@ -79,15 +72,13 @@ std::vector<uint8_t> hex_to_bytes(std::string_view digits)
     return bytes;
 }
 
-std::array<char, 4> check_digits(std::string_view payload, uint16_t check_mask)
-{
+std::array<char, 4> check_digits(std::string_view payload, uint16_t check_mask) {
     const uint32_t c = static_cast<uint32_t>(crc16(hex_to_bytes(payload)) ^ check_mask) & 0xFFFFu;
     return {kHexDigits[c >> 12], kHexDigits[(c >> 8) & 15u], kHexDigits[(c >> 4) & 15u],
             kHexDigits[c & 15u]};
 }
 
-uint32_t gray_code(uint32_t value, int direction) noexcept
-{
+uint32_t gray_code(uint32_t value, int direction) noexcept {
     if (direction >= 0) {
         return value ^ (value >> 1);
     }
@@ -103,16 +94,14 @@ uint32_t gray_code(uint32_t value, int direction) noexcept
     return result;
 }
 
-void hex_to_chips(std::string_view digits, std::string& chips)
-{
+void hex_to_chips(std::string_view digits, std::string& chips) {
     for (const char c : digits) {
         append_digit_chips(digit_value(c), chips);
     }
 }
 
 std::optional<std::string> packet_build(std::string_view payload, float t, float rate,
-                                        uint16_t check_mask) noexcept
-{
+                                        uint16_t check_mask) noexcept {
     try {
         // Length of the chip string with a time stamp, counting a terminator: the packet's
         // duration plus one chip, which places the time stamp at the packet's end.
@@ -121,8 +110,8 @@ std::optional<std::string> packet_build(std::string_view payload, float t, float
         chips.reserve(length);
         chips += kSyncPattern;
         if (t >= 0.0f) {
-            const double end = static_cast<double>(length) / static_cast<double>(rate) +
-                               static_cast<double>(t);
+            const double end =
+                static_cast<double>(length) / static_cast<double>(rate) + static_cast<double>(t);
             const uint32_t gray = gray_code(time_stamp_units(end), 1);
             append_digit_chips(static_cast<int>((gray >> 8) & 15u), chips);
             append_digit_chips(static_cast<int>((gray >> 4) & 15u), chips);
@@ -137,8 +126,7 @@ std::optional<std::string> packet_build(std::string_view payload, float t, float
     }
 }
 
-void chips_to_hex(std::span<const float> chips, float polarity, int32_t m, std::string& output)
-{
+void chips_to_hex(std::span<const float> chips, float polarity, int32_t m, std::string& output) {
     output.clear();
     if (m <= 0) {
         return;
@@ -156,8 +144,7 @@ void chips_to_hex(std::span<const float> chips, float polarity, int32_t m, std::
     }
 }
 
-bool packet_verify(std::string_view digits, uint16_t check_mask)
-{
+bool packet_verify(std::string_view digits, uint16_t check_mask) {
     if (digits.size() < 4) {
         return false;
     }
@@ -167,8 +154,7 @@ bool packet_verify(std::string_view digits, uint16_t check_mask)
 }
 
 bool packet_parse(std::span<const float> chips, float polarity, int32_t m, std::string& output,
-                  int32_t& time_stamp, uint16_t check_mask)
-{
+                  int32_t& time_stamp, uint16_t check_mask) {
     time_stamp = -1;
     if (m <= 0) {
         output.clear();

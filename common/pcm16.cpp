@@ -11,22 +11,19 @@ namespace {
 
 constexpr float kUnit = 1.0f / 32768.0f;
 
-float from_bytes(const uint8_t* b)
-{
+float from_bytes(const uint8_t* b) {
     const auto bits = static_cast<uint16_t>(b[0] | (b[1] << 8));
     return static_cast<float>(static_cast<int16_t>(bits)) * kUnit;
 }
 
-void to_bytes(uint8_t* b, uint16_t v)
-{
+void to_bytes(uint8_t* b, uint16_t v) {
     b[0] = static_cast<uint8_t>(v & 0xFFu);
     b[1] = static_cast<uint8_t>(v >> 8);
 }
 
 // One sample at a time.
 void write_frames(std::span<const float* const> planes, size_t offset, size_t frames, double scale,
-                  uint8_t* bytes)
-{
+                  uint8_t* bytes) {
     const size_t channels = planes.size();
     for (size_t i = 0; i < frames; ++i) {
         uint8_t* frame = bytes + 2 * channels * i;
@@ -39,20 +36,19 @@ void write_frames(std::span<const float* const> planes, size_t offset, size_t fr
 #if defined(__SSE2__)
 // Four int32 lanes holding 16-bit samples in their low and high halves (the byte order of x86
 // is that of the file) to floats.
-inline __m128 low_halves(__m128i v)
-{
-    return _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(v, 16), 16)), _mm_set1_ps(kUnit));
+inline __m128 low_halves(__m128i v) {
+    return _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(v, 16), 16)),
+                      _mm_set1_ps(kUnit));
 }
-inline __m128 high_halves(__m128i v)
-{
+inline __m128 high_halves(__m128i v) {
     return _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(v, 16)), _mm_set1_ps(kUnit));
 }
 
 // Two floats at `from` rounded to integers, as pcm16_sample does; false (nothing converted)
 // when a value is NaN or beyond the 32-bit range: the caller then takes them one at a time.
-inline bool round_two(const float* from, __m128d scale, __m128i& out)
-{
-    const __m128d x = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from))));
+inline bool round_two(const float* from, __m128d scale, __m128i& out) {
+    const __m128d x =
+        _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from))));
     const __m128d y = _mm_add_pd(_mm_mul_pd(scale, x), _mm_set1_pd(0.5));
     // NaN fails both comparisons.
     const __m128d inside = _mm_and_pd(_mm_cmpge_pd(y, _mm_set1_pd(-2147483648.0)),
@@ -68,16 +64,14 @@ inline bool round_two(const float* from, __m128d scale, __m128i& out)
 }
 
 // The low 16 bits of four int32 lanes, sign-extended, so that a saturating pack keeps them.
-inline __m128i low16(__m128i v)
-{
+inline __m128i low16(__m128i v) {
     return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
 }
 #endif
 
-}  // namespace
+} // namespace
 
-uint16_t pcm16_sample(float x, double scale) noexcept
-{
+uint16_t pcm16_sample(float x, double scale) noexcept {
     const double v = std::floor(scale * static_cast<double>(x) + 0.5);
     int32_t rounded = 0;
     if (std::isnan(v)) {
@@ -94,8 +88,7 @@ uint16_t pcm16_sample(float x, double scale) noexcept
 }
 
 void pcm16_to_planar(const uint8_t* bytes, size_t frames, std::span<float* const> planes,
-                     size_t offset) noexcept
-{
+                     size_t offset) noexcept {
     const size_t channels = planes.size();
     size_t i = 0;
 #if defined(__SSE2__)
@@ -129,8 +122,7 @@ void pcm16_to_planar(const uint8_t* bytes, size_t frames, std::span<float* const
 }
 
 void pcm16_from_planar(std::span<const float* const> planes, size_t offset, size_t frames,
-                       double scale, uint8_t* bytes) noexcept
-{
+                       double scale, uint8_t* bytes) noexcept {
     const size_t channels = planes.size();
     size_t i = 0;
 #if defined(__SSE2__)
@@ -141,7 +133,8 @@ void pcm16_from_planar(std::span<const float* const> planes, size_t offset, size
             __m128i a, b;
             if (round_two(in + i, scale2, a) && round_two(in + i + 2, scale2, b)) {
                 const __m128i four = low16(_mm_unpacklo_epi64(a, b));
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + 2 * i), _mm_packs_epi32(four, four));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + 2 * i),
+                                 _mm_packs_epi32(four, four));
             } else {
                 write_frames(planes, offset + i, 4, scale, bytes + 2 * i);
             }
@@ -154,7 +147,8 @@ void pcm16_from_planar(std::span<const float* const> planes, size_t offset, size
             if (round_two(left + i, scale2, l) && round_two(right + i, scale2, r)) {
                 // L0 R0 L1 R1 as int32, then their low 16 bits.
                 const __m128i two = low16(_mm_unpacklo_epi32(l, r));
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + 4 * i), _mm_packs_epi32(two, two));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + 4 * i),
+                                 _mm_packs_epi32(two, two));
             } else {
                 write_frames(planes, offset + i, 2, scale, bytes + 4 * i);
             }

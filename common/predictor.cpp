@@ -7,13 +7,11 @@
 #include "common/predictor_kernel.h"
 #include "common/simd.h"
 
-void predictor_destroy(AdaptivePredictor* predictor) noexcept
-{
+void predictor_destroy(AdaptivePredictor* predictor) noexcept {
     std::unique_ptr<AdaptivePredictor> owned(predictor);
 }
 
-AdaptivePredictorPtr predictor_create(int32_t order, float r, float q) noexcept
-{
+AdaptivePredictorPtr predictor_create(int32_t order, float r, float q) noexcept {
     if (order < 1 || order > 4096) {
         return {};
     }
@@ -39,8 +37,7 @@ AdaptivePredictorPtr predictor_create(int32_t order, float r, float q) noexcept
     }
 }
 
-double predictor_update(AdaptivePredictor& predictor, float d) noexcept
-{
+double predictor_update(AdaptivePredictor& predictor, float d) noexcept {
     const auto n = static_cast<size_t>(predictor.order);
     float* const x = predictor.x;
     float* const s = predictor.s;
@@ -86,7 +83,8 @@ double predictor_update(AdaptivePredictor& predictor, float d) noexcept
         float* const row = p + i * n;
         const auto ki = static_cast<double>(k[i]);
         for (size_t m = 0; m < n; ++m) {
-            row[m] = static_cast<float>(static_cast<double>(row[m]) - static_cast<double>(s[m]) * ki);
+            row[m] =
+                static_cast<float>(static_cast<double>(row[m]) - static_cast<double>(s[m]) * ki);
         }
         row[i] = static_cast<float>(q + static_cast<double>(row[i]));
     }
@@ -105,16 +103,13 @@ constexpr auto kRelease = static_cast<double>(0.1f);
 // The encoder's output form: the level of the prediction error, which rises at once to |e| and
 // falls by a tenth of the gap per sample.
 struct EnvelopeForm {
-    template <typename L>
-    [[gnu::always_inline]] inline L step(L& level, L e) const
-    {
+    template <typename L> [[gnu::always_inline]] inline L step(L& level, L e) const {
         using predictor_kernel::where;
         const L diff = predictor_kernel::magnitude(e) - level;
         level = level + where(diff < 0.0, diff * kRelease, diff);
         return level;
     }
-    double plain_step(double& level, double e) const
-    {
+    double plain_step(double& level, double e) const {
         double diff = std::fabs(e) - level;
         if (diff < 0.0) {
             diff *= kRelease;
@@ -128,9 +123,7 @@ struct EnvelopeForm {
 // when the level is not above it.
 struct WhitenForm {
     double floor;
-    template <typename L>
-    [[gnu::always_inline]] inline L step(L& level, L e) const
-    {
+    template <typename L> [[gnu::always_inline]] inline L step(L& level, L e) const {
         using predictor_kernel::where;
         const L magnitude = predictor_kernel::magnitude(e);
         level = where(magnitude >= level, magnitude, level + kRelease * (magnitude - level));
@@ -138,8 +131,7 @@ struct WhitenForm {
         const L divisor = where(level > floor, level, bound);
         return e * ((L{} + 1.0) / divisor);
     }
-    double plain_step(double& level, double e) const
-    {
+    double plain_step(double& level, double e) const {
         const double magnitude = std::fabs(e);
         if (magnitude >= level) {
             level = magnitude;
@@ -153,9 +145,8 @@ struct WhitenForm {
 
 // The level is carried unrounded within the call and stored as float at its end.
 template <typename L>
-[[gnu::always_inline]] inline L start_level(
-    const std::array<AdaptivePredictor*, predictor_kernel::Lanes<L>::kCount>& predictors)
-{
+[[gnu::always_inline]] inline L
+start_level(const std::array<AdaptivePredictor*, predictor_kernel::Lanes<L>::kCount>& predictors) {
     std::array<double, predictor_kernel::Lanes<L>::kCount> start{};
     for (size_t c = 0; c < start.size(); ++c) {
         start[c] = static_cast<double>(predictors[c]->level);
@@ -164,9 +155,9 @@ template <typename L>
 }
 
 template <typename L>
-[[gnu::always_inline]] inline void store_level(
-    const std::array<AdaptivePredictor*, predictor_kernel::Lanes<L>::kCount>& predictors, L level)
-{
+[[gnu::always_inline]] inline void
+store_level(const std::array<AdaptivePredictor*, predictor_kernel::Lanes<L>::kCount>& predictors,
+            L level) {
     for (size_t c = 0; c < predictor_kernel::Lanes<L>::kCount; ++c) {
         predictors[c]->level = static_cast<float>(predictor_kernel::lane(level, c));
     }
@@ -174,11 +165,10 @@ template <typename L>
 
 // What each sample's prediction errors become: the form's output, stored in single precision.
 template <typename L, typename Form>
-[[gnu::always_inline]] inline auto output_sink(
-    L& level, const Form& form,
-    const std::array<float*, predictor_kernel::Lanes<L>::kCount>& outputs)
-{
-    return [&level, &form, &outputs](size_t t, L e) __attribute__((always_inline)) {
+[[gnu::always_inline]] inline auto
+output_sink(L& level, const Form& form,
+            const std::array<float*, predictor_kernel::Lanes<L>::kCount>& outputs) {
+    return [&level, &form, &outputs ](size_t t, L e) __attribute__((always_inline)) {
         const auto single = predictor_kernel::to_half(form.step(level, e));
         for (size_t c = 0; c < predictor_kernel::Lanes<L>::kCount; ++c) {
             outputs[c][t] = predictor_kernel::lane(single, c);
@@ -187,12 +177,11 @@ template <typename L, typename Form>
 }
 
 template <size_t N, typename L, typename Form>
-[[gnu::always_inline]] inline void run_form(
-    const std::array<AdaptivePredictor*, predictor_kernel::Lanes<L>::kCount>& predictors,
-    const std::array<const float*, predictor_kernel::Lanes<L>::kCount>& inputs,
-    const std::array<float*, predictor_kernel::Lanes<L>::kCount>& outputs, size_t count,
-    const Form& form)
-{
+[[gnu::always_inline]] inline void
+run_form(const std::array<AdaptivePredictor*, predictor_kernel::Lanes<L>::kCount>& predictors,
+         const std::array<const float*, predictor_kernel::Lanes<L>::kCount>& inputs,
+         const std::array<float*, predictor_kernel::Lanes<L>::kCount>& outputs, size_t count,
+         const Form& form) {
     L level = start_level<L>(predictors);
     predictor_kernel::run<N, L>(predictors, inputs, count, output_sink(level, form, outputs));
     store_level(predictors, level);
@@ -203,15 +192,15 @@ template <size_t N, typename L, typename Form>
 // than one lane per predictor); two predictors side by side keep one lane each, which
 // measured faster here than two Columns4 streams, and other orders are as run_form.
 template <size_t N, typename L, typename Form>
-__attribute__((always_inline, target("avx2"))) inline void run_form_wide(
-    const std::array<AdaptivePredictor*, predictor_kernel::Lanes<L>::kCount>& predictors,
-    const std::array<const float*, predictor_kernel::Lanes<L>::kCount>& inputs,
-    const std::array<float*, predictor_kernel::Lanes<L>::kCount>& outputs, size_t count,
-    const Form& form)
-{
+__attribute__((always_inline, target("avx2"))) inline void
+run_form_wide(const std::array<AdaptivePredictor*, predictor_kernel::Lanes<L>::kCount>& predictors,
+              const std::array<const float*, predictor_kernel::Lanes<L>::kCount>& inputs,
+              const std::array<float*, predictor_kernel::Lanes<L>::kCount>& outputs, size_t count,
+              const Form& form) {
     if constexpr (N == 4 && predictor_kernel::Lanes<L>::kCount == 1) {
         L level = start_level<L>(predictors);
-        predictor_kernel::run_columns4<L>(predictors, inputs, count, output_sink(level, form, outputs));
+        predictor_kernel::run_columns4<L>(predictors, inputs, count,
+                                          output_sink(level, form, outputs));
         store_level(predictors, level);
     } else {
         run_form<N, L>(predictors, inputs, outputs, count, form);
@@ -222,30 +211,26 @@ __attribute__((always_inline, target("avx2"))) inline void run_form_wide(
 // One order, lane type and output form, compiled for each instruction set: the wider sets bring
 // three-operand instructions and, with AVX-512, 32 registers, so that more of the state stays
 // in registers.
-template <size_t N, typename L, typename Form>
-struct Kernel {
+template <size_t N, typename L, typename Form> struct Kernel {
     static constexpr size_t kLanes = predictor_kernel::Lanes<L>::kCount;
     using Predictors = std::array<AdaptivePredictor*, kLanes>;
     using Inputs = std::array<const float*, kLanes>;
     using Outputs = std::array<float*, kLanes>;
 
     static void portable(const Predictors& p, const Inputs& in, const Outputs& out, size_t count,
-                         const Form& form)
-    {
+                         const Form& form) {
         run_form<N, L>(p, in, out, count, form);
     }
 #if defined(__x86_64__) && defined(__GNUC__)
     __attribute__((target("avx2"))) static void avx2(const Predictors& p, const Inputs& in,
                                                      const Outputs& out, size_t count,
-                                                     const Form& form)
-    {
+                                                     const Form& form) {
         run_form_wide<N, L>(p, in, out, count, form);
     }
     __attribute__((target("avx512f,avx512vl"))) static void avx512(const Predictors& p,
                                                                    const Inputs& in,
-                                                                   const Outputs& out,
-                                                                   size_t count, const Form& form)
-    {
+                                                                   const Outputs& out, size_t count,
+                                                                   const Form& form) {
         if constexpr (N == 4 && kLanes == 1) {
             // Columns4 measured faster with the AVX2 encoding.
             avx2(p, in, out, count, form);
@@ -255,8 +240,7 @@ struct Kernel {
     }
 #endif
     static void at(SimdLevel level, const Predictors& p, const Inputs& in, const Outputs& out,
-                   size_t count, const Form& form)
-    {
+                   size_t count, const Form& form) {
 #if defined(__x86_64__) && defined(__GNUC__)
         switch (std::min(level, simd_detected())) {
         case SimdLevel::Avx512:
@@ -276,8 +260,7 @@ struct Kernel {
 // Any order: one plain update per sample.
 template <typename Form>
 void run_any_order(AdaptivePredictor& predictor, std::span<const float> input,
-                   std::span<float> output, size_t count, const Form& form)
-{
+                   std::span<float> output, size_t count, const Form& form) {
     double level = static_cast<double>(predictor.level);
     for (size_t i = 0; i < count; ++i) {
         const double e = predictor_update(predictor, input[i]);
@@ -288,8 +271,7 @@ void run_any_order(AdaptivePredictor& predictor, std::span<const float> input,
 
 template <typename Form>
 void run_one(SimdLevel level, AdaptivePredictor& predictor, std::span<const float> input,
-             std::span<float> output, const Form& form)
-{
+             std::span<float> output, const Form& form) {
     const size_t count = std::min(input.size(), output.size());
     switch (predictor.order) {
     case 2:
@@ -309,8 +291,7 @@ void run_one(SimdLevel level, AdaptivePredictor& predictor, std::span<const floa
 template <typename Form>
 void run_two(SimdLevel level, AdaptivePredictor& first, AdaptivePredictor& second,
              std::span<const float> first_input, std::span<const float> second_input,
-             std::span<float> first_output, std::span<float> second_output, const Form& form)
-{
+             std::span<float> first_output, std::span<float> second_output, const Form& form) {
     const size_t count = first_input.size();
     if (first.order != second.order || (first.order != 2 && first.order != 4) ||
         second_input.size() != count || first_output.size() < count ||
@@ -329,34 +310,30 @@ void run_two(SimdLevel level, AdaptivePredictor& first, AdaptivePredictor& secon
     }
 }
 
-}  // namespace
+} // namespace
 
 void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> input,
-                        std::span<float> output, SimdLevel level) noexcept
-{
+                        std::span<float> output, SimdLevel level) noexcept {
     run_one(level, predictor, input, output, EnvelopeForm{});
 }
 
 void predictor_envelope_pair(AdaptivePredictor& first, AdaptivePredictor& second,
                              std::span<const float> first_input,
                              std::span<const float> second_input, std::span<float> first_output,
-                             std::span<float> second_output, SimdLevel level) noexcept
-{
+                             std::span<float> second_output, SimdLevel level) noexcept {
     run_two(level, first, second, first_input, second_input, first_output, second_output,
             EnvelopeForm{});
 }
 
 void predictor_whiten(AdaptivePredictor& predictor, double floor, std::span<const float> input,
-                      std::span<float> output, SimdLevel level) noexcept
-{
+                      std::span<float> output, SimdLevel level) noexcept {
     run_one(level, predictor, input, output, WhitenForm{floor});
 }
 
 void predictor_whiten_pair(AdaptivePredictor& first, AdaptivePredictor& second, double floor,
                            std::span<const float> first_input, std::span<const float> second_input,
                            std::span<float> first_output, std::span<float> second_output,
-                           SimdLevel level) noexcept
-{
+                           SimdLevel level) noexcept {
     run_two(level, first, second, first_input, second_input, first_output, second_output,
             WhitenForm{floor});
 }

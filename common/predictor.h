@@ -17,22 +17,22 @@
 
 struct AdaptivePredictor {
     AdaptivePredictor() = default;
-    AdaptivePredictor(const AdaptivePredictor&) = delete;  // the array pointers point into storage
+    AdaptivePredictor(const AdaptivePredictor&) = delete; // the array pointers point into storage
     AdaptivePredictor& operator=(const AdaptivePredictor&) = delete;
 
-    int32_t order = 0;     // N
-    float* x = nullptr;    // input window, N values, oldest first
-    float* s = nullptr;    // scratch row x^T P, N values
-    float* w = nullptr;    // weights, N values
-    float* k = nullptr;    // gain vector, N values
-    float r = 0.0f;        // measurement noise
-    float q = 0.0f;        // process noise (also the initial covariance diagonal)
-    float* p = nullptr;    // covariance, N rows of N values
-    float level = 0.0f;    // envelope level L
-    std::vector<float> storage;  // the one block that x, s, w, k and p point into
+    int32_t order = 0;          // N
+    float* x = nullptr;         // input window, N values, oldest first
+    float* s = nullptr;         // scratch row x^T P, N values
+    float* w = nullptr;         // weights, N values
+    float* k = nullptr;         // gain vector, N values
+    float r = 0.0f;             // measurement noise
+    float q = 0.0f;             // process noise (also the initial covariance diagonal)
+    float* p = nullptr;         // covariance, N rows of N values
+    float level = 0.0f;         // envelope level L
+    std::vector<float> storage; // the one block that x, s, w, k and p point into
 };
 
-void predictor_destroy(AdaptivePredictor* predictor) noexcept;  // accepts nullptr
+void predictor_destroy(AdaptivePredictor* predictor) noexcept; // accepts nullptr
 struct AdaptivePredictorDeleter {
     void operator()(AdaptivePredictor* p) const noexcept { predictor_destroy(p); }
 };

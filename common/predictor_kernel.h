@@ -30,10 +30,8 @@
 
 namespace predictor_kernel {
 
-template <typename L>
-struct Lanes;
-template <>
-struct Lanes<double> {
+template <typename L> struct Lanes;
+template <> struct Lanes<double> {
     using Half = float;
     static constexpr size_t kCount = 1;
 };
@@ -44,27 +42,27 @@ using f32pair = simd::f32x4;
 #else
 using f32pair = simd::f32x2;
 #endif
-template <>
-struct Lanes<simd::f64x2> {
+template <> struct Lanes<simd::f64x2> {
     using Half = f32pair;
     static constexpr size_t kCount = 2;
 };
 
-template <typename L>
-using HalfOf = typename Lanes<L>::Half;
+template <typename L> using HalfOf = typename Lanes<L>::Half;
 
-[[gnu::always_inline]] inline float to_half(double v) { return static_cast<float>(v); }
-[[gnu::always_inline]] inline f32pair to_half(simd::f64x2 v)
-{
+[[gnu::always_inline]] inline float to_half(double v) {
+    return static_cast<float>(v);
+}
+[[gnu::always_inline]] inline f32pair to_half(simd::f64x2 v) {
 #if defined(__SSE2__)
     return reinterpret_cast<f32pair>(_mm_cvtpd_ps(reinterpret_cast<__m128d>(v)));
 #else
     return __builtin_convertvector(v, f32pair);
 #endif
 }
-[[gnu::always_inline]] inline double to_lane(float v) { return static_cast<double>(v); }
-[[gnu::always_inline]] inline simd::f64x2 to_lane(f32pair v)
-{
+[[gnu::always_inline]] inline double to_lane(float v) {
+    return static_cast<double>(v);
+}
+[[gnu::always_inline]] inline simd::f64x2 to_lane(f32pair v) {
 #if defined(__SSE2__)
     return reinterpret_cast<simd::f64x2>(_mm_cvtps_pd(reinterpret_cast<__m128>(v)));
 #else
@@ -72,45 +70,50 @@ using HalfOf = typename Lanes<L>::Half;
 #endif
 }
 // The value rounded to single precision, kept as a double.
-template <typename L>
-[[gnu::always_inline]] inline L round_single(L v)
-{
+template <typename L> [[gnu::always_inline]] inline L round_single(L v) {
     return to_lane(to_half(v));
 }
 
-[[gnu::always_inline]] inline double magnitude(double v) { return std::fabs(v); }
-[[gnu::always_inline]] inline simd::f64x2 magnitude(simd::f64x2 v)
-{
+[[gnu::always_inline]] inline double magnitude(double v) {
+    return std::fabs(v);
+}
+[[gnu::always_inline]] inline simd::f64x2 magnitude(simd::f64x2 v) {
     return std::bit_cast<simd::f64x2>(std::bit_cast<simd::i64x2>(v) & INT64_MAX);
 }
 
 // a where the condition holds, else b (lane by lane for vectors).
-[[gnu::always_inline]] inline double where(bool condition, double a, double b)
-{
+[[gnu::always_inline]] inline double where(bool condition, double a, double b) {
     return condition ? a : b;
 }
 [[gnu::always_inline]] inline simd::f64x2 where(simd::i64x2 condition, simd::f64x2 a,
-                                                simd::f64x2 b)
-{
+                                                simd::f64x2 b) {
     return condition ? a : b;
 }
 
 // Lane c of a value, and a lane value made of one double per lane.
-[[gnu::always_inline]] inline double lane(double v, size_t) { return v; }
-[[gnu::always_inline]] inline double lane(simd::f64x2 v, size_t c) { return v[c]; }
-[[gnu::always_inline]] inline float lane(float v, size_t) { return v; }
-[[gnu::always_inline]] inline float lane(f32pair v, size_t c) { return v[c]; }
+[[gnu::always_inline]] inline double lane(double v, size_t) {
+    return v;
+}
+[[gnu::always_inline]] inline double lane(simd::f64x2 v, size_t c) {
+    return v[c];
+}
+[[gnu::always_inline]] inline float lane(float v, size_t) {
+    return v;
+}
+[[gnu::always_inline]] inline float lane(f32pair v, size_t c) {
+    return v[c];
+}
 
 // Whether a comparison holds in lane c.
-[[gnu::always_inline]] inline bool lane_set(bool condition, size_t) { return condition; }
-[[gnu::always_inline]] inline bool lane_set(simd::i64x2 condition, size_t c)
-{
+[[gnu::always_inline]] inline bool lane_set(bool condition, size_t) {
+    return condition;
+}
+[[gnu::always_inline]] inline bool lane_set(simd::i64x2 condition, size_t c) {
     return condition[c] != 0;
 }
 
 template <typename L>
-[[gnu::always_inline]] inline L gather(const std::array<double, Lanes<L>::kCount>& values)
-{
+[[gnu::always_inline]] inline L gather(const std::array<double, Lanes<L>::kCount>& values) {
     if constexpr (Lanes<L>::kCount == 1) {
         return values[0];
     } else {
@@ -118,8 +121,8 @@ template <typename L>
     }
 }
 template <typename L>
-[[gnu::always_inline]] inline HalfOf<L> gather_half(const std::array<float, Lanes<L>::kCount>& values)
-{
+[[gnu::always_inline]] inline HalfOf<L>
+gather_half(const std::array<float, Lanes<L>::kCount>& values) {
     if constexpr (Lanes<L>::kCount == 1) {
         return values[0];
     } else {
@@ -128,8 +131,7 @@ template <typename L>
 }
 
 // The state of the predictors of all lanes, order N, in registers while a block runs.
-template <size_t N, typename L>
-struct State {
+template <size_t N, typename L> struct State {
     static constexpr size_t kLanes = Lanes<L>::kCount;
     L x[N];         // input window, oldest first
     L w[N];         // weights
@@ -139,8 +141,7 @@ struct State {
     L r;            // measurement noise
     HalfOf<L> q;    // process noise
 
-    void load(const std::array<AdaptivePredictor*, kLanes>& from)
-    {
+    void load(const std::array<AdaptivePredictor*, kLanes>& from) {
         std::array<double, kLanes> v{};
         auto take = [&](auto field) {
             for (size_t c = 0; c < kLanes; ++c) {
@@ -161,8 +162,7 @@ struct State {
         q = to_half(take([](const AdaptivePredictor& a) { return a.q; }));
     }
 
-    void store(const std::array<AdaptivePredictor*, kLanes>& to) const
-    {
+    void store(const std::array<AdaptivePredictor*, kLanes>& to) const {
         for (size_t c = 0; c < kLanes; ++c) {
             AdaptivePredictor& a = *to[c];
             for (size_t m = 0; m < N; ++m) {
@@ -180,9 +180,7 @@ struct State {
     // One update with the input d of every lane; returns the prediction errors, unrounded.
     // The gain vector and the row x^T P are kept in the state only when `Keep` is set (for the
     // last update of a block): they are not needed from one update to the next.
-    template <bool Keep>
-    [[gnu::always_inline]] inline L update(L d)
-    {
+    template <bool Keep> [[gnu::always_inline]] inline L update(L d) {
         using H = HalfOf<L>;
         // Gain: k = P x / (r + x^T P x), the denominator summed from the unrounded rows of P x.
         L row[N];
@@ -249,10 +247,9 @@ struct State {
 // Runs the update over count samples of every lane's input and hands each sample's prediction
 // errors to sink(t, e). The predictors must all have order N.
 template <size_t N, typename L, typename Sink>
-[[gnu::always_inline]] inline void run(
-    const std::array<AdaptivePredictor*, Lanes<L>::kCount>& predictors,
-    const std::array<const float*, Lanes<L>::kCount>& inputs, size_t count, Sink&& sink)
-{
+[[gnu::always_inline]] inline void
+run(const std::array<AdaptivePredictor*, Lanes<L>::kCount>& predictors,
+    const std::array<const float*, Lanes<L>::kCount>& inputs, size_t count, Sink&& sink) {
     State<N, L> state;
     state.load(predictors);
     auto input = [&inputs](size_t t) __attribute__((always_inline)) {
@@ -281,22 +278,20 @@ template <size_t N, typename L, typename Sink>
 // AVX2 instructions, for the AVX2 and AVX-512 levels.
 #define VEKMRK_AVX2_INLINE __attribute__((always_inline, target("avx2"))) inline
 struct Columns4 {
-    __m256d column[4];  // column m: P[i][m] in lane i
-    __m256d x;          // window, lane m
-    __m256d w;          // weights, lane m
-    __m256d s;          // row x^T P of the latest update
-    __m128 k;           // gain vector of the latest update
+    __m256d column[4]; // column m: P[i][m] in lane i
+    __m256d x;         // window, lane m
+    __m256d w;         // weights, lane m
+    __m256d s;         // row x^T P of the latest update
+    __m128 k;          // gain vector of the latest update
     double r;
-    __m128 q_at[4];     // q in lane m and -0.0 elsewhere: adding it to a column touches the
-                        // diagonal only (x + -0.0 is x for every x)
+    __m128 q_at[4]; // q in lane m and -0.0 elsewhere: adding it to a column touches the
+                    // diagonal only (x + -0.0 is x for every x)
 
-    VEKMRK_AVX2_INLINE static __m256d round_single(__m256d v)
-    {
+    VEKMRK_AVX2_INLINE static __m256d round_single(__m256d v) {
         return _mm256_cvtps_pd(_mm256_cvtpd_ps(v));
     }
     // The four lanes, lowest first.
-    VEKMRK_AVX2_INLINE static void lanes(__m256d v, double& a, double& b, double& c, double& d)
-    {
+    VEKMRK_AVX2_INLINE static void lanes(__m256d v, double& a, double& b, double& c, double& d) {
         const __m128d low = _mm256_castpd256_pd128(v);
         const __m128d high = _mm256_extractf128_pd(v, 1);
         a = _mm_cvtsd_f64(low);
@@ -305,8 +300,7 @@ struct Columns4 {
         d = _mm_cvtsd_f64(_mm_unpackhi_pd(high, high));
     }
 
-    VEKMRK_AVX2_INLINE void load(const AdaptivePredictor& a)
-    {
+    VEKMRK_AVX2_INLINE void load(const AdaptivePredictor& a) {
         alignas(32) double values[4];
         for (int m = 0; m < 4; ++m) {
             for (int i = 0; i < 4; ++i) {
@@ -324,8 +318,7 @@ struct Columns4 {
         r = static_cast<double>(a.r);
     }
 
-    VEKMRK_AVX2_INLINE void store(AdaptivePredictor& a) const
-    {
+    VEKMRK_AVX2_INLINE void store(AdaptivePredictor& a) const {
         alignas(16) float values[4];
         for (int m = 0; m < 4; ++m) {
             _mm_store_ps(values, _mm256_cvtpd_ps(column[m]));
@@ -339,9 +332,7 @@ struct Columns4 {
         _mm_storeu_ps(a.k, k);
     }
 
-    template <bool Keep>
-    VEKMRK_AVX2_INLINE double update(double d)
-    {
+    template <bool Keep> VEKMRK_AVX2_INLINE double update(double d) {
         // Gain: row i of P x in lane i, the denominator from the unrounded rows.
         __m256d row = _mm256_setzero_pd();
         row = _mm256_add_pd(row, _mm256_mul_pd(column[0], _mm256_permute4x64_pd(x, 0x00)));
@@ -373,15 +364,15 @@ struct Columns4 {
         const __m256d y1 = _mm256_mul_pd(column[1], x);
         const __m256d y2 = _mm256_mul_pd(column[2], x);
         const __m256d y3 = _mm256_mul_pd(column[3], x);
-        const __m256d a0 = _mm256_unpacklo_pd(y0, y1);  // y0[0] y1[0] y0[2] y1[2]
-        const __m256d a1 = _mm256_unpackhi_pd(y0, y1);  // y0[1] y1[1] y0[3] y1[3]
+        const __m256d a0 = _mm256_unpacklo_pd(y0, y1); // y0[0] y1[0] y0[2] y1[2]
+        const __m256d a1 = _mm256_unpackhi_pd(y0, y1); // y0[1] y1[1] y0[3] y1[3]
         const __m256d a2 = _mm256_unpacklo_pd(y2, y3);
         const __m256d a3 = _mm256_unpackhi_pd(y2, y3);
         __m256d sum = _mm256_setzero_pd();
-        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a0, a2, 0x20));  // products of x[0]
-        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a1, a3, 0x20));  // of x[1]
-        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a0, a2, 0x31));  // of x[2]
-        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a1, a3, 0x31));  // of x[3]
+        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a0, a2, 0x20)); // products of x[0]
+        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a1, a3, 0x20)); // of x[1]
+        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a0, a2, 0x31)); // of x[2]
+        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a1, a3, 0x31)); // of x[3]
         const __m256d xp = round_single(sum);
         if constexpr (Keep) {
             s = xp;
@@ -390,14 +381,15 @@ struct Columns4 {
 
         // Covariance: column m loses k s[m] (lane i: k[i] s[m]), then q on the diagonal.
         const __m256d s_lane[4] = {_mm256_permute4x64_pd(xp, 0x00), _mm256_permute4x64_pd(xp, 0x55),
-                                   _mm256_permute4x64_pd(xp, 0xAA), _mm256_permute4x64_pd(xp, 0xFF)};
+                                   _mm256_permute4x64_pd(xp, 0xAA),
+                                   _mm256_permute4x64_pd(xp, 0xFF)};
         for (int m = 0; m < 4; ++m) {
             const __m256d kept = _mm256_sub_pd(column[m], _mm256_mul_pd(kd, s_lane[m]));
             column[m] = _mm256_cvtps_pd(_mm_add_ps(_mm256_cvtpd_ps(kept), q_at[m]));
         }
 
         // The window moves on: x[1], x[2], x[3], d.
-        const __m256d next = _mm256_permute4x64_pd(x, 0x39);  // x1 x2 x3 x0
+        const __m256d next = _mm256_permute4x64_pd(x, 0x39); // x1 x2 x3 x0
         x = _mm256_blend_pd(next, _mm256_set1_pd(d), 0x8);
         return e;
     }
@@ -406,10 +398,9 @@ struct Columns4 {
 
 // run() for order 4 with Columns4: one stream per lane of L.
 template <typename L, typename Sink>
-__attribute__((always_inline, target("avx2"))) inline void run_columns4(
-    const std::array<AdaptivePredictor*, Lanes<L>::kCount>& predictors,
-    const std::array<const float*, Lanes<L>::kCount>& inputs, size_t count, Sink&& sink)
-{
+__attribute__((always_inline, target("avx2"))) inline void
+run_columns4(const std::array<AdaptivePredictor*, Lanes<L>::kCount>& predictors,
+             const std::array<const float*, Lanes<L>::kCount>& inputs, size_t count, Sink&& sink) {
     if constexpr (Lanes<L>::kCount == 1) {
         Columns4 a;
         a.load(*predictors[0]);
@@ -444,4 +435,4 @@ __attribute__((always_inline, target("avx2"))) inline void run_columns4(
 }
 #endif
 
-}  // namespace predictor_kernel
+} // namespace predictor_kernel

@@ -11,8 +11,7 @@ constexpr size_t kLineBytes = 400;
 
 // Writes the status line, the packet line (may be empty) and the message line when given.
 bool write_report(std::string_view path, int32_t status, const char* packet_line,
-                  const char* message) noexcept
-{
+                  const char* message) noexcept {
     try {
         char status_line[32];
         std::snprintf(status_line, sizeof status_line, "%4d\n", static_cast<int>(status));
@@ -28,10 +27,9 @@ bool write_report(std::string_view path, int32_t status, const char* packet_line
     }
 }
 
-}  // namespace
+} // namespace
 
-bool progress_log_write_text(std::string_view path, std::string_view text) noexcept
-{
+bool progress_log_write_text(std::string_view path, std::string_view text) noexcept {
     try {
         // The file's lines end with CR LF wherever it is written, so the line ends are spelled
         // out and the file is written in binary mode.
@@ -56,8 +54,7 @@ bool progress_log_write_text(std::string_view path, std::string_view text) noexc
 }
 
 bool progress_log_write(std::string_view path, int32_t status, int32_t packets, double speed,
-                        const char* message) noexcept
-{
+                        const char* message) noexcept {
     char line[kLineBytes] = "";
     if (packets > 0) {
         std::snprintf(line, sizeof line, "%d packets encoded at an average of %.1fx\n",
@@ -67,16 +64,14 @@ bool progress_log_write(std::string_view path, int32_t status, int32_t packets, 
 }
 
 bool progress_log_write_decoder(std::string_view path, int32_t status, int32_t packets,
-                                double speed, const char* message) noexcept
-{
+                                double speed, const char* message) noexcept {
     char line[kLineBytes];
     std::snprintf(line, sizeof line, "%4d packet(s) decoded at an average of %.1fx\n",
                   static_cast<int>(packets), speed);
     return write_report(path, status, line, message);
 }
 
-int32_t progress_percentage(int32_t frames_done, int32_t whole_seconds) noexcept
-{
+int32_t progress_percentage(int32_t frames_done, int32_t whole_seconds) noexcept {
     if (whole_seconds <= 0) {
         // An input shorter than one second is done once its only frame is.
         return frames_done >= 1 ? 100 : 0;

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-SimdLevel simd_detected() noexcept
-{
+SimdLevel simd_detected() noexcept {
 #if defined(__x86_64__) && defined(__GNUC__)
     // The kernels of this level also use 32 registers for 128-bit vectors (VL).
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) {
@@ -17,8 +16,7 @@ SimdLevel simd_detected() noexcept
     return SimdLevel::Portable;
 }
 
-std::optional<SimdLevel> simd_level_named(std::string_view name) noexcept
-{
+std::optional<SimdLevel> simd_level_named(std::string_view name) noexcept {
     if (name == "portable") {
         return SimdLevel::Portable;
     }
@@ -31,8 +29,7 @@ std::optional<SimdLevel> simd_level_named(std::string_view name) noexcept
     return std::nullopt;
 }
 
-SimdLevel simd_level() noexcept
-{
+SimdLevel simd_level() noexcept {
     static const SimdLevel level = [] {
         const SimdLevel detected = simd_detected();
         const char* cap = std::getenv(kSimdEnvVar);

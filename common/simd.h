@@ -7,9 +7,9 @@
 #include <string_view>
 
 enum class SimdLevel : int {
-    Portable = 0,  // what every processor of the build's architecture runs (SSE2 on x86-64)
-    Avx2 = 1,      // 256-bit vectors
-    Avx512 = 2,    // 512-bit vectors and 32 vector registers (AVX-512 F and VL)
+    Portable = 0, // what every processor of the build's architecture runs (SSE2 on x86-64)
+    Avx2 = 1,     // 256-bit vectors
+    Avx512 = 2,   // 512-bit vectors and 32 vector registers (AVX-512 F and VL)
 };
 
 // The environment variable that caps the level, read once: "portable", "avx2" or "avx512".

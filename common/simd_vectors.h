@@ -23,50 +23,31 @@ using f32x8 = float __attribute__((vector_size(32)));
 using i64x2 = int64_t __attribute__((vector_size(16)));
 
 // The float vector with as many lanes as the double vector V.
-template <typename V>
-struct HalfOf;
-template <>
-struct HalfOf<f64x2> {
-    using type = f32x2;
-};
-template <>
-struct HalfOf<f64x4> {
-    using type = f32x4;
-};
-template <>
-struct HalfOf<f64x8> {
-    using type = f32x8;
-};
+template <typename V> struct HalfOf;
+template <> struct HalfOf<f64x2> { using type = f32x2; };
+template <> struct HalfOf<f64x4> { using type = f32x4; };
+template <> struct HalfOf<f64x8> { using type = f32x8; };
 
-template <typename V>
-constexpr size_t lanes = sizeof(V) / sizeof(double);
+template <typename V> constexpr size_t lanes = sizeof(V) / sizeof(double);
 
 // Unaligned load and store of a whole vector.
-template <typename V, typename T>
-[[gnu::always_inline]] inline V load(const T* from)
-{
+template <typename V, typename T> [[gnu::always_inline]] inline V load(const T* from) {
     V v;
     std::memcpy(&v, from, sizeof v);
     return v;
 }
-template <typename V, typename T>
-[[gnu::always_inline]] inline void store(T* to, V v)
-{
+template <typename V, typename T> [[gnu::always_inline]] inline void store(T* to, V v) {
     std::memcpy(to, &v, sizeof v);
 }
 
 // Each lane rounded to single precision, as static_cast<float> does to one double.
-template <typename V>
-[[gnu::always_inline]] inline typename HalfOf<V>::type to_float(V v)
-{
+template <typename V> [[gnu::always_inline]] inline typename HalfOf<V>::type to_float(V v) {
     return __builtin_convertvector(v, typename HalfOf<V>::type);
 }
 
 // Each float lane widened to double, exactly.
-template <typename V, typename H>
-[[gnu::always_inline]] inline V to_double(H h)
-{
+template <typename V, typename H> [[gnu::always_inline]] inline V to_double(H h) {
     return __builtin_convertvector(h, V);
 }
 
-}  // namespace simd
+} // namespace simd

@@ -8,9 +8,9 @@ namespace {
 constexpr int32_t kTableSize = 32;
 constexpr int32_t kModulus = 2147483647;
 constexpr int32_t kMultiplier = 16807;
-constexpr int32_t kQuotient = 127773;  // kModulus / kMultiplier
-constexpr int32_t kRemainder = 2836;   // kModulus % kMultiplier
-constexpr int32_t kDivisor = 1 + (kModulus - 1) / kTableSize;  // 67108864: y / kDivisor is 0 ... 31
+constexpr int32_t kQuotient = 127773;                         // kModulus / kMultiplier
+constexpr int32_t kRemainder = 2836;                          // kModulus % kMultiplier
+constexpr int32_t kDivisor = 1 + (kModulus - 1) / kTableSize; // 67108864: y / kDivisor is 0 ... 31
 constexpr double kScale = 1.0 / 2147483647.0;
 constexpr double kLargest = 0.99999988;
 
@@ -19,8 +19,7 @@ std::array<int32_t, kTableSize> g_table{};
 int32_t g_y = 0;
 
 // state * 16807 mod (2^31 - 1) without overflow (Schrage's method).
-int32_t advance(int32_t state)
-{
+int32_t advance(int32_t state) {
     const int32_t k = state / kQuotient;
     int32_t next = kMultiplier * (state - k * kQuotient) - kRemainder * k;
     if (next < 0) {
@@ -29,10 +28,9 @@ int32_t advance(int32_t state)
     return next;
 }
 
-}  // namespace
+} // namespace
 
-double uniform_next(int32_t& state) noexcept
-{
+double uniform_next(int32_t& state) noexcept {
     if (state <= 0 || g_y == 0) {
         // -state, taken in 64 bits so that the most negative state cannot overflow; the seed
         // must lie in 1 ... 2^31 - 2 for the sequence not to collapse to zeros.

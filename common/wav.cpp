@@ -14,43 +14,35 @@ namespace {
 constexpr size_t kHeaderBytes = 44;
 constexpr size_t kChunkHeaderBytes = 8;
 constexpr size_t kPcmFormatBytes = 16;
-constexpr size_t kBlockBytes = 64 * 1024;  // audio moves through stdio in blocks of this size
-constexpr uint32_t kLargestData = 0xFFFFFFFFu - 36;  // so that the RIFF size fits in 32 bits
+constexpr size_t kBlockBytes = 64 * 1024; // audio moves through stdio in blocks of this size
+constexpr uint32_t kLargestData = 0xFFFFFFFFu - 36; // so that the RIFF size fits in 32 bits
 
-uint32_t get_u16le(const uint8_t* b)
-{
+uint32_t get_u16le(const uint8_t* b) {
     return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8);
 }
-uint32_t get_u32le(const uint8_t* b)
-{
+uint32_t get_u32le(const uint8_t* b) {
     return get_u16le(b) | (get_u16le(b + 2) << 16);
 }
-void put_u16le(uint8_t* b, uint32_t v)
-{
+void put_u16le(uint8_t* b, uint32_t v) {
     b[0] = static_cast<uint8_t>(v & 0xFFu);
     b[1] = static_cast<uint8_t>((v >> 8) & 0xFFu);
 }
-void put_u32le(uint8_t* b, uint32_t v)
-{
+void put_u32le(uint8_t* b, uint32_t v) {
     put_u16le(b, v & 0xFFFFu);
     put_u16le(b + 2, v >> 16);
 }
-void put_id(uint8_t* b, const char* id)
-{
+void put_id(uint8_t* b, const char* id) {
     std::memcpy(b, id, 4);
 }
-bool is_id(const uint8_t* b, const char* id)
-{
+bool is_id(const uint8_t* b, const char* id) {
     return std::memcmp(b, id, 4) == 0;
 }
 
-bool read_exact(std::FILE* file, uint8_t* buffer, size_t count)
-{
+bool read_exact(std::FILE* file, uint8_t* buffer, size_t count) {
     return std::fread(buffer, 1, count, file) == count;
 }
 
-std::optional<int64_t> size_of(std::FILE* file)
-{
+std::optional<int64_t> size_of(std::FILE* file) {
     if (std::fseek(file, 0, SEEK_END) != 0) {
         return std::nullopt;
     }
@@ -62,8 +54,7 @@ std::optional<int64_t> size_of(std::FILE* file)
 }
 
 // Moves to `offset` bytes from the start, refusing any place past the end of the file.
-bool seek_within(std::FILE* file, int64_t offset, int64_t file_size)
-{
+bool seek_within(std::FILE* file, int64_t offset, int64_t file_size) {
     return offset <= file_size && offset <= std::numeric_limits<long>::max() &&
            std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
 }
@@ -73,8 +64,7 @@ bool seek_within(std::FILE* file, int64_t offset, int64_t file_size)
 // plus the pad byte that follows an odd size. Every step moves forward and stays inside the
 // file, so the walk ends: at the target, or refused when the file ends first.
 std::optional<uint32_t> find_chunk(std::FILE* file, const char* target, int64_t& offset,
-                                   int64_t file_size)
-{
+                                   int64_t file_size) {
     uint8_t header[kChunkHeaderBytes];
     for (;;) {
         if (!read_exact(file, header, sizeof header)) {
@@ -93,8 +83,7 @@ std::optional<uint32_t> find_chunk(std::FILE* file, const char* target, int64_t&
 }
 
 // Room for `frames` frames in the stream's buffer, capped at one block; 0 when short of memory.
-size_t reserve_block(WavStream& stream, size_t frame_bytes, size_t frames)
-{
+size_t reserve_block(WavStream& stream, size_t frame_bytes, size_t frames) {
     const size_t block = std::min(std::max<size_t>(1, kBlockBytes / frame_bytes), frames);
     try {
         if (stream.frame_buffer.size() < block * frame_bytes) {
@@ -106,10 +95,9 @@ size_t reserve_block(WavStream& stream, size_t frame_bytes, size_t frames)
     return block;
 }
 
-}  // namespace
+} // namespace
 
-bool wav_close(WavStream* stream) noexcept
-{
+bool wav_close(WavStream* stream) noexcept {
     if (stream == nullptr) {
         return false;
     }
@@ -127,8 +115,8 @@ bool wav_close(WavStream* stream) noexcept
         // reopening the file by name: the same bytes land at offsets 4 and 40, and nothing can
         // have moved or replaced the file in between. A failed earlier write leaves the
         // placeholders (36 and 0), which mark the file as incomplete.
-        const uint64_t data_bytes = static_cast<uint64_t>(stream->frames) *
-                                    static_cast<uint64_t>(stream->channels) * 2u;
+        const uint64_t data_bytes =
+            static_cast<uint64_t>(stream->frames) * static_cast<uint64_t>(stream->channels) * 2u;
         uint8_t riff_size[4];
         uint8_t data_size[4];
         put_u32le(riff_size, static_cast<uint32_t>(data_bytes + 36));
@@ -144,8 +132,7 @@ bool wav_close(WavStream* stream) noexcept
     return ok && closed;
 }
 
-WavStreamPtr wav_open_read(std::string_view path) noexcept
-{
+WavStreamPtr wav_open_read(std::string_view path) noexcept {
     try {
         WavStreamPtr stream(std::make_unique<WavStream>().release());
         stream->path = path;
@@ -161,7 +148,8 @@ WavStreamPtr wav_open_read(std::string_view path) noexcept
         }
 
         uint8_t riff[12];
-        if (!read_exact(file, riff, sizeof riff) || !is_id(riff, "RIFF") || !is_id(riff + 8, "WAVE")) {
+        if (!read_exact(file, riff, sizeof riff) || !is_id(riff, "RIFF") ||
+            !is_id(riff + 8, "WAVE")) {
             return {};
         }
         int64_t offset = sizeof riff;
@@ -195,7 +183,8 @@ WavStreamPtr wav_open_read(std::string_view path) noexcept
         stream->channels = static_cast<int32_t>(channels);
         stream->bits = static_cast<int32_t>(bits);
         stream->rate = static_cast<int32_t>(rate);
-        stream->frames = static_cast<int32_t>(std::min<int64_t>(frames, std::numeric_limits<int32_t>::max()));
+        stream->frames =
+            static_cast<int32_t>(std::min<int64_t>(frames, std::numeric_limits<int32_t>::max()));
         stream->position = 0;
         return stream;
     } catch (const std::bad_alloc&) {
@@ -204,8 +193,7 @@ WavStreamPtr wav_open_read(std::string_view path) noexcept
 }
 
 WavStreamPtr wav_open_write(std::string_view path, int32_t channels, int32_t bits,
-                            int32_t rate) noexcept
-{
+                            int32_t rate) noexcept {
     // Samples are written as 16 bits; the block align field holds at most 65535 bytes.
     if (channels < 1 || channels > 32767 || bits != 16 || rate < 1) {
         return {};
@@ -222,8 +210,7 @@ WavStreamPtr wav_open_write(std::string_view path, int32_t channels, int32_t bit
             return {};
         }
 
-        const double byte_rate =
-            std::floor(static_cast<double>(rate) * channels * bits * 0.125);
+        const double byte_rate = std::floor(static_cast<double>(rate) * channels * bits * 0.125);
         uint8_t header[kHeaderBytes];
         put_id(header, "RIFF");
         put_u32le(header + 4, 36);
@@ -248,8 +235,7 @@ WavStreamPtr wav_open_write(std::string_view path, int32_t channels, int32_t bit
     }
 }
 
-int32_t wav_read_frames(WavStream& stream, std::span<float* const> arrays, int32_t n) noexcept
-{
+int32_t wav_read_frames(WavStream& stream, std::span<float* const> arrays, int32_t n) noexcept {
     if (stream.mode != 'r' || stream.file == nullptr || stream.channels < 1 ||
         arrays.size() < static_cast<size_t>(stream.channels)) {
         return 0;
@@ -282,8 +268,7 @@ int32_t wav_read_frames(WavStream& stream, std::span<float* const> arrays, int32
 }
 
 bool wav_write_frames(WavStream& stream, std::span<const float* const> arrays, float gain,
-                      int32_t n) noexcept
-{
+                      int32_t n) noexcept {
     if (stream.mode != 'w' || stream.file == nullptr || stream.failed) {
         return false;
     }
@@ -292,7 +277,8 @@ bool wav_write_frames(WavStream& stream, std::span<const float* const> arrays, f
     // Frames that cannot be written, or that the header's 32-bit sizes could not count, would
     // leave a file that misstates its contents.
     if (n < 0 || arrays.size() < channels ||
-        (static_cast<uint64_t>(stream.frames) + static_cast<uint64_t>(n)) * frame_bytes > kLargestData) {
+        (static_cast<uint64_t>(stream.frames) + static_cast<uint64_t>(n)) * frame_bytes >
+            kLargestData) {
         stream.failed = true;
         return false;
     }

@@ -25,16 +25,16 @@
 #include <vector>
 
 struct WavStream {
-    std::string path;                 // file name given at open
-    std::FILE* file = nullptr;        // the open file
-    char mode = 'r';                  // 'r' reading, 'w' writing
-    int32_t channels = 0;             // interleaved channels C
-    int32_t bits = 16;                // bits per sample
-    int32_t rate = 0;                 // sampling rate in Hz
-    int32_t frames = 0;               // reading: frames present in the data chunk; writing: written
-    int32_t position = 0;             // frames read or written so far
-    std::vector<uint8_t> frame_buffer;  // interleaved 16-bit samples of a block of frames
-    bool failed = false;              // writing: a write failed or was refused; the file is bad
+    std::string path;          // file name given at open
+    std::FILE* file = nullptr; // the open file
+    char mode = 'r';           // 'r' reading, 'w' writing
+    int32_t channels = 0;      // interleaved channels C
+    int32_t bits = 16;         // bits per sample
+    int32_t rate = 0;          // sampling rate in Hz
+    int32_t frames = 0;        // reading: frames present in the data chunk; writing: written
+    int32_t position = 0;      // frames read or written so far
+    std::vector<uint8_t> frame_buffer; // interleaved 16-bit samples of a block of frames
+    bool failed = false;               // writing: a write failed or was refused; the file is bad
 };
 
 // Closes the file; for a written stream completes the RIFF and data sizes first (through the

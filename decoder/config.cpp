@@ -15,22 +15,27 @@ LayerKey key_from_text(std::string_view text) {
     const int32_t h = owner_name_hash(text);
     LayerKey key;
     key.seed = h;
-    key.check_mask = static_cast<uint16_t>((static_cast<uint32_t>(h) ^ kCheckMaskConstant) & 0xFFFFu);
+    key.check_mask =
+        static_cast<uint16_t>((static_cast<uint32_t>(h) ^ kCheckMaskConstant) & 0xFFFFu);
     return key;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-}  // namespace
+} // namespace
 
 std::vector<std::string_view> decoder_config_words(std::string_view text) {
     std::vector<std::string_view> words;
     size_t at = 0;
     while (at < text.size()) {
         const size_t start = text.find_first_not_of(kSeparators, at);
-        if (start == std::string_view::npos) break;
+        if (start == std::string_view::npos)
+            break;
         size_t end = text.find_first_of(kSeparators, start);
-        if (end == std::string_view::npos) end = text.size();
+        if (end == std::string_view::npos)
+            end = text.size();
         words.push_back(text.substr(start, end - start));
         at = end;
     }
@@ -48,19 +53,29 @@ double decoder_read_real(std::string_view word) {
     }
     const size_t mantissa_start = i;
     size_t digits = 0;
-    while (i < word.size() && is_digit(word[i])) { ++i; ++digits; }
+    while (i < word.size() && is_digit(word[i])) {
+        ++i;
+        ++digits;
+    }
     if (i < word.size() && word[i] == '.') {
         ++i;
-        while (i < word.size() && is_digit(word[i])) { ++i; ++digits; }
+        while (i < word.size() && is_digit(word[i])) {
+            ++i;
+            ++digits;
+        }
     }
-    if (digits == 0) return 0.0;
+    if (digits == 0)
+        return 0.0;
     size_t end = i;
     if (i < word.size() && (word[i] == 'e' || word[i] == 'E')) {
         size_t j = i + 1;
-        if (j < word.size() && (word[j] == '+' || word[j] == '-')) ++j;
+        if (j < word.size() && (word[j] == '+' || word[j] == '-'))
+            ++j;
         const size_t exponent_start = j;
-        while (j < word.size() && is_digit(word[j])) ++j;
-        if (j > exponent_start) end = j;
+        while (j < word.size() && is_digit(word[j]))
+            ++j;
+        if (j > exponent_start)
+            end = j;
     }
     // strtod sees only the decimal text picked out above; it gives infinity on overflow.
     const std::string number(word.substr(mantissa_start, end - mantissa_start));
@@ -73,7 +88,8 @@ std::optional<DecoderConfig> decoder_config_parse(std::string_view text) {
     DecoderConfig config;
     for (size_t i = 0; i < words.size(); ++i) {
         if (words[i] == "-layer") {
-            if (i + 1 >= words.size()) return std::nullopt;
+            if (i + 1 >= words.size())
+                return std::nullopt;
             const std::string_view value = words[++i];
             if (value == "public") {
                 config.layer = DecoderLayer::Public;
@@ -86,19 +102,22 @@ std::optional<DecoderConfig> decoder_config_parse(std::string_view text) {
                 config.layer_code = std::string(value);
             }
         } else if (words[i] == "-rawbr") {
-            if (i + 1 >= words.size()) return std::nullopt;
+            if (i + 1 >= words.size())
+                return std::nullopt;
             config.rawbr = static_cast<float>(decoder_read_real(words[++i]));
         }
     }
     return config;
 }
 
-std::optional<LayerKey> decoder_layer_key(const DecoderConfig& config, std::string_view owner_name) {
+std::optional<LayerKey> decoder_layer_key(const DecoderConfig& config,
+                                          std::string_view owner_name) {
     switch (config.layer) {
     case DecoderLayer::Public:
         return LayerKey{};
     case DecoderLayer::Private:
-        if (!owner_name_problem(owner_name).empty()) return std::nullopt;
+        if (!owner_name_problem(owner_name).empty())
+            return std::nullopt;
         return key_from_text(owner_name);
     case DecoderLayer::Code:
         return key_from_text(config.layer_code);

@@ -15,13 +15,13 @@ enum class DecoderLayer { Public, Private, Code };
 
 struct DecoderConfig {
     DecoderLayer layer = DecoderLayer::Public;
-    std::string layer_code;  // the text after "-layer" when it is a layer code
-    float rawbr = 50.0f;     // chips per second
+    std::string layer_code; // the text after "-layer" when it is a layer code
+    float rawbr = 50.0f;    // chips per second
 };
 
 struct LayerKey {
-    int32_t seed = 0;         // chip waveform seed, 0 on the public layer
-    uint16_t check_mask = 0;  // XORed into every packet's check value, 0 on the public layer
+    int32_t seed = 0;        // chip waveform seed, 0 on the public layer
+    uint16_t check_mask = 0; // XORed into every packet's check value, 0 on the public layer
 };
 
 // The words of a configuration text, split at runs of blank, tab, line feed, "[", "]", "(",

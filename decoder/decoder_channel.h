@@ -24,29 +24,29 @@
 #include "common/fir_filter.h"
 #include "common/predictor.h"
 
-inline constexpr int32_t kTrackCapacity = 500;   // chip values a track holds
-inline constexpr int32_t kTrackDrop = 50;        // oldest values dropped from a full track
-inline constexpr int32_t kTrackCount = 10;       // chip track slots
-inline constexpr int32_t kPacketCapacity = 20;   // most packets one frame returns
-inline constexpr int32_t kMaxHeadLength = 128;   // most taps of the head correlator
+inline constexpr int32_t kTrackCapacity = 500; // chip values a track holds
+inline constexpr int32_t kTrackDrop = 50;      // oldest values dropped from a full track
+inline constexpr int32_t kTrackCount = 10;     // chip track slots
+inline constexpr int32_t kPacketCapacity = 20; // most packets one frame returns
+inline constexpr int32_t kMaxHeadLength = 128; // most taps of the head correlator
 
 // One candidate chip clock and the chip values read at its instants.
 struct ChipTrack {
     int32_t capacity = kTrackCapacity;
-    int32_t count = 0;                 // chip values stored; active while count > 0
-    int32_t average_length = 0;        // E: length of the body held in `average`
-    std::vector<float> values;         // chip values, oldest first
-    std::vector<float> average;        // running average of the last bodies of length E
-    int32_t search_position = 0;       // index in values where the sync search resumes
-    int32_t next_instant = 0;          // working sample of the next chip instant in this frame
-    float level = 0.0f;                // smoothed comb output at the track's instants
+    int32_t count = 0;           // chip values stored; active while count > 0
+    int32_t average_length = 0;  // E: length of the body held in `average`
+    std::vector<float> values;   // chip values, oldest first
+    std::vector<float> average;  // running average of the last bodies of length E
+    int32_t search_position = 0; // index in values where the sync search resumes
+    int32_t next_instant = 0;    // working sample of the next chip instant in this frame
+    float level = 0.0f;          // smoothed comb output at the track's instants
 };
 
 // Sums the correlation magnitude one chip period apart (fractional delay P = Rw / rawbr).
 struct CombIntegrator {
-    int32_t length = 0;                // N = floor(P) + 1
-    std::array<float, 2> taps{};       // weights of the outputs N and N - 1 samples back
-    std::vector<float> history;        // the last N outputs, oldest first
+    int32_t length = 0;          // N = floor(P) + 1
+    std::array<float, 2> taps{}; // weights of the outputs N and N - 1 samples back
+    std::vector<float> history;  // the last N outputs, oldest first
 };
 
 // Finds the peaks of the comb output; its statistics adapt over about 10000 samples.
@@ -61,46 +61,46 @@ struct PeakPicker {
 };
 
 struct DecodedPacket {
-    std::string payload;        // upper-case hexadecimal digits, check digits removed
-    int32_t time_stamp = -1;    // 0 ... 4095 quarter minutes, -1 when none or unreliable
+    std::string payload;     // upper-case hexadecimal digits, check digits removed
+    int32_t time_stamp = -1; // 0 ... 4095 quarter minutes, -1 when none or unreliable
 };
 
 struct DecoderChannel {
-    int32_t decimation = 1;            // D: input samples per working sample
-    int32_t working_rate = 0;          // Rw = file rate / D
-    int32_t minimum_frame_length = 0;  // frames with fewer working samples are skipped
-    float rawbr = 50.0f;               // chips per second
+    int32_t decimation = 1;           // D: input samples per working sample
+    int32_t working_rate = 0;         // Rw = file rate / D
+    int32_t minimum_frame_length = 0; // frames with fewer working samples are skipped
+    float rawbr = 50.0f;              // chips per second
     int32_t predictor_order = 2;
     float predictor_measurement_noise = 0.01f;
     float predictor_process_noise = 0.001f;
-    float level_floor_db = -55.0f;     // whitening never divides by less than 10^(floor/20)
+    float level_floor_db = -55.0f; // whitening never divides by less than 10^(floor/20)
     int32_t max_head_length = kMaxHeadLength;
     float comb_feedback = 0.995f;
     int32_t track_capacity = kTrackCapacity;
     int32_t track_count = kTrackCount;
-    int32_t replacement_slot = 0;      // slot a new chip clock takes
+    int32_t replacement_slot = 0; // slot a new chip clock takes
     std::array<ChipTrack, kTrackCount> tracks;
     uint16_t check_mask = 0;
     int32_t packet_capacity = kPacketCapacity;
-    std::array<DecodedPacket, kPacketCapacity> packets;  // packets of the current frame
-    FirFilterPtr decimation_filter;    // only when D = 2
+    std::array<DecodedPacket, kPacketCapacity> packets; // packets of the current frame
+    FirFilterPtr decimation_filter;                     // only when D = 2
     AdaptivePredictorPtr predictor;
     FirFilterPtr band_filter;
-    FirFilterPtr head_correlator;      // last H samples of the chip waveform
-    FirFilterPtr tail_correlator;      // first G - H samples; its history stores the last
-                                       // G - 1 band-limited samples. None when G <= 128.
+    FirFilterPtr head_correlator; // last H samples of the chip waveform
+    FirFilterPtr tail_correlator; // first G - H samples; its history stores the last
+                                  // G - 1 band-limited samples. None when G <= 128.
     CombIntegrator comb;
     PeakPicker peak_picker;
-    int32_t chip_length = 0;           // G: chip length in working samples
-    int32_t head_length = 0;           // H = min(128, G)
-    int32_t work_capacity = 0;         // length of the work buffers
-    std::vector<float> work_a;         // stage outputs, then the head correlation
-    std::vector<float> work_b;         // decimator output, then the comb output
-    std::vector<float> work_s;         // band-limited signal
-    std::vector<int32_t> work_peaks;   // peak positions of the frame
+    int32_t chip_length = 0;         // G: chip length in working samples
+    int32_t head_length = 0;         // H = min(128, G)
+    int32_t work_capacity = 0;       // length of the work buffers
+    std::vector<float> work_a;       // stage outputs, then the head correlation
+    std::vector<float> work_b;       // decimator output, then the comb output
+    std::vector<float> work_s;       // band-limited signal
+    std::vector<int32_t> work_peaks; // peak positions of the frame
 };
 
-void decoder_destroy(DecoderChannel* channel) noexcept;  // accepts nullptr
+void decoder_destroy(DecoderChannel* channel) noexcept; // accepts nullptr
 struct DecoderChannelDeleter {
     void operator()(DecoderChannel* c) const noexcept { decoder_destroy(c); }
 };

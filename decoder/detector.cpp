@@ -39,7 +39,8 @@ void deactivate(ChipTrack& track) {
 
 // Grows the four work buffers to hold `size` values; all or nothing.
 bool reserve_work(DecoderChannel& ch, int32_t size) noexcept {
-    if (size <= ch.work_capacity) return true;
+    if (size <= ch.work_capacity)
+        return true;
     try {
         const auto n = static_cast<size_t>(size);
         std::vector<float> a(n), b(n), s(n);
@@ -56,7 +57,7 @@ bool reserve_work(DecoderChannel& ch, int32_t size) noexcept {
     }
 }
 
-}  // namespace
+} // namespace
 
 double whitening_floor(float floor_db) noexcept {
     return std::pow(10.0, static_cast<double>(floor_db) / 20.0);
@@ -78,7 +79,8 @@ void comb_run(CombIntegrator& comb, std::span<float> b) noexcept {
         b[i] = static_cast<float>(sum);
     };
     size_t i = 0;
-    for (; i < std::min(n, count); ++i) one(i);
+    for (; i < std::min(n, count); ++i)
+        one(i);
     // From N on, four outputs at a time: they reach back N - 1 samples or more, to outputs
     // already made, as long as N - 1 >= 4. Each lane sums as `one` does.
     using simd::f64x4;
@@ -91,7 +93,8 @@ void comb_run(CombIntegrator& comb, std::span<float> b) noexcept {
             simd::store(b.data() + i, __builtin_convertvector(sum, f32x4));
         }
     }
-    for (; i < count; ++i) one(i);
+    for (; i < count; ++i)
+        one(i);
     std::copy(b.end() - static_cast<std::ptrdiff_t>(n), b.end(), comb.history.begin());
 }
 
@@ -103,17 +106,20 @@ namespace {
 // same size. The statistics are carried as doubles that floats represent exactly, rounded
 // where the picker's fields are stored.
 template <typename L>
-void pick_peaks(const std::array<PeakPicker*, predictor_kernel::Lanes<L>::kCount>& pickers,
-                const std::array<std::span<const float>, predictor_kernel::Lanes<L>::kCount>& frames,
-                const std::array<std::vector<int32_t>*, predictor_kernel::Lanes<L>::kCount>& peaks) {
+void pick_peaks(
+    const std::array<PeakPicker*, predictor_kernel::Lanes<L>::kCount>& pickers,
+    const std::array<std::span<const float>, predictor_kernel::Lanes<L>::kCount>& frames,
+    const std::array<std::vector<int32_t>*, predictor_kernel::Lanes<L>::kCount>& peaks) {
     using namespace predictor_kernel;
     constexpr size_t kLanes = Lanes<L>::kCount;
     const size_t size = frames[0].size();
     const auto half = static_cast<size_t>(pickers[0]->half_width);
-    if (size < 2 * half + 1) return;
+    if (size < 2 * half + 1)
+        return;
     auto each = [&pickers](auto field) {
         std::array<double, kLanes> v{};
-        for (size_t c = 0; c < kLanes; ++c) v[c] = static_cast<double>(field(*pickers[c]));
+        for (size_t c = 0; c < kLanes; ++c)
+            v[c] = static_cast<double>(field(*pickers[c]));
         return gather<L>(v);
     };
     const L rate = each([](const PeakPicker& p) { return p.adaptation_rate; });
@@ -124,7 +130,8 @@ void pick_peaks(const std::array<PeakPicker*, predictor_kernel::Lanes<L>::kCount
     L level = each([](const PeakPicker& p) { return p.level; });
     for (size_t i = half; i + half < size; ++i) {
         std::array<double, kLanes> sample{};
-        for (size_t c = 0; c < kLanes; ++c) sample[c] = static_cast<double>(frames[c][i]);
+        for (size_t c = 0; c < kLanes; ++c)
+            sample[c] = static_cast<double>(frames[c][i]);
         const L v = gather<L>(sample);
         const L d = v - mean;
         mean = round_single(mean + d * rate);
@@ -133,13 +140,15 @@ void pick_peaks(const std::array<PeakPicker*, predictor_kernel::Lanes<L>::kCount
         level = where(m >= level, round_single(m), round_single(level + (m - level) * rate));
         const auto candidate = (v > fraction * level) & (v > mean + factor * deviation);
         for (size_t c = 0; c < kLanes; ++c) {
-            if (!lane_set(candidate, c)) continue;
+            if (!lane_set(candidate, c))
+                continue;
             const float* b = frames[c].data();
             bool highest = true;
             for (size_t k = 1; k <= half && highest; ++k) {
                 highest = b[i] > b[i - k] && b[i] > b[i + k];
             }
-            if (highest) peaks[c]->push_back(static_cast<int32_t>(i));
+            if (highest)
+                peaks[c]->push_back(static_cast<int32_t>(i));
         }
     }
     for (size_t c = 0; c < kLanes; ++c) {
@@ -149,7 +158,7 @@ void pick_peaks(const std::array<PeakPicker*, predictor_kernel::Lanes<L>::kCount
     }
 }
 
-}  // namespace
+} // namespace
 
 int32_t peak_picker_run(PeakPicker& picker, std::span<const float> b, std::vector<int32_t>& peaks) {
     const size_t before = peaks.size();
@@ -176,14 +185,16 @@ void track_push(ChipTrack& track, float value, float level_sample, int32_t next_
 int32_t replacement_slot(const DecoderChannel& channel) noexcept {
     int32_t slot = 0;
     float lowest = channel.tracks[0].level;
-    if (lowest <= 0.0f) return slot;
+    if (lowest <= 0.0f)
+        return slot;
     for (int32_t j = 0; j < kTrackCount; ++j) {
         const float level = channel.tracks[static_cast<size_t>(j)].level;
         if (level < lowest) {
             slot = j;
             lowest = level;
         }
-        if (lowest <= 0.0f) break;
+        if (lowest <= 0.0f)
+            break;
     }
     return slot;
 }
@@ -194,7 +205,7 @@ float chip_value(const DecoderChannel& channel, int32_t i) noexcept {
         const FirFilter& t = *channel.tail_correlator;
         const int32_t g = channel.chip_length;
         const int32_t taps = t.taps;
-        const int32_t first = i - g + 1;  // signal position met by tap 0
+        const int32_t first = i - g + 1; // signal position met by tap 0
         const int32_t from_history = std::min(taps, std::max(0, -first));
         const float* w = t.coefficients.data();
         const float* history = t.history.data() + (g - 1 + first);
@@ -216,7 +227,8 @@ void associate_peak(DecoderChannel& channel, int32_t p) noexcept {
     int32_t chosen = -1;
     for (int32_t j = 0; j < kTrackCount; ++j) {
         ChipTrack& track = channel.tracks[static_cast<size_t>(j)];
-        if (track.count <= 0) continue;
+        if (track.count <= 0)
+            continue;
         int32_t q = track.next_instant;
         int32_t u = p - q;
         while (u > g / 2) {
@@ -255,7 +267,8 @@ bool reserve_frame(DecoderChannel& ch, size_t n) noexcept {
 // Decimation: the stage input of the whitening, `count` working samples.
 std::span<const float> decimate(DecoderChannel& ch, std::span<const float> samples, int32_t count) {
     const auto cnt = static_cast<size_t>(count);
-    if (!ch.decimation_filter) return samples.first(cnt);
+    if (!ch.decimation_filter)
+        return samples.first(cnt);
     const size_t outputs = (samples.size() + 1) / 2;
     fir_run(*ch.decimation_filter, samples, std::span<float>(ch.work_b).first(outputs));
     return std::span<const float>(ch.work_b).first(cnt);
@@ -270,18 +283,22 @@ void level_samples(DecoderChannel& ch, int32_t count) {
     const std::span<float> s = std::span<float>(ch.work_s).first(cnt);
     fir_run(*ch.band_filter, a, s);
     fir_run(*ch.head_correlator, s, a);
-    for (size_t i = 0; i < cnt; ++i) b[i] = std::fabs(a[i]);
+    for (size_t i = 0; i < cnt; ++i)
+        b[i] = std::fabs(a[i]);
     comb_run(ch.comb, b);
 }
 
 // After the peak picking: the tracks follow the peaks, then the packet search and the choice
 // of the tracks to keep. Returns the packets found.
 int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
-    for (const int32_t p : ch.work_peaks) associate_peak(ch, p);
+    for (const int32_t p : ch.work_peaks)
+        associate_peak(ch, p);
 
     for (ChipTrack& track : ch.tracks) {
-        if (track.count <= 0) continue;
-        while (track.next_instant < count) push_at(ch, track, track.next_instant);
+        if (track.count <= 0)
+            continue;
+        while (track.next_instant < count)
+            push_at(ch, track, track.next_instant);
         track.next_instant -= count;
     }
 
@@ -298,10 +315,13 @@ int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
                 track.level = ch.peak_picker.level;
             }
         }
-        if (track.level < threshold) deactivate(track);
+        if (track.level < threshold)
+            deactivate(track);
     }
     ch.replacement_slot = replacement_slot(ch);
-    if (ch.tail_correlator) fir_prime(*ch.tail_correlator, std::span<const float>(ch.work_s).first(static_cast<size_t>(count)));
+    if (ch.tail_correlator)
+        fir_prime(*ch.tail_correlator,
+                  std::span<const float>(ch.work_s).first(static_cast<size_t>(count)));
     return found;
 }
 
@@ -309,12 +329,14 @@ std::span<const float> level_span(const DecoderChannel& ch, int32_t count) {
     return std::span<const float>(ch.work_b).first(static_cast<size_t>(count));
 }
 
-}  // namespace
+} // namespace
 
 int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noexcept {
     const int32_t count = working_length(ch, samples.size());
-    if (count == 0) return 0;
-    if (!reserve_frame(ch, samples.size())) return -1;
+    if (count == 0)
+        return 0;
+    if (!reserve_frame(ch, samples.size()))
+        return -1;
     const std::span<const float> stage_input = decimate(ch, samples, count);
     predictor_whiten(*ch.predictor, whitening_floor(ch.level_floor_db), stage_input,
                      std::span<float>(ch.work_a).first(static_cast<size_t>(count)));
@@ -331,7 +353,8 @@ int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
         if (working_length(*channels[c], n) > 0 && !reserve_frame(*channels[c], n)) {
             // As one call per channel would: the channels before it are processed.
             for (size_t before = 0; before < c; ++before) {
-                found[before] = decoder_process(*channels[before], std::span<const float>(frames[before], n));
+                found[before] =
+                    decoder_process(*channels[before], std::span<const float>(frames[before], n));
             }
             found[c] = -1;
             return static_cast<int32_t>(c);
@@ -352,12 +375,14 @@ int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
         }
         DecoderChannel& second = *channels[c + 1];
         const auto cnt = static_cast<size_t>(count);
-        const std::span<const float> first_input = decimate(first, std::span<const float>(frames[c], n), count);
+        const std::span<const float> first_input =
+            decimate(first, std::span<const float>(frames[c], n), count);
         const std::span<const float> second_input =
             decimate(second, std::span<const float>(frames[c + 1], n), count);
         // The two channels' whitening recursions side by side.
-        predictor_whiten_pair(*first.predictor, *second.predictor, whitening_floor(first.level_floor_db),
-                              first_input, second_input, std::span<float>(first.work_a).first(cnt),
+        predictor_whiten_pair(*first.predictor, *second.predictor,
+                              whitening_floor(first.level_floor_db), first_input, second_input,
+                              std::span<float>(first.work_a).first(cnt),
                               std::span<float>(second.work_a).first(cnt));
         level_samples(first, count);
         level_samples(second, count);

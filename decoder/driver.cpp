@@ -24,16 +24,18 @@ constexpr const char* kCopyright = "Copyright (c) 2026 Vek Audio Watermark devel
 constexpr int32_t kAcceptedRates[] = {11025, 16000, 22050, 24000, 32000, 44100, 48000};
 
 struct Driver {
-    std::string log_path;  // empty: no progress log
+    std::string log_path; // empty: no progress log
 };
 
 // The only way out on failure: prints `console` on stderr (may be empty), writes -code, the
 // packet count and `log_message` to the progress log when there is one, returns the code.
 [[nodiscard]] int fail(const Driver& run, ExitCode code, std::string_view console,
                        const char* log_message, int32_t packets = 0) {
-    if (!console.empty()) std::fwrite(console.data(), 1, console.size(), stderr);
+    if (!console.empty())
+        std::fwrite(console.data(), 1, console.size(), stderr);
     if (!run.log_path.empty()) {
-        progress_log_write_decoder(run.log_path, -static_cast<int32_t>(code), packets, 0.0, log_message);
+        progress_log_write_decoder(run.log_path, -static_cast<int32_t>(code), packets, 0.0,
+                                   log_message);
     }
     return static_cast<int>(code);
 }
@@ -46,20 +48,23 @@ void print_usage(const char* program) {
 
 bool rate_accepted(int32_t rate) {
     for (const int32_t accepted : kAcceptedRates) {
-        if (rate == accepted) return true;
+        if (rate == accepted)
+            return true;
     }
     return false;
 }
 
 bool same_file(const std::string& a, const std::string& b) {
-    if (a == b) return true;
+    if (a == b)
+        return true;
     std::error_code error;
     return std::filesystem::equivalent(a, b, error) && !error;
 }
 
 double run_speed(int32_t frames_done, std::time_t start) {
     const double elapsed = std::difftime(std::time(nullptr), start);
-    return elapsed > 0.0 ? static_cast<double>(frames_done) / elapsed : static_cast<double>(frames_done);
+    return elapsed > 0.0 ? static_cast<double>(frames_done) / elapsed
+                         : static_cast<double>(frames_done);
 }
 
 int run(int argc, char** argv) {
@@ -78,7 +83,8 @@ int run(int argc, char** argv) {
 
     WavStreamPtr input = wav_open_read(input_path);
     if (!input) {
-        const std::string message = text_format("Failure to open %s for reading.\n", input_path.c_str());
+        const std::string message =
+            text_format("Failure to open %s for reading.\n", input_path.c_str());
         return fail(run, ExitCode::OpenInput, message, message.c_str());
     }
     const int32_t rate = input->rate;
@@ -96,7 +102,8 @@ int run(int argc, char** argv) {
         return fail(run, ExitCode::NoMemory, "Audio buffer memory allocation failure.\n",
                     "Audio buffer memory allocation failure");
     }
-    for (size_t c = 0; c < planes.size(); ++c) planes[c] = block.data() + c * static_cast<size_t>(rate);
+    for (size_t c = 0; c < planes.size(); ++c)
+        planes[c] = block.data() + c * static_cast<size_t>(rate);
 
     std::vector<DecoderChannelPtr> decoders;
     try {
@@ -109,8 +116,9 @@ int run(int argc, char** argv) {
     for (int32_t c = 0; c < channels; ++c) {
         DecoderChannelPtr decoder = decoder_create(rate, configuration, owner_name);
         if (!decoder) {
-            std::string message = text_format("Failure to configure the decoder for channel# %d with:\n\t%s\n",
-                                                c, configuration.c_str());
+            std::string message =
+                text_format("Failure to configure the decoder for channel# %d with:\n\t%s\n", c,
+                            configuration.c_str());
             const std::optional<DecoderConfig> config = decoder_config_parse(configuration);
             const std::string problem = owner_name_problem(owner_name);
             if (config && config->layer == DecoderLayer::Private && !problem.empty()) {
@@ -127,10 +135,12 @@ int run(int argc, char** argv) {
     const std::time_t start = std::time(nullptr);
     InstanceSummary summary;
     std::fputs("000%", stderr);
-    if (!run.log_path.empty()) progress_log_write_decoder(run.log_path, 0, 0, 0.0, nullptr);
+    if (!run.log_path.empty())
+        progress_log_write_decoder(run.log_path, 0, 0, 0.0, nullptr);
 
     std::vector<DecoderChannel*> channel_decoders;
-    for (const DecoderChannelPtr& decoder : decoders) channel_decoders.push_back(decoder.get());
+    for (const DecoderChannelPtr& decoder : decoders)
+        channel_decoders.push_back(decoder.get());
     const std::vector<const float*> frames(planes.begin(), planes.end());
     std::vector<int32_t> found(static_cast<size_t>(channels));
 
@@ -139,17 +149,21 @@ int run(int argc, char** argv) {
     do {
         n = wav_read_frames(*input, planes, rate);
         // All channels of the frame at once; the packets are then reported channel by channel.
-        const int32_t failed = decoder_process_channels(channel_decoders, frames, static_cast<size_t>(n), found);
+        const int32_t failed =
+            decoder_process_channels(channel_decoders, frames, static_cast<size_t>(n), found);
         for (int32_t c = 0; c < channels; ++c) {
             DecoderChannel& decoder = *decoders[static_cast<size_t>(c)];
             const int32_t k = c == failed ? -1 : found[static_cast<size_t>(c)];
             if (k < 0) {
-                const std::string message = text_format(
-                    "\b\b\b\bDecoder internal error for channel# %d at frame# %d\n", c, frames_done);
-                return fail(run, ExitCode::ChannelFailure, message, "Decoder internal error", packets_total);
+                const std::string message =
+                    text_format("\b\b\b\bDecoder internal error for channel# %d at frame# %d\n", c,
+                                frames_done);
+                return fail(run, ExitCode::ChannelFailure, message, "Decoder internal error",
+                            packets_total);
             }
             packets_total += k;
-            if (k == 0) continue;
+            if (k == 0)
+                continue;
             std::fputs("\b\b\b\b", stderr);
             for (int32_t i = 0; i < k; ++i) {
                 const DecodedPacket& packet = decoder.packets[static_cast<size_t>(i)];
@@ -162,7 +176,8 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "\b\b\b\b%.3d%%", progress_percentage(frames_done, whole_seconds));
         if (!run.log_path.empty()) {
             speed = run_speed(frames_done, start);
-            progress_log_write_decoder(run.log_path, progress_percentage(frames_done, whole_seconds),
+            progress_log_write_decoder(run.log_path,
+                                       progress_percentage(frames_done, whole_seconds),
                                        packets_total, speed, nullptr);
         }
     } while (n == rate);
@@ -170,11 +185,13 @@ int run(int argc, char** argv) {
     speed = run_speed(frames_done, start);
     std::fputs("\n", stderr);
     std::string entries;
-    for (const SummaryEntry& entry : summary.entries) entries += summary_entry_line(entry);
+    for (const SummaryEntry& entry : summary.entries)
+        entries += summary_entry_line(entry);
     if (!run.log_path.empty()) {
         std::string report = text_format("%4d\n", 1000 + static_cast<int>(ExitCode::Ok));
         report += "Analysis summary for " + input_path + "\n";
-        report += text_format("%4d packet(s) decoded at an average of %.1fx\n", packets_total, speed);
+        report +=
+            text_format("%4d packet(s) decoded at an average of %.1fx\n", packets_total, speed);
         report += entries;
         progress_log_write_text(run.log_path, report);
     }
@@ -187,23 +204,26 @@ int run(int argc, char** argv) {
     return static_cast<int>(ExitCode::Ok);
 }
 
-}  // namespace
+} // namespace
 
 std::optional<DecoderArguments> decoder_arguments(const std::vector<std::string>& words) {
-    if (words.empty()) return std::nullopt;
+    if (words.empty())
+        return std::nullopt;
     DecoderArguments args;
     args.input = words.back();
     const size_t options = words.size() - 1;
     for (size_t i = 0; i < options; ++i) {
         if (words[i] == "-logfile") {
             // Its value must be an option word: the input path would be overwritten by the log.
-            if (i + 1 >= options) return std::nullopt;
+            if (i + 1 >= options)
+                return std::nullopt;
             args.log_path = words[++i];
         } else {
             args.configuration += " " + words[i];
         }
     }
-    if (!args.log_path.empty() && same_file(args.log_path, args.input)) return std::nullopt;
+    if (!args.log_path.empty() && same_file(args.log_path, args.input))
+        return std::nullopt;
     return args;
 }
 

@@ -6,7 +6,14 @@
 #include <string>
 #include <vector>
 
-enum class ExitCode : int { Ok = 0, Usage = 1, NoMemory = 3, ChannelFailure = 4, OpenInput = 10, SampleRate = 11 };
+enum class ExitCode : int {
+    Ok = 0,
+    Usage = 1,
+    NoMemory = 3,
+    ChannelFailure = 4,
+    OpenInput = 10,
+    SampleRate = 11
+};
 
 // The words of a command line after the program name, split into the input path, the progress
 // log path (empty without "-logfile") and the configuration text (" word" per option word).

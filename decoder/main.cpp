@@ -1,2 +1,4 @@
 #include "decoder/driver.h"
-int main(int argc, char** argv) { return decoder_run(argc, argv); }
+int main(int argc, char** argv) {
+    return decoder_run(argc, argv);
+}

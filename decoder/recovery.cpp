@@ -10,7 +10,8 @@ namespace {
 
 // Decodes one body into the scratch entry: never into the caller's array, whose free part
 // may already be used up.
-bool decode(std::span<const float> body, float polarity, uint16_t check_mask, DecodedPacket& scratch) {
+bool decode(std::span<const float> body, float polarity, uint16_t check_mask,
+            DecodedPacket& scratch) {
     return packet_parse(body, polarity, static_cast<int32_t>(body.size()), scratch.payload,
                         scratch.time_stamp, check_mask);
 }
@@ -30,7 +31,7 @@ std::string time_text(int32_t t) {
     return text_format("(T %2.2d:%2.2d)", t >> 2, (t & 3) * 15);
 }
 
-}  // namespace
+} // namespace
 
 int32_t sync_agreements(std::span<const float> values) noexcept {
     int32_t agreements = 0;
@@ -41,7 +42,8 @@ int32_t sync_agreements(std::span<const float> values) noexcept {
     return agreements;
 }
 
-int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, uint16_t check_mask) {
+int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
+                      uint16_t check_mask) {
     const auto capacity = static_cast<int32_t>(free_entries.size());
     int32_t found = 0;
     int32_t pos = std::max(0, track.search_position);
@@ -62,8 +64,10 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, u
         // opposite polarity three chips early. Taking it would leave the track three chips off
         // with the wrong polarity; so a sync yields to an exact sync of the opposite polarity
         // starting three chips later, and waits for those chips when they are not in yet.
-        if (pos + 3 + kSyncChips > track.count) break;
-        const int32_t later = sync_agreements(values.subspan(static_cast<size_t>(pos + 3), kSyncChips));
+        if (pos + 3 + kSyncChips > track.count)
+            break;
+        const int32_t later =
+            sync_agreements(values.subspan(static_cast<size_t>(pos + 3), kSyncChips));
         if (later == (polarity > 0.0f ? kSyncChips : 0)) {
             ++pos;
             continue;
@@ -94,12 +98,13 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, u
             // Bodies of length E separated by syncs that were missed.
             const int32_t bodies = (pos + kSyncChips) / (e + kSyncChips);
             for (int32_t k = 0; k < bodies; ++k) {
-                const std::span<const float> one =
-                    values.subspan(static_cast<size_t>(k * (e + kSyncChips)), static_cast<size_t>(e));
+                const std::span<const float> one = values.subspan(
+                    static_cast<size_t>(k * (e + kSyncChips)), static_cast<size_t>(e));
                 average_in(track, one);
                 const std::span<const float> average(track.average.data(), static_cast<size_t>(e));
                 if (decode(average, polarity, check_mask, scratch)) {
-                    if (found < capacity) store();
+                    if (found < capacity)
+                        store();
                 } else if (decode(one, polarity, check_mask, scratch) && found < capacity) {
                     store();
                     copy_to_average(track, one);
@@ -112,7 +117,8 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, u
         }
 
         const int32_t consumed = pos + kSyncChips;
-        std::copy(track.values.begin() + consumed, track.values.begin() + track.count, track.values.begin());
+        std::copy(track.values.begin() + consumed, track.values.begin() + track.count,
+                  track.values.begin());
         track.count = std::max(0, track.count - consumed);
         pos = 0;
     }
@@ -123,10 +129,12 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, u
 int32_t summary_add(InstanceSummary& summary, const DecodedPacket& packet) {
     const int32_t t = packet.time_stamp;
     for (SummaryEntry& entry : summary.entries) {
-        if (entry.payload != packet.payload) continue;
+        if (entry.payload != packet.payload)
+            continue;
         ++entry.count;
         if (t >= 0) {
-            if (entry.first_time < 0) entry.first_time = t;
+            if (entry.first_time < 0)
+                entry.first_time = t;
             entry.last_time = t;
         }
         return static_cast<int32_t>(summary.entries.size());
@@ -159,4 +167,3 @@ std::string summary_entry_line(const SummaryEntry& entry) {
     line += '\n';
     return line;
 }
-

@@ -9,14 +9,14 @@
 
 #include "decoder/decoder_channel.h"
 
-inline constexpr int32_t kSummaryCapacity = 100;  // distinct payloads the summary keeps
-inline constexpr int32_t kMinBodyChips = 48;      // one payload byte and the check value
+inline constexpr int32_t kSummaryCapacity = 100; // distinct payloads the summary keeps
+inline constexpr int32_t kMinBodyChips = 48;     // one payload byte and the check value
 
 struct SummaryEntry {
-    std::string payload;       // hexadecimal digits
-    int32_t count = 0;         // packets that carried it
-    int32_t first_time = -1;   // first time stamp seen with it, -1 none
-    int32_t last_time = -1;    // latest time stamp seen with it, -1 none
+    std::string payload;     // hexadecimal digits
+    int32_t count = 0;       // packets that carried it
+    int32_t first_time = -1; // first time stamp seen with it, -1 none
+    int32_t last_time = -1;  // latest time stamp seen with it, -1 none
 };
 
 // Payloads of a whole run in order of first appearance, at most kSummaryCapacity of them.
@@ -45,4 +45,3 @@ std::string packet_line(const DecodedPacket& packet);
 // "(x<payload>) - <count> instance(s)" and " - (T mm:ss) through (T mm:ss)" when a time stamp
 // was seen, then a line feed.
 std::string summary_entry_line(const SummaryEntry& entry);
-

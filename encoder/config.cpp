@@ -35,24 +35,30 @@ std::vector<std::string> split_tokens(std::string_view text) {
 
 // Decimal text read as a number the way the C library's atof reads it: the longest leading
 // part that forms a number, 0 when there is none.
-double read_number(const std::string& token) { return std::strtod(token.c_str(), nullptr); }
+double read_number(const std::string& token) {
+    return std::strtod(token.c_str(), nullptr);
+}
 
 // Decimal text read as an integer the way atoi reads it, kept within the 32-bit range.
 int32_t read_integer(const std::string& token) {
     const long value = std::strtol(token.c_str(), nullptr, 10);
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
     return static_cast<int32_t>(value);
 }
 
 // The single-precision value of a number, or nothing when it has none (not finite, or too
 // large for a float).
 std::optional<float> to_finite_float(double value) {
-    if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max())) return {};
+    if (!std::isfinite(value) ||
+        std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()))
+        return {};
     return static_cast<float>(value);
 }
 
-}  // namespace
+} // namespace
 
 std::optional<EncoderConfig> encoder_config_parse(std::string_view text,
                                                   std::string_view owner_name) {
@@ -65,8 +71,10 @@ std::optional<EncoderConfig> encoder_config_parse(std::string_view text,
         const std::string& name = tokens[i];
         const bool is_option =
             name == "-layer" || name == "-gain" || name == "-rawbr" || name == "-addts";
-        if (!is_option) continue;
-        if (i + 1 >= tokens.size()) return {};
+        if (!is_option)
+            continue;
+        if (i + 1 >= tokens.size())
+            return {};
         const std::string& value = tokens[++i];
         if (name == "-layer") {
             if (value == "private") {
@@ -90,10 +98,13 @@ std::optional<EncoderConfig> encoder_config_parse(std::string_view text,
     }
     const std::optional<float> gain_value = to_finite_float(gain);
     const std::optional<float> chip_rate_value = to_finite_float(chip_rate);
-    if (!gain_value || !chip_rate_value || !(*chip_rate_value > 0.0f)) return {};
+    if (!gain_value || !chip_rate_value || !(*chip_rate_value > 0.0f))
+        return {};
     config.gain = *gain_value;
     config.chip_rate = *chip_rate_value;
     return config;
 }
 
-std::string_view encoder_help_text() noexcept { return kHelpText; }
+std::string_view encoder_help_text() noexcept {
+    return kHelpText;
+}

@@ -13,12 +13,12 @@
 inline constexpr int32_t kCheckMaskKey = 0x36D9;
 
 struct EncoderConfig {
-    float chip_rate = 50.0f;     // chips per second
-    float gain = 1.0f;           // watermark amplitude factor, never negative
-    int32_t seed = 0;            // chip waveform key: 0 on the public layer
-    uint16_t check_mask = 0;     // XORed into every packet's check value: 0 on the public layer
-    int32_t add_time_stamp = 0;  // non-zero: packets carry a time stamp
-    bool private_layer = false;  // the last "-layer" named "private"
+    float chip_rate = 50.0f;    // chips per second
+    float gain = 1.0f;          // watermark amplitude factor, never negative
+    int32_t seed = 0;           // chip waveform key: 0 on the public layer
+    uint16_t check_mask = 0;    // XORed into every packet's check value: 0 on the public layer
+    int32_t add_time_stamp = 0; // non-zero: packets carry a time stamp
+    bool private_layer = false; // the last "-layer" named "private"
 };
 
 // Parses a configuration string; the owner name keys "-layer private". Empty when "-layer" has

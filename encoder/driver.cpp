@@ -31,7 +31,8 @@ namespace {
 // True when an existing file can be opened for writing (opened for update: nothing changes).
 bool writable(const std::filesystem::path& path) {
     std::FILE* file = std::fopen(path.c_str(), "r+b");
-    if (file == nullptr) return false;
+    if (file == nullptr)
+        return false;
     std::fclose(file);
     return true;
 }
@@ -40,9 +41,9 @@ constexpr int32_t kAcceptedRates[] = {22050, 24000, 32000, 44100, 48000};
 
 // What one run knows about its command line and its progress.
 struct Driver {
-    std::string log_path;  // empty: no progress log
-    int32_t packets = 0;   // packets begun on all channels so far
-    double speed = 0.0;    // seconds of audio per second of wall-clock time
+    std::string log_path; // empty: no progress log
+    int32_t packets = 0;  // packets begun on all channels so far
+    double speed = 0.0;   // seconds of audio per second of wall-clock time
 };
 
 void log_report(const Driver& run, int32_t status, const char* message) {
@@ -56,8 +57,7 @@ void log_report(const Driver& run, int32_t status, const char* message) {
                        const std::string& log_message) {
     std::fwrite(console.data(), 1, console.size(), stderr);
     if (!run.log_path.empty())
-        progress_log_write(run.log_path, -static_cast<int32_t>(code), 0, 0.0,
-                           log_message.c_str());
+        progress_log_write(run.log_path, -static_cast<int32_t>(code), 0, 0.0, log_message.c_str());
     return static_cast<int>(code);
 }
 
@@ -80,9 +80,11 @@ void print_usage(const char* program) {
 // when either does not exist yet, the same place once both are spelled out in full.
 bool same_file(const std::string& a, const std::string& b) {
     std::error_code error;
-    if (fs::exists(a, error) && fs::exists(b, error)) return fs::equivalent(a, b, error);
+    if (fs::exists(a, error) && fs::exists(b, error))
+        return fs::equivalent(a, b, error);
     const fs::path full_a = fs::weakly_canonical(fs::absolute(a, error), error);
-    if (error) return false;
+    if (error)
+        return false;
     const fs::path full_b = fs::weakly_canonical(fs::absolute(b, error), error);
     return !error && full_a == full_b;
 }
@@ -110,11 +112,13 @@ public:
         target_ = output;
         if (fs::is_symlink(fs::symlink_status(target_, error)) && fs::exists(target_, error)) {
             target_ = fs::canonical(target_, error);
-            if (error) return false;
+            if (error)
+                return false;
         }
         const bool exists = fs::exists(target_, error);
         if (exists) {
-            if (fs::is_directory(target_, error) || !writable(target_)) return false;
+            if (fs::is_directory(target_, error) || !writable(target_))
+                return false;
             existing_permissions_ = fs::status(target_, error).permissions();
         }
         const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
@@ -132,7 +136,8 @@ public:
                 temp_ = candidate;
                 return true;
             }
-            if (errno != EEXIST) return false;
+            if (errno != EEXIST)
+                return false;
         }
         return false;
     }
@@ -146,7 +151,8 @@ public:
         if (existing_permissions_)
             fs::permissions(temp_, *existing_permissions_, fs::perm_options::replace, error);
         fs::rename(temp_, target_, error);
-        if (error) return false;
+        if (error)
+            return false;
         temp_.clear();
         return true;
     }
@@ -165,18 +171,19 @@ double current_speed(int32_t frames_done, std::time_t start) {
 
 struct CommandLine {
     std::string input;
-    std::string payload;        // as given
+    std::string payload; // as given
     std::string output;
-    std::string configuration;  // every option word but "-logfile" and its value, each after a
-                                // space
-    std::string log_path;       // empty: no progress log
+    std::string configuration; // every option word but "-logfile" and its value, each after a
+                               // space
+    std::string log_path;      // empty: no progress log
 };
 
 // The positional arguments are the last three words, the options the words before them. Empty
 // when the usage text is due: fewer than three arguments, or "-logfile" as the last option word
 // (its value would be the input path, and the log would be written over the input).
 std::optional<CommandLine> read_command_line(int argc, char** argv) {
-    if (argc < 4) return {};
+    if (argc < 4)
+        return {};
     CommandLine line;
     line.input = argv[argc - 3];
     line.payload = argv[argc - 2];
@@ -185,7 +192,8 @@ std::optional<CommandLine> read_command_line(int argc, char** argv) {
     for (int i = 1; i <= last_option; ++i) {
         const std::string_view word = argv[i];
         if (word == "-logfile") {
-            if (i == last_option) return {};
+            if (i == last_option)
+                return {};
             line.log_path = argv[++i];
         } else {
             line.configuration += ' ';
@@ -197,9 +205,9 @@ std::optional<CommandLine> read_command_line(int argc, char** argv) {
 
 // The whole input in memory, planar: channel c occupies frames c*F ... c*F+F-1.
 struct PlanarAudio {
-    std::unique_ptr<float[]> block;  // not zeroed: only frames read are ever used
-    std::vector<float*> starts;      // first frame of each channel
-    std::vector<float*> positions;   // where each channel's next block is read and encoded
+    std::unique_ptr<float[]> block; // not zeroed: only frames read are ever used
+    std::vector<float*> starts;     // first frame of each channel
+    std::vector<float*> positions;  // where each channel's next block is read and encoded
     size_t frames_read = 0;
     // The largest absolute value watermarked so far, taken block by block while the block is
     // at hand; empty once a sample is not finite.
@@ -211,7 +219,8 @@ void add_to_peak(PlanarAudio& audio, size_t block) {
     for (size_t c = 0; c < audio.positions.size() && audio.peak; ++c) {
         const std::optional<float> channel_peak =
             audio_peak(std::span<const float>(audio.positions[c], block));
-        if (!channel_peak || *channel_peak > *audio.peak) audio.peak = channel_peak;
+        if (!channel_peak || *channel_peak > *audio.peak)
+            audio.peak = channel_peak;
     }
 }
 
@@ -225,7 +234,8 @@ std::optional<int> encode_frames(Driver& run, WavStream& in, PlanarAudio& audio,
     const int32_t rate = in.rate;
     const int32_t whole_seconds = in.frames / rate;
     std::vector<EncoderChannel*> channels;
-    for (const EncoderChannelPtr& encoder : encoders) channels.push_back(encoder.get());
+    for (const EncoderChannelPtr& encoder : encoders)
+        channels.push_back(encoder.get());
     std::vector<int32_t> begun(channels.size());
     ReadAhead reader(in, audio.positions, rate, read_ahead_wanted());
     // One pass per second of audio; the last pass reads a short or empty block.
@@ -281,7 +291,8 @@ int run_encoder(int argc, char** argv) {
 
     std::string problem;
     const std::optional<std::string> normalized = payload_normalize(line->payload, problem);
-    if (!normalized) return fail(run, ExitCode::Usage, problem + "\n", problem);
+    if (!normalized)
+        return fail(run, ExitCode::Usage, problem + "\n", problem);
     const std::string& payload = *normalized;
 
     WavStreamPtr in = wav_open_read(input);
@@ -301,9 +312,11 @@ int run_encoder(int argc, char** argv) {
         return fail(run, ExitCode::OpenOutput,
                     open_failure + "\nThe output file is the input file: choose another name.\n",
                     open_failure);
-    if (!pending.create(output)) return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
+    if (!pending.create(output))
+        return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
     WavStreamPtr out = wav_open_write(pending.temp_path().string(), in->channels, 16, rate);
-    if (!out) return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
+    if (!out)
+        return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
 
     const auto frames = static_cast<size_t>(in->frames);
     const auto channels = static_cast<size_t>(in->channels);
@@ -334,19 +347,21 @@ int run_encoder(int argc, char** argv) {
         config && config->private_layer) {
         const std::string owner_problem = owner_name_problem(owner_name);
         if (!owner_problem.empty())
-            return fail(run, ExitCode::ChannelFailure,
-                        text_format("Failure to configure the encoder for channel# %d with:\n\t%s\n",
-                                    0, configuration.c_str()) +
-                            owner_problem + "\n",
-                        "Failure to configure the encoder");
+            return fail(
+                run, ExitCode::ChannelFailure,
+                text_format("Failure to configure the encoder for channel# %d with:\n\t%s\n", 0,
+                            configuration.c_str()) +
+                    owner_problem + "\n",
+                "Failure to configure the encoder");
     }
     for (size_t c = 0; c < channels; ++c) {
         encoders.push_back(encoder_create(rate, configuration, owner_name));
         if (!encoders.back())
-            return fail(run, ExitCode::ChannelFailure,
-                        text_format("Failure to configure the encoder for channel# %d with:\n\t%s\n",
-                                    static_cast<int>(c), configuration.c_str()),
-                        "Failure to configure the encoder");
+            return fail(
+                run, ExitCode::ChannelFailure,
+                text_format("Failure to configure the encoder for channel# %d with:\n\t%s\n",
+                            static_cast<int>(c), configuration.c_str()),
+                "Failure to configure the encoder");
     }
 
     const std::time_t start = std::time(nullptr);
@@ -354,7 +369,8 @@ int run_encoder(int argc, char** argv) {
     std::fprintf(stderr, "000%%");
     log_report(run, 0, nullptr);
     int32_t frames_done = 0;
-    if (const std::optional<int> failure = encode_frames(run, *in, audio, encoders, payload, start, frames_done))
+    if (const std::optional<int> failure =
+            encode_frames(run, *in, audio, encoders, payload, start, frames_done))
         return *failure;
 
     std::fprintf(stderr, "\nWriting audio output to disk...\n");
@@ -372,7 +388,8 @@ int run_encoder(int argc, char** argv) {
     if (!wav_write_frames(*out, sources, attenuation, static_cast<int32_t>(audio.frames_read)))
         return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
     if (*peak > 1.0f)
-        std::fprintf(stderr, "-> Potential clipping detected; %.2f attenuation applied to the output.\n",
+        std::fprintf(stderr,
+                     "-> Potential clipping detected; %.2f attenuation applied to the output.\n",
                      static_cast<double>(attenuation));
 
     // The output replaces its target only once complete, so the summary is never printed for a
@@ -390,7 +407,7 @@ int run_encoder(int argc, char** argv) {
     return static_cast<int>(ExitCode::Ok);
 }
 
-}  // namespace
+} // namespace
 
 int encoder_run(int argc, char** argv) noexcept {
     try {
@@ -427,7 +444,8 @@ std::optional<std::string> payload_normalize(std::string_view text, std::string&
             return {};
         }
     }
-    if (payload.size() % 2 != 0) payload += '0';
+    if (payload.size() % 2 != 0)
+        payload += '0';
     return payload;
 }
 
@@ -435,8 +453,10 @@ std::optional<float> audio_peak(std::span<const float> samples) noexcept {
     float peak = 0.0f;
     for (const float x : samples) {
         const float magnitude = std::fabs(x);
-        if (!(magnitude <= std::numeric_limits<float>::max())) return {};
-        if (magnitude > peak) peak = magnitude;
+        if (!(magnitude <= std::numeric_limits<float>::max()))
+            return {};
+        if (magnitude > peak)
+            peak = magnitude;
     }
     return peak;
 }

@@ -32,27 +32,27 @@ inline constexpr float kPredictorProcessNoise = 0.001f;
 inline constexpr int32_t kMaxSamplesPerChip = 1 << 24;
 
 struct EncoderChannel {
-    int32_t sampling_rate = 0;                                // Hz
-    float chip_rate = 50.0f;                                  // chips per second
-    float gain = 1.0f;                                        // never negative
+    int32_t sampling_rate = 0; // Hz
+    float chip_rate = 50.0f;   // chips per second
+    float gain = 1.0f;         // never negative
     int32_t predictor_order = kPredictorOrder;
     float predictor_measurement_noise = kPredictorMeasurementNoise;
     float predictor_process_noise = kPredictorProcessNoise;
-    uint16_t check_mask = 0;                                  // 0 on the public layer
-    int32_t add_time_stamp = 0;                               // non-zero: packets carry one
-    std::string chip_string;      // "0"/"1" chips of the lead-in or packet under way; empty
-                                  // before the first block
-    int32_t chip_index = 0;       // index in chip_string of the chip under way
+    uint16_t check_mask = 0;    // 0 on the public layer
+    int32_t add_time_stamp = 0; // non-zero: packets carry one
+    std::string chip_string;    // "0"/"1" chips of the lead-in or packet under way; empty
+                                // before the first block
+    int32_t chip_index = 0;     // index in chip_string of the chip under way
     AdaptivePredictorPtr predictor;
-    int32_t samples_per_chip = 0;                             // M
-    std::vector<float> chip_waveform;                         // M values
-    int32_t position_in_chip = 0;                             // next sample within the waveform
-    int64_t samples_processed = 0;                            // of this channel, so far
-    std::vector<float> envelope;  // per-block masking envelope; its size is the capacity and
-                                  // never shrinks
+    int32_t samples_per_chip = 0;     // M
+    std::vector<float> chip_waveform; // M values
+    int32_t position_in_chip = 0;     // next sample within the waveform
+    int64_t samples_processed = 0;    // of this channel, so far
+    std::vector<float> envelope;      // per-block masking envelope; its size is the capacity and
+                                      // never shrinks
 };
 
-void encoder_destroy(EncoderChannel* channel) noexcept;  // accepts nullptr
+void encoder_destroy(EncoderChannel* channel) noexcept; // accepts nullptr
 struct EncoderChannelDeleter {
     void operator()(EncoderChannel* c) const noexcept { encoder_destroy(c); }
 };

@@ -1,2 +1,4 @@
 #include "encoder/driver.h"
-int main(int argc, char** argv) { return encoder_run(argc, argv); }
+int main(int argc, char** argv) {
+    return encoder_run(argc, argv);
+}

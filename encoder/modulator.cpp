@@ -13,23 +13,26 @@ namespace {
 
 // +gain for the chip "1" under way, -gain for the chip "0".
 float chip_amplitude(const EncoderChannel& channel) {
-    const int32_t chip = channel.chip_string[static_cast<size_t>(channel.chip_index)] == '1' ? 1 : 0;
+    const int32_t chip =
+        channel.chip_string[static_cast<size_t>(channel.chip_index)] == '1' ? 1 : 0;
     return static_cast<float>(2 * chip - 1) * channel.gain;
 }
 
 // The chip string of the packet that starts now, after `samples_processed` samples.
 std::optional<std::string> next_packet(const EncoderChannel& channel, std::string_view payload) {
-    if (channel.add_time_stamp == 0) return packet_build(payload, -1.0f, 0.0f, channel.check_mask);
+    if (channel.add_time_stamp == 0)
+        return packet_build(payload, -1.0f, 0.0f, channel.check_mask);
     const float time = static_cast<float>(static_cast<double>(channel.samples_processed) /
                                           static_cast<double>(channel.sampling_rate));
     return packet_build(payload, time, channel.chip_rate, channel.check_mask);
 }
 
-}  // namespace
+} // namespace
 
 int32_t lead_in_start_position(std::string_view payload, int32_t samples_per_chip) noexcept {
     uint32_t byte_sum = 0;
-    for (const char c : payload) byte_sum += static_cast<uint8_t>(c);
+    for (const char c : payload)
+        byte_sum += static_cast<uint8_t>(c);
     byte_sum &= 0xFF;
     return static_cast<int32_t>((static_cast<int64_t>(byte_sum) * samples_per_chip) >> 8);
 }
@@ -89,7 +92,7 @@ int32_t modulate(EncoderChannel& channel, std::span<float> samples, std::string_
                 position = 0;
                 ++channel.chip_index;
                 if (static_cast<size_t>(channel.chip_index) == channel.chip_string.size()) {
-                    channel.samples_processed = processed;  // the new packet's time
+                    channel.samples_processed = processed; // the new packet's time
                     std::optional<std::string> packet = next_packet(channel, payload);
                     if (!packet || packet->empty()) {
                         channel.position_in_chip = position;
@@ -110,11 +113,12 @@ int32_t modulate(EncoderChannel& channel, std::span<float> samples, std::string_
     }
 }
 
-}  // namespace
+} // namespace
 
 int32_t encoder_process(EncoderChannel& channel, std::span<float> samples,
                         std::string_view payload) noexcept {
-    if (!prepare(channel, samples.size(), payload)) return -1;
+    if (!prepare(channel, samples.size(), payload))
+        return -1;
     // The envelope follows the audio as it is before any watermark is added.
     predictor_envelope(*channel.predictor, samples,
                        std::span<float>(channel.envelope.data(), samples.size()));
@@ -122,8 +126,8 @@ int32_t encoder_process(EncoderChannel& channel, std::span<float> samples,
 }
 
 int32_t encoder_process_channels(std::span<EncoderChannel* const> channels,
-                                 std::span<float* const> blocks, size_t n,
-                                 std::string_view payload, std::span<int32_t> begun) noexcept {
+                                 std::span<float* const> blocks, size_t n, std::string_view payload,
+                                 std::span<int32_t> begun) noexcept {
     for (size_t c = 0; c < channels.size(); ++c) {
         if (!prepare(*channels[c], n, payload)) {
             begun[c] = -1;
@@ -144,7 +148,8 @@ int32_t encoder_process_channels(std::span<EncoderChannel* const> channels,
     }
     for (size_t c = 0; c < channels.size(); ++c) {
         begun[c] = modulate(*channels[c], std::span<float>(blocks[c], n), payload);
-        if (begun[c] < 0) return static_cast<int32_t>(c);
+        if (begun[c] < 0)
+            return static_cast<int32_t>(c);
     }
     return -1;
 }

@@ -28,5 +28,5 @@ int32_t encoder_process(EncoderChannel& channel, std::span<float> samples,
 // first channel whose encoder failed (its count is then -1, and channels after it may be left
 // unprocessed), or -1 when every channel succeeded.
 int32_t encoder_process_channels(std::span<EncoderChannel* const> channels,
-                                 std::span<float* const> blocks, size_t n,
-                                 std::string_view payload, std::span<int32_t> begun) noexcept;
+                                 std::span<float* const> blocks, size_t n, std::string_view payload,
+                                 std::span<int32_t> begun) noexcept;

@@ -29,7 +29,7 @@ public:
     ReadAhead(WavStream& in, std::span<float* const> positions, int32_t block, bool threaded);
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
-    ~ReadAhead();  // stops the thread and waits for it
+    ~ReadAhead(); // stops the thread and waits for it
 
     // The frames of the next block, once it is in place (0 after the end).
     int32_t next();
@@ -38,12 +38,12 @@ private:
     void run() noexcept;
 
     WavStream& in_;
-    std::vector<float*> positions_;  // where the reader puts its next block
+    std::vector<float*> positions_; // where the reader puts its next block
     int32_t block_;
-    std::vector<int32_t> counts_;    // frames of each block read so far
-    std::atomic<size_t> ready_{0};   // blocks in place
+    std::vector<int32_t> counts_;  // frames of each block read so far
+    std::atomic<size_t> ready_{0}; // blocks in place
     std::atomic<bool> stop_{false};
-    size_t taken_ = 0;               // blocks handed out
-    bool ended_ = false;             // inline: a short block was read
+    size_t taken_ = 0;   // blocks handed out
+    bool ended_ = false; // inline: a short block was read
     std::thread thread_;
 };

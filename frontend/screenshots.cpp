@@ -25,8 +25,7 @@ using namespace vekmrk;
 
 namespace {
 
-bool save(QWidget* widget, const QString& folder, const QString& name)
-{
+bool save(QWidget* widget, const QString& folder, const QString& name) {
     widget->show();
     QApplication::processEvents();
     const QString path = QDir(folder).filePath(name);
@@ -38,16 +37,13 @@ bool save(QWidget* widget, const QString& folder, const QString& name)
     return true;
 }
 
-template <typename T>
-T* find(QWidget* parent, const char* name)
-{
+template <typename T> T* find(QWidget* parent, const char* name) {
     return parent->findChild<T*>(QString::fromLatin1(name));
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);

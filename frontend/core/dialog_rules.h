@@ -9,7 +9,7 @@ namespace vekmrk {
 
 constexpr double kMinGain = 0.3;
 constexpr double kMaxGain = 3.0;
-constexpr int kMinGainStep = 3;   // slider positions: gain x 10
+constexpr int kMinGainStep = 3; // slider positions: gain x 10
 constexpr int kMaxGainStep = 30;
 constexpr int kDefaultGainStep = 10;
 
@@ -40,4 +40,4 @@ QString decodeLayerOfOption(int option, const QString& otherlayer);
 bool encodeOkEnabled(const QString& inFile, const QString& outFile, const QString& payload);
 bool decodeOkEnabled(const QString& inFile, const QString& layer);
 
-}  // namespace vekmrk
+} // namespace vekmrk

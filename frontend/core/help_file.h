@@ -16,6 +16,7 @@ inline constexpr const char* kHelpFileName = "vekmrkguiHelp.html";
 QStringList helpFileCandidates(const QString& programFolder, const QString& relativeDataFolder);
 
 // The first candidate that `isFile` accepts; empty when there is none.
-QString findHelpFile(const QStringList& candidates, const std::function<bool(const QString&)>& isFile);
+QString findHelpFile(const QStringList& candidates,
+                     const std::function<bool(const QString&)>& isFile);
 
-}  // namespace vekmrk
+} // namespace vekmrk

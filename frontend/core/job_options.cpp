@@ -5,37 +5,32 @@
 
 namespace vekmrk {
 
-QString formatGain(float gain)
-{
+QString formatGain(float gain) {
     return QString::number(static_cast<double>(gain), 'f', 1);
 }
 
-QString encodeJobOptions(const EncodeJob& job)
-{
-    return QStringLiteral(" -gain ") + formatGain(job.gain) + QStringLiteral(" -layer ") + job.layer +
-           QStringLiteral(" -addts ") + QString::number(job.addts) + QStringLiteral(" \"") +
-           job.inFile + QStringLiteral("\" ") + job.payload + QStringLiteral(" \"") + job.outFile +
-           QStringLiteral("\"");
+QString encodeJobOptions(const EncodeJob& job) {
+    return QStringLiteral(" -gain ") + formatGain(job.gain) + QStringLiteral(" -layer ") +
+           job.layer + QStringLiteral(" -addts ") + QString::number(job.addts) +
+           QStringLiteral(" \"") + job.inFile + QStringLiteral("\" ") + job.payload +
+           QStringLiteral(" \"") + job.outFile + QStringLiteral("\"");
 }
 
-QString decodeJobOptions(const DecodeJob& job)
-{
+QString decodeJobOptions(const DecodeJob& job) {
     return QStringLiteral(" -layer ") + job.layer + QStringLiteral(" \"") + job.inFile +
            QStringLiteral("\"");
 }
 
-QString programFileName(JobProgram program)
-{
-    QString name = program == JobProgram::Encoder ? QStringLiteral("vekmrkenc")
-                                                  : QStringLiteral("vekmrkdec");
+QString programFileName(JobProgram program) {
+    QString name =
+        program == JobProgram::Encoder ? QStringLiteral("vekmrkenc") : QStringLiteral("vekmrkdec");
 #ifdef Q_OS_WIN
     name += QStringLiteral(".exe");
 #endif
     return name;
 }
 
-QString programPath(const QString& programFolder, JobProgram program)
-{
+QString programPath(const QString& programFolder, JobProgram program) {
     QString folder = QDir::toNativeSeparators(programFolder);
     while (folder.size() > 1 && folder.endsWith(QDir::separator())) {
         folder.chop(1);
@@ -47,14 +42,12 @@ QString programPath(const QString& programFolder, JobProgram program)
 }
 
 QString jobCommandLine(const QString& programFolder, JobProgram program, const QString& logFileName,
-                       const QString& jobOptions)
-{
+                       const QString& jobOptions) {
     return programPath(programFolder, program) + QStringLiteral(" -logfile \"") + logFileName +
            QStringLiteral("\" ") + jobOptions;
 }
 
-SplitCommand splitCommandLine(const QString& commandLine)
-{
+SplitCommand splitCommandLine(const QString& commandLine) {
     QStringList words = QProcess::splitCommand(commandLine);
     SplitCommand split;
     if (!words.isEmpty()) {
@@ -64,8 +57,7 @@ SplitCommand splitCommandLine(const QString& commandLine)
     return split;
 }
 
-SplitCommand splitJobCommandLine(const QString& commandLine, const QString& program)
-{
+SplitCommand splitJobCommandLine(const QString& commandLine, const QString& program) {
     if (program.isEmpty() || !commandLine.startsWith(program + u' ')) {
         return splitCommandLine(commandLine);
     }
@@ -75,4 +67,4 @@ SplitCommand splitJobCommandLine(const QString& commandLine, const QString& prog
     return split;
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

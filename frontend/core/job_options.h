@@ -8,16 +8,16 @@
 namespace vekmrk {
 
 struct EncodeJob {
-    float gain = 1.0f;         // 0.3 ... 3.0, written with one decimal
-    QString layer = "public";  // "public" or "private"
-    int addts = 0;             // 1: the packets carry a time stamp
+    float gain = 1.0f;        // 0.3 ... 3.0, written with one decimal
+    QString layer = "public"; // "public" or "private"
+    int addts = 0;            // 1: the packets carry a time stamp
     QString inFile;
-    QString payload;  // hexadecimal digits, passed on unquoted
+    QString payload; // hexadecimal digits, passed on unquoted
     QString outFile;
 };
 
 struct DecodeJob {
-    QString layer = "public";  // "public", "private" or another owner's layer code, unquoted
+    QString layer = "public"; // "public", "private" or another owner's layer code, unquoted
     QString inFile;
 };
 
@@ -43,7 +43,7 @@ QString jobCommandLine(const QString& programFolder, JobProgram program, const Q
                        const QString& jobOptions);
 
 struct SplitCommand {
-    QString program;  // empty when the command line holds no word
+    QString program; // empty when the command line holds no word
     QStringList arguments;
 };
 
@@ -55,4 +55,4 @@ SplitCommand splitCommandLine(const QString& commandLine);
 // the line, so a folder with blanks ("Program Files") is taken whole rather than split there.
 SplitCommand splitJobCommandLine(const QString& commandLine, const QString& program);
 
-}  // namespace vekmrk
+} // namespace vekmrk

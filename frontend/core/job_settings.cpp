@@ -10,31 +10,27 @@ namespace vekmrk {
 
 namespace {
 
-QString readText(QSettings& settings, const QString& key, const QString& fallback)
-{
+QString readText(QSettings& settings, const QString& key, const QString& fallback) {
     return settings.value(key, fallback).toString();
 }
 
 // The time stamp flag: "1" checks the box, anything else leaves it unchecked.
-int readFlag(const QString& text)
-{
+int readFlag(const QString& text) {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok);
     return ok && value == 1 ? 1 : 0;
 }
 
-}  // namespace
+} // namespace
 
-EncodeSettings loadEncodeSettings(QSettings& settings)
-{
+EncodeSettings loadEncodeSettings(QSettings& settings) {
     EncodeSettings values;
     settings.beginGroup(QStringLiteral("encoding"));
     bool ok = false;
-    const double gain = readText(settings, QStringLiteral("gain"), QStringLiteral("1.0"))
-                            .trimmed()
-                            .toDouble(&ok);
-    values.gain = ok && gain >= kMinGain - 1e-6 && gain <= kMaxGain + 1e-6 ? static_cast<float>(gain)
-                                                                           : 1.0f;
+    const double gain =
+        readText(settings, QStringLiteral("gain"), QStringLiteral("1.0")).trimmed().toDouble(&ok);
+    values.gain =
+        ok && gain >= kMinGain - 1e-6 && gain <= kMaxGain + 1e-6 ? static_cast<float>(gain) : 1.0f;
     values.layer = readText(settings, QStringLiteral("layer"), QStringLiteral("public"));
     values.dest = readText(settings, QStringLiteral("dest"), QString());
     values.orig = readText(settings, QStringLiteral("orig"), QString());
@@ -43,8 +39,7 @@ EncodeSettings loadEncodeSettings(QSettings& settings)
     return values;
 }
 
-void saveEncodeSettings(QSettings& settings, const EncodeSettings& values)
-{
+void saveEncodeSettings(QSettings& settings, const EncodeSettings& values) {
     settings.beginGroup(QStringLiteral("encoding"));
     settings.setValue(QStringLiteral("gain"), formatGain(values.gain));
     settings.setValue(QStringLiteral("layer"), values.layer);
@@ -55,8 +50,7 @@ void saveEncodeSettings(QSettings& settings, const EncodeSettings& values)
     settings.sync();
 }
 
-DecodeSettings loadDecodeSettings(QSettings& settings)
-{
+DecodeSettings loadDecodeSettings(QSettings& settings) {
     DecodeSettings values;
     settings.beginGroup(QStringLiteral("decoding"));
     values.layer = readText(settings, QStringLiteral("layer"), QStringLiteral("public"));
@@ -66,8 +60,7 @@ DecodeSettings loadDecodeSettings(QSettings& settings)
     return values;
 }
 
-void saveDecodeSettings(QSettings& settings, const DecodeSettings& values)
-{
+void saveDecodeSettings(QSettings& settings, const DecodeSettings& values) {
     settings.beginGroup(QStringLiteral("decoding"));
     settings.setValue(QStringLiteral("layer"), values.layer);
     settings.setValue(QStringLiteral("otherlayer"), values.otherlayer);
@@ -76,9 +69,8 @@ void saveDecodeSettings(QSettings& settings, const DecodeSettings& values)
     settings.sync();
 }
 
-QString settingsApplicationName()
-{
+QString settingsApplicationName() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -8,17 +8,17 @@
 namespace vekmrk {
 
 struct EncodeSettings {
-    float gain = 1.0f;         // key "gain", one decimal; always within 0.3 ... 3.0 once loaded
-    QString layer = "public";  // key "layer"
-    QString dest;              // key "dest": folder of the last output file, with a final separator
-    QString orig;              // key "orig": folder of the last original file chosen with Browse
-    int addts = 0;             // key "addts": "0" or "1"
+    float gain = 1.0f;        // key "gain", one decimal; always within 0.3 ... 3.0 once loaded
+    QString layer = "public"; // key "layer"
+    QString dest;             // key "dest": folder of the last output file, with a final separator
+    QString orig;             // key "orig": folder of the last original file chosen with Browse
+    int addts = 0;            // key "addts": "0" or "1"
 };
 
 struct DecodeSettings {
-    QString layer = "public";  // key "layer": "public", "private" or a layer code
-    QString otherlayer;        // key "otherlayer": the code last typed for another owner's layer
-    QString src;               // key "src": folder of the last file chosen with Browse
+    QString layer = "public"; // key "layer": "public", "private" or a layer code
+    QString otherlayer;       // key "otherlayer": the code last typed for another owner's layer
+    QString src;              // key "src": folder of the last file chosen with Browse
 };
 
 // Absent keys give the defaults above. A stored gain that is not a number, or lies outside the
@@ -33,4 +33,4 @@ void saveDecodeSettings(QSettings& settings, const DecodeSettings& values);
 // so a renamed program starts from empty settings.
 QString settingsApplicationName();
 
-}  // namespace vekmrk
+} // namespace vekmrk

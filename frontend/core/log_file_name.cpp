@@ -12,32 +12,28 @@ namespace {
 // never reaches the scan, few enough that a full folder is reported at once.
 constexpr int kMaxDraws = 4 * kLogNumberCount;
 
-}  // namespace
+} // namespace
 
-double LogNumberSource::operator()()
-{
+double LogNumberSource::operator()() {
     return std::generate_canonical<double, 53>(m_engine);
 }
 
-int logNumberOfDraw(double r)
-{
+int logNumberOfDraw(double r) {
     // std::nearbyint rounds a half to the even neighbour in the default rounding mode.
     return static_cast<int>(std::nearbyint(r * 1000.0));
 }
 
-QString logFilePath(const QString& folder, int number)
-{
+QString logFilePath(const QString& folder, int number) {
     QString path = QDir::toNativeSeparators(folder);
     if (!path.endsWith(QDir::separator())) {
         path += QDir::separator();
     }
-    return path + QStringLiteral("wmtmp") + QStringLiteral("%1").arg(number, 3, 10, QLatin1Char('0')) +
-           QStringLiteral(".txt");
+    return path + QStringLiteral("wmtmp") +
+           QStringLiteral("%1").arg(number, 3, 10, QLatin1Char('0')) + QStringLiteral(".txt");
 }
 
 std::optional<QString> NewLogFileName(const QString& folder, const std::function<double()>& draw,
-                                      const std::function<bool(const QString&)>& exists)
-{
+                                      const std::function<bool(const QString&)>& exists) {
     for (int i = 0; i < kMaxDraws; ++i) {
         const QString path = logFilePath(folder, logNumberOfDraw(draw()));
         if (!exists(path)) {
@@ -53,16 +49,14 @@ std::optional<QString> NewLogFileName(const QString& folder, const std::function
     return std::nullopt;
 }
 
-bool folderIsWritable(const QString& folder)
-{
+bool folderIsWritable(const QString& folder) {
     QTemporaryFile probe(QDir(folder).filePath(QStringLiteral("wmprobe_XXXXXX")));
     return probe.open();
 }
 
 QString logFolder(const QString& programFolder, const std::function<bool(const QString&)>& writable,
-                  const QString& temporaryFolder)
-{
+                  const QString& temporaryFolder) {
     return writable(programFolder) ? programFolder : temporaryFolder;
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

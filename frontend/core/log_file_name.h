@@ -40,4 +40,4 @@ bool folderIsWritable(const QString& folder);
 QString logFolder(const QString& programFolder, const std::function<bool(const QString&)>& writable,
                   const QString& temporaryFolder);
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -9,8 +9,7 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-QStringList splitLines(const QByteArray& contents)
-{
+QStringList splitLines(const QByteArray& contents) {
     QStringList lines;
     QByteArray line;
     for (qsizetype i = 0; i < contents.size(); ++i) {
@@ -32,10 +31,9 @@ QStringList splitLines(const QByteArray& contents)
     return lines;
 }
 
-}  // namespace
+} // namespace
 
-int parseStatusCode(const QString& statusLine)
-{
+int parseStatusCode(const QString& statusLine) {
     const QString head = statusLine.left(4);
     qsizetype i = 0;
     while (i < head.size() && (head.at(i) == u' ' || head.at(i) == u'\t')) {
@@ -54,16 +52,14 @@ int parseStatusCode(const QString& statusLine)
     return negative ? -value : value;
 }
 
-JobState stateOfCode(int code)
-{
+JobState stateOfCode(int code) {
     if (code < 0) {
         return JobState::Failed;
     }
     return code >= 1000 ? JobState::Done : JobState::Running;
 }
 
-std::optional<LogReport> parseLogReport(const QByteArray& contents)
-{
+std::optional<LogReport> parseLogReport(const QByteArray& contents) {
     const QStringList lines = splitLines(contents);
     if (lines.isEmpty()) {
         return std::nullopt;
@@ -77,8 +73,7 @@ std::optional<LogReport> parseLogReport(const QByteArray& contents)
     return report;
 }
 
-QString reportMessage(const LogReport& report)
-{
+QString reportMessage(const LogReport& report) {
     switch (report.state) {
     case JobState::Running:
         return QStringLiteral("CRUNCHING... Please wait") + kCrLf + report.text;
@@ -91,9 +86,8 @@ QString reportMessage(const LogReport& report)
     return QStringLiteral("DONE") + kCrLf + report.text;
 }
 
-int reportProgress(const LogReport& report)
-{
+int reportProgress(const LogReport& report) {
     return std::clamp(report.code, 0, 100);
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -12,9 +12,9 @@ namespace vekmrk {
 enum class JobState { Running, Done, Failed };
 
 struct LogReport {
-    int code = 0;          // the status code
+    int code = 0; // the status code
     JobState state = JobState::Running;
-    QString text;          // every line after the status line, each followed by CR LF
+    QString text; // every line after the status line, each followed by CR LF
 };
 
 // The status code: the number in the first four characters of the status line (leading blanks
@@ -36,4 +36,4 @@ QString reportMessage(const LogReport& report);
 // short second of a file gives figures above 100).
 int reportProgress(const LogReport& report);
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -2,8 +2,7 @@
 
 namespace vekmrk {
 
-FilteredPayload filterPayload(const QString& typed)
-{
+FilteredPayload filterPayload(const QString& typed) {
     FilteredPayload result;
     const QString upper = typed.toUpper();
     result.text.reserve(upper.size());
@@ -17,8 +16,7 @@ FilteredPayload filterPayload(const QString& typed)
     return result;
 }
 
-QString payloadByteCount(const QString& payload)
-{
+QString payloadByteCount(const QString& payload) {
     if (payload.isEmpty()) {
         return {};
     }
@@ -26,4 +24,4 @@ QString payloadByteCount(const QString& payload)
            QStringLiteral(" bytes)");
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

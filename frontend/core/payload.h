@@ -6,8 +6,8 @@
 namespace vekmrk {
 
 struct FilteredPayload {
-    QString text;          // the hexadecimal digits kept, in order, upper case
-    bool dropped = false;  // true when any character was removed (the box then beeps)
+    QString text;         // the hexadecimal digits kept, in order, upper case
+    bool dropped = false; // true when any character was removed (the box then beeps)
 };
 
 // Upper-cases the text and keeps only 0-9 and A-F.
@@ -17,4 +17,4 @@ FilteredPayload filterPayload(const QString& typed);
 // empty for an empty payload.
 QString payloadByteCount(const QString& payload);
 
-}  // namespace vekmrk
+} // namespace vekmrk

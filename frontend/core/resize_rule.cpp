@@ -2,8 +2,7 @@
 
 namespace vekmrk {
 
-MainLayout applyResizeRule(const MainLayout& current, int outerWidth, int outerHeight)
-{
+MainLayout applyResizeRule(const MainLayout& current, int outerWidth, int outerHeight) {
     MainLayout next = current;
     if (outerWidth - 345 >= 1) {
         next.progress.setWidth(outerWidth - 345);
@@ -22,4 +21,4 @@ MainLayout applyResizeRule(const MainLayout& current, int outerWidth, int outerH
     return next;
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -7,8 +7,8 @@
 namespace vekmrk {
 
 struct MainLayout {
-    QRect message{1440, 120, 5415, 1215};  // txtMessage
-    QRect progress{120, 1440, 6735, 255};  // pbProgress
+    QRect message{1440, 120, 5415, 1215}; // txtMessage
+    QRect progress{120, 1440, 6735, 255}; // pbProgress
 };
 
 // The window's designed outer size and how much of it borders, title and menu bar take.
@@ -22,4 +22,4 @@ constexpr int kMainClientHeight = 1740;
 // keeps its current value, so no control ever shrinks below one twip.
 MainLayout applyResizeRule(const MainLayout& current, int outerWidth, int outerHeight);
 
-}  // namespace vekmrk
+} // namespace vekmrk

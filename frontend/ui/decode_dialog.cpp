@@ -20,11 +20,10 @@ namespace {
 
 constexpr int kOtherOwnerOption = 2;
 
-}  // namespace
+} // namespace
 
 DecodeDialog::DecodeDialog(QSettings& settings, DialogServices services, QWidget* parent)
-    : QDialog(parent), m_settings(settings), m_services(std::move(services))
-{
+    : QDialog(parent), m_settings(settings), m_services(std::move(services)) {
     setUpJobDialog(this, "frmDecode", QStringLiteral("Vek Audio Watermark - Decoding"), 7875, 2265);
     m_values = loadDecodeSettings(m_settings);
     buildControls();
@@ -35,8 +34,7 @@ DecodeDialog::DecodeDialog(QSettings& settings, DialogServices services, QWidget
     layerClicked();
 }
 
-void DecodeDialog::buildControls()
-{
+void DecodeDialog::buildControls() {
     DropFrame* source = addSourceFrame(this, QStringLiteral(" WAVE file to decode: (you may either "
                                                             "drag-and-drop or use the Browse "
                                                             "button)"));
@@ -46,16 +44,15 @@ void DecodeDialog::buildControls()
     m_browseIn = in.button;
     connect(m_browseIn, &QPushButton::clicked, this, &DecodeDialog::browseIn);
 
-    QGroupBox* layer = addFrame(this, "Frame1", QStringLiteral("Watermark layer"), 120, 1080, 6135,
-                                975);
+    QGroupBox* layer =
+        addFrame(this, "Frame1", QStringLiteral("Watermark layer"), 120, 1080, 6135, 975);
     m_layer = new QButtonGroup(this);
     m_layer->setObjectName(QStringLiteral("optLayer"));
-    m_layer->addButton(addOption(layer, "optLayer0", QStringLiteral("public layer"), 120, 240, 1335,
-                                 255),
-                       0);
-    m_layer->addButton(addOption(layer, "optLayer1", QStringLiteral("your private layer"), 1440, 240,
-                                 1695, 255),
-                       1);
+    m_layer->addButton(
+        addOption(layer, "optLayer0", QStringLiteral("public layer"), 120, 240, 1335, 255), 0);
+    m_layer->addButton(
+        addOption(layer, "optLayer1", QStringLiteral("your private layer"), 1440, 240, 1695, 255),
+        1);
     m_layer->addButton(addOption(layer, "optLayer2",
                                  QStringLiteral("others private layer using this code:"), 120, 480,
                                  2895, 255),
@@ -76,21 +73,18 @@ void DecodeDialog::buildControls()
     connect(m_ok, &QPushButton::clicked, this, &DecodeDialog::confirm);
 }
 
-void DecodeDialog::UpdateOkButton()
-{
+void DecodeDialog::UpdateOkButton() {
     m_ok->setEnabled(decodeOkEnabled(m_inFile->text(), m_values.layer));
 }
 
-void DecodeDialog::layerClicked()
-{
+void DecodeDialog::layerClicked() {
     const int option = m_layer->checkedId();
     m_layerCode->setEnabled(option == kOtherOwnerOption);
     m_values.layer = decodeLayerOfOption(option, m_values.otherlayer);
     UpdateOkButton();
 }
 
-void DecodeDialog::codeChanged(const QString& code)
-{
+void DecodeDialog::codeChanged(const QString& code) {
     if (m_layer->checkedId() != kOtherOwnerOption) {
         return;
     }
@@ -99,8 +93,7 @@ void DecodeDialog::codeChanged(const QString& code)
     UpdateOkButton();
 }
 
-void DecodeDialog::browseIn()
-{
+void DecodeDialog::browseIn() {
     FileRequest request;
     request.kind = FileRequest::Kind::Open;
     request.title = QStringLiteral("Watermarked Audio File Selection");
@@ -116,16 +109,14 @@ void DecodeDialog::browseIn()
     UpdateOkButton();
 }
 
-void DecodeDialog::filesDropped(const QStringList& files)
-{
+void DecodeDialog::filesDropped(const QStringList& files) {
     if (!files.first().isEmpty()) {
         m_inFile->setText(files.first());
     }
     UpdateOkButton();
 }
 
-void DecodeDialog::confirm()
-{
+void DecodeDialog::confirm() {
     saveDecodeSettings(m_settings, m_values);
     DecodeJob job;
     job.layer = m_values.layer;
@@ -134,4 +125,4 @@ void DecodeDialog::confirm()
     accept();
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

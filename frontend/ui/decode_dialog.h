@@ -37,7 +37,7 @@ private:
     DialogServices m_services;
     DecodeSettings m_values;
     QString m_jobOptions;
-    QString m_lastOpenName;  // the file dialog remembers its last choice within one showing
+    QString m_lastOpenName; // the file dialog remembers its last choice within one showing
 
     QLineEdit* m_inFile = nullptr;
     QPushButton* m_browseIn = nullptr;
@@ -47,4 +47,4 @@ private:
     QPushButton* m_cancel = nullptr;
 };
 
-}  // namespace vekmrk
+} // namespace vekmrk

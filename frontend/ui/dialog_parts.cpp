@@ -13,8 +13,7 @@
 namespace vekmrk {
 
 void setUpJobDialog(QDialog* dialog, const char* name, const QString& caption, int widthTwips,
-                    int heightTwips)
-{
+                    int heightTwips) {
     dialog->setObjectName(QString::fromLatin1(name));
     dialog->setWindowTitle(caption);
     dialog->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -28,8 +27,7 @@ void setUpJobDialog(QDialog* dialog, const char* name, const QString& caption, i
 }
 
 QGroupBox* addFrame(QWidget* parent, const char* name, const QString& caption, int left, int top,
-                    int width, int height)
-{
+                    int width, int height) {
     auto* frame = new QGroupBox(caption, parent);
     frame->setObjectName(QString::fromLatin1(name));
     frame->setFont(arialFont(8.25, false, true));
@@ -38,8 +36,7 @@ QGroupBox* addFrame(QWidget* parent, const char* name, const QString& caption, i
 }
 
 QPushButton* addButton(QWidget* parent, const char* name, const QString& caption, int left, int top,
-                       int width, int height)
-{
+                       int width, int height) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setFont(arialFont(8.25));
@@ -50,8 +47,7 @@ QPushButton* addButton(QWidget* parent, const char* name, const QString& caption
 }
 
 QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int left, int top,
-                 int width, int height)
-{
+                 int width, int height) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setFont(arialFont(8.25, false, true));
@@ -60,8 +56,7 @@ QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int lef
     return label;
 }
 
-DropFrame* addSourceFrame(QWidget* parent, const QString& caption)
-{
+DropFrame* addSourceFrame(QWidget* parent, const QString& caption) {
     auto* frame = new DropFrame(caption, parent);
     frame->setObjectName(QStringLiteral("frameSrc"));
     frame->setFont(arialFont(8.25, false, true));
@@ -70,8 +65,7 @@ DropFrame* addSourceFrame(QWidget* parent, const QString& caption)
 }
 
 PathRow addPathRow(QWidget* frame, const char* editName, const char* buttonName,
-                   const QString& buttonCaption)
-{
+                   const QString& buttonCaption) {
     PathRow row;
     row.edit = new QLineEdit(frame);
     row.edit->setObjectName(QString::fromLatin1(editName));
@@ -81,9 +75,8 @@ PathRow addPathRow(QWidget* frame, const char* editName, const char* buttonName,
     return row;
 }
 
-QRadioButton* addOption(QWidget* parent, const char* name, const QString& caption, int left, int top,
-                        int width, int height)
-{
+QRadioButton* addOption(QWidget* parent, const char* name, const QString& caption, int left,
+                        int top, int width, int height) {
     auto* option = new QRadioButton(caption, parent);
     option->setObjectName(QString::fromLatin1(name));
     option->setFont(arialFont(8.25));
@@ -91,4 +84,4 @@ QRadioButton* addOption(QWidget* parent, const char* name, const QString& captio
     return option;
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

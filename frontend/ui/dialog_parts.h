@@ -38,7 +38,7 @@ struct PathRow {
 PathRow addPathRow(QWidget* frame, const char* editName, const char* buttonName,
                    const QString& buttonCaption);
 
-QRadioButton* addOption(QWidget* parent, const char* name, const QString& caption, int left, int top,
-                        int width, int height);
+QRadioButton* addOption(QWidget* parent, const char* name, const QString& caption, int left,
+                        int top, int width, int height);
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -11,8 +11,7 @@ namespace {
 
 const QString kWavFilter = QStringLiteral("(*.wav)");
 
-QString chooseWithFileDialog(QWidget* parent, const FileRequest& request)
-{
+QString chooseWithFileDialog(QWidget* parent, const FileRequest& request) {
     QString chosen;
     if (request.kind == FileRequest::Kind::Open) {
         chosen = QFileDialog::getOpenFileName(parent, request.title, request.folder, kWavFilter);
@@ -26,15 +25,15 @@ QString chooseWithFileDialog(QWidget* parent, const FileRequest& request)
     return QDir::toNativeSeparators(chosen);
 }
 
-}  // namespace
+} // namespace
 
-DialogServices platformDialogServices()
-{
+DialogServices platformDialogServices() {
     DialogServices services;
     services.chooseFile = chooseWithFileDialog;
     services.beep = [] { QApplication::beep(); };
     services.askYesNo = [](QWidget* parent, const QString& title, const QString& text) {
-        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No,
+                        parent);
         return box.exec() == QMessageBox::Yes;
     };
     services.showMessage = [](QWidget* parent, const QString& title, const QString& text) {
@@ -43,4 +42,4 @@ DialogServices platformDialogServices()
     return services;
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -14,8 +14,8 @@ struct FileRequest {
     enum class Kind { Open, Save };
     Kind kind = Kind::Open;
     QString title;
-    QString folder;        // where the dialog starts
-    QString proposedName;  // save dialogs: the name offered
+    QString folder;       // where the dialog starts
+    QString proposedName; // save dialogs: the name offered
 };
 
 struct DialogServices {
@@ -30,4 +30,4 @@ struct DialogServices {
 // QFileDialog with the "(*.wav)" filter, QApplication::beep and QMessageBox.
 DialogServices platformDialogServices();
 
-}  // namespace vekmrk
+} // namespace vekmrk

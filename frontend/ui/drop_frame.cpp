@@ -8,8 +8,7 @@
 
 namespace vekmrk {
 
-QStringList droppedFileNames(const QMimeData* data)
-{
+QStringList droppedFileNames(const QMimeData* data) {
     QStringList files;
     if (data == nullptr || !data->hasUrls()) {
         return files;
@@ -22,27 +21,23 @@ QStringList droppedFileNames(const QMimeData* data)
     return files;
 }
 
-DropFrame::DropFrame(const QString& title, QWidget* parent) : QGroupBox(title, parent)
-{
+DropFrame::DropFrame(const QString& title, QWidget* parent) : QGroupBox(title, parent) {
     setAcceptDrops(true);
 }
 
-void DropFrame::dragEnterEvent(QDragEnterEvent* event)
-{
+void DropFrame::dragEnterEvent(QDragEnterEvent* event) {
     if (!droppedFileNames(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
     }
 }
 
-void DropFrame::dragMoveEvent(QDragMoveEvent* event)
-{
+void DropFrame::dragMoveEvent(QDragMoveEvent* event) {
     if (!droppedFileNames(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
     }
 }
 
-void DropFrame::dropEvent(QDropEvent* event)
-{
+void DropFrame::dropEvent(QDropEvent* event) {
     const QStringList files = droppedFileNames(event->mimeData());
     if (files.isEmpty()) {
         return;
@@ -51,4 +46,4 @@ void DropFrame::dropEvent(QDropEvent* event)
     emit filesDropped(files);
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

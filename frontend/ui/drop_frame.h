@@ -26,4 +26,4 @@ protected:
 // The local file names that dropped data carries, in order; empty when it carries none.
 QStringList droppedFileNames(const QMimeData* data);
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -22,16 +22,14 @@ namespace vekmrk {
 
 namespace {
 
-QString parentFolder(const QString& path)
-{
+QString parentFolder(const QString& path) {
     return QDir::toNativeSeparators(QFileInfo(path).absolutePath());
 }
 
-}  // namespace
+} // namespace
 
 EncodeDialog::EncodeDialog(QSettings& settings, DialogServices services, QWidget* parent)
-    : QDialog(parent), m_settings(settings), m_services(std::move(services))
-{
+    : QDialog(parent), m_settings(settings), m_services(std::move(services)) {
     setUpJobDialog(this, "frmEncode", QStringLiteral("Vek Audio Watermark - Encoding"), 7875, 5250);
     m_values = loadEncodeSettings(m_settings);
     m_values.dest = withTrailingSeparator(m_values.dest);
@@ -47,11 +45,11 @@ EncodeDialog::EncodeDialog(QSettings& settings, DialogServices services, QWidget
     UpdateOkButton();
 }
 
-void EncodeDialog::buildControls()
-{
-    DropFrame* source = addSourceFrame(this, QStringLiteral("Original WAVE file to encode: (you may "
-                                                            "either drag-and-drop or use the Browse "
-                                                            "button)"));
+void EncodeDialog::buildControls() {
+    DropFrame* source =
+        addSourceFrame(this, QStringLiteral("Original WAVE file to encode: (you may "
+                                            "either drag-and-drop or use the Browse "
+                                            "button)"));
     connect(source, &DropFrame::filesDropped, this, &EncodeDialog::filesDropped);
     const PathRow in = addPathRow(source, "txtInFile", "butBrowseIn", QStringLiteral("Browse"));
     m_inFile = in.edit;
@@ -65,9 +63,9 @@ void EncodeDialog::buildControls()
     m_browseOut = out.button;
     connect(m_browseOut, &QPushButton::clicked, this, &EncodeDialog::browseOut);
 
-    QGroupBox* payload = addFrame(this, "Frame4",
-                                  QStringLiteral("User data payload (an hexadecimal string)"), 120,
-                                  2040, 3495, 1935);
+    QGroupBox* payload =
+        addFrame(this, "Frame4", QStringLiteral("User data payload (an hexadecimal string)"), 120,
+                 2040, 3495, 1935);
     m_payload = new QLineEdit(payload);
     m_payload->setObjectName(QStringLiteral("txtPayload"));
     m_payload->setFont(arialFont(8.25));
@@ -83,12 +81,14 @@ void EncodeDialog::buildControls()
                               120, 840, 3255, 975);
     m_payloadLimit->setAlignment(Qt::AlignCenter);
 
-    QGroupBox* layer = addFrame(this, "Frame3", QStringLiteral("Watermark layer"), 3720, 2040, 3975,
-                                1215);
+    QGroupBox* layer =
+        addFrame(this, "Frame3", QStringLiteral("Watermark layer"), 3720, 2040, 3975, 1215);
     m_layer = new QButtonGroup(this);
     m_layer->setObjectName(QStringLiteral("optLayer"));
-    m_layer->addButton(addOption(layer, "optLayer0", QStringLiteral("public"), 120, 240, 735, 255), 0);
-    m_layer->addButton(addOption(layer, "optLayer1", QStringLiteral("private"), 120, 480, 855, 255), 1);
+    m_layer->addButton(addOption(layer, "optLayer0", QStringLiteral("public"), 120, 240, 735, 255),
+                       0);
+    m_layer->addButton(addOption(layer, "optLayer1", QStringLiteral("private"), 120, 480, 855, 255),
+                       1);
     connect(m_layer, &QButtonGroup::idClicked, this,
             [this](int option) { m_values.layer = encodeLayerOfOption(option); });
     addLabel(layer, "Label1", QStringLiteral("A mark anyone can read"), 1080, 240, 1935, 255);
@@ -96,7 +96,8 @@ void EncodeDialog::buildControls()
              QStringLiteral("A mark only readers who know your layer code can read"), 1080, 480,
              2775, 615);
 
-    QGroupBox* stamp = addFrame(this, "Frame6", QStringLiteral("Time stamp"), 3720, 3360, 3975, 615);
+    QGroupBox* stamp =
+        addFrame(this, "Frame6", QStringLiteral("Time stamp"), 3720, 3360, 3975, 615);
     m_timeStamp = new QCheckBox(QStringLiteral("Add 12-bit time stamp to the data payload"), stamp);
     m_timeStamp->setObjectName(QStringLiteral("chkTimeStamp"));
     m_timeStamp->setFont(arialFont(8.25));
@@ -104,7 +105,8 @@ void EncodeDialog::buildControls()
     connect(m_timeStamp, &QCheckBox::clicked, this,
             [this](bool checked) { m_values.addts = checked ? 1 : 0; });
 
-    QGroupBox* gain = addFrame(this, "Frame5", QStringLiteral("Watermark gain"), 120, 4080, 6135, 975);
+    QGroupBox* gain =
+        addFrame(this, "Frame5", QStringLiteral("Watermark gain"), 120, 4080, 6135, 975);
     addLabel(gain, "Label8", QStringLiteral("(Less audible)"), 120, 240, 735, 495);
     m_gain = new QSlider(Qt::Horizontal, gain);
     m_gain->setObjectName(QStringLiteral("sldGain"));
@@ -123,8 +125,8 @@ void EncodeDialog::buildControls()
     m_gainValue = addLabel(gain, "lblGainval", QString(), 4800, 360, 1095, 255);
     m_gainValue->setFont(arialFont(9.75, true, true));
     m_gainValue->setAlignment(Qt::AlignCenter);
-    m_defaultGain = addButton(gain, "butDefaultGain", QStringLiteral("reset to default"), 4680, 600,
-                              1335, 255);
+    m_defaultGain =
+        addButton(gain, "butDefaultGain", QStringLiteral("reset to default"), 4680, 600, 1335, 255);
     connect(m_defaultGain, &QPushButton::clicked, this, &EncodeDialog::resetGain);
 
     m_cancel = addButton(this, "butCancel", QStringLiteral("Cancel"), 6480, 4200, 1215, 375);
@@ -136,13 +138,11 @@ void EncodeDialog::buildControls()
     connect(m_ok, &QPushButton::clicked, this, &EncodeDialog::confirm);
 }
 
-void EncodeDialog::UpdateOkButton()
-{
+void EncodeDialog::UpdateOkButton() {
     m_ok->setEnabled(encodeOkEnabled(m_inFile->text(), m_outFile->text(), m_payload->text()));
 }
 
-void EncodeDialog::payloadChanged()
-{
+void EncodeDialog::payloadChanged() {
     if (m_filteringPayload) {
         return;
     }
@@ -162,21 +162,18 @@ void EncodeDialog::payloadChanged()
     UpdateOkButton();
 }
 
-void EncodeDialog::gainChanged(int position)
-{
+void EncodeDialog::gainChanged(int position) {
     m_values.gain = gainOfSlider(position);
     m_gainValue->setText(formatGain(m_values.gain));
     m_defaultGain->setEnabled(position != kDefaultGainStep);
 }
 
-void EncodeDialog::resetGain()
-{
+void EncodeDialog::resetGain() {
     m_gain->setValue(kDefaultGainStep);
     gainChanged(kDefaultGainStep);
 }
 
-void EncodeDialog::browseIn()
-{
+void EncodeDialog::browseIn() {
     m_outFile->setEnabled(false);
     m_browseOut->setEnabled(false);
     FileRequest request;
@@ -194,8 +191,7 @@ void EncodeDialog::browseIn()
     UpdateOkButton();
 }
 
-void EncodeDialog::filesDropped(const QStringList& files)
-{
+void EncodeDialog::filesDropped(const QStringList& files) {
     const QString& first = files.first();
     if (!first.isEmpty() && QFileInfo(first).isFile()) {
         takeOriginal(first);
@@ -203,8 +199,7 @@ void EncodeDialog::filesDropped(const QStringList& files)
     UpdateOkButton();
 }
 
-void EncodeDialog::takeOriginal(const QString& path)
-{
+void EncodeDialog::takeOriginal(const QString& path) {
     m_inFile->setText(path);
     if (m_values.dest.isEmpty()) {
         m_values.dest = withTrailingSeparator(parentFolder(path));
@@ -214,8 +209,7 @@ void EncodeDialog::takeOriginal(const QString& path)
     m_browseOut->setEnabled(true);
 }
 
-void EncodeDialog::browseOut()
-{
+void EncodeDialog::browseOut() {
     FileRequest request;
     request.kind = FileRequest::Kind::Save;
     request.title = QStringLiteral("Watermarked Audio File Creation");
@@ -233,8 +227,7 @@ void EncodeDialog::browseOut()
     UpdateOkButton();
 }
 
-void EncodeDialog::confirm()
-{
+void EncodeDialog::confirm() {
     const QString outFile = m_outFile->text();
     if (QFileInfo::exists(outFile) &&
         !m_services.askYesNo(this, QStringLiteral("File overwrite"),
@@ -254,4 +247,4 @@ void EncodeDialog::confirm()
     accept();
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -43,7 +43,7 @@ private:
     DialogServices m_services;
     EncodeSettings m_values;
     QString m_jobOptions;
-    QString m_lastOpenName;  // the file dialog remembers its last choice within one showing
+    QString m_lastOpenName; // the file dialog remembers its last choice within one showing
     bool m_filteringPayload = false;
 
     QLineEdit* m_inFile = nullptr;
@@ -62,4 +62,4 @@ private:
     QPushButton* m_cancel = nullptr;
 };
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -16,22 +16,18 @@ namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 constexpr int kHeartBeatMs = 200;
 
-}  // namespace
+} // namespace
 
 JobRunner::JobRunner(QObject* parent)
-    : QObject(parent),
-      m_programFolder(QCoreApplication::applicationDirPath()),
+    : QObject(parent), m_programFolder(QCoreApplication::applicationDirPath()),
       m_launcher([](const Launch& launch, JobRunner& runner) { runner.launchProcess(launch); }),
-      m_draw(LogNumberSource{}),
-      m_timer(new QTimer(this))
-{
+      m_draw(LogNumberSource{}), m_timer(new QTimer(this)) {
     m_timer->setObjectName(QStringLiteral("tmrHeartBeat"));
     m_timer->setInterval(kHeartBeatMs);
     connect(m_timer, &QTimer::timeout, this, &JobRunner::heartBeat);
 }
 
-JobRunner::~JobRunner()
-{
+JobRunner::~JobRunner() {
     if (m_process != nullptr && m_process->state() != QProcess::NotRunning) {
         // Destroying a QProcess kills its program; the job is left to finish instead, so the
         // process object is deliberately let go.
@@ -40,21 +36,18 @@ JobRunner::~JobRunner()
     }
 }
 
-void JobRunner::setProgramFolder(const QString& folder)
-{
+void JobRunner::setProgramFolder(const QString& folder) {
     m_programFolder = folder;
 }
 
-QString JobRunner::resolvedLogFolder() const
-{
+QString JobRunner::resolvedLogFolder() const {
     if (!m_logFolder.isEmpty()) {
         return m_logFolder;
     }
     return logFolder(m_programFolder, folderIsWritable, QDir::tempPath());
 }
 
-bool JobRunner::start(JobProgram program, const QString& jobOptions)
-{
+bool JobRunner::start(JobProgram program, const QString& jobOptions) {
     if (jobOptions.isEmpty() || m_running) {
         return false;
     }
@@ -90,8 +83,7 @@ bool JobRunner::start(JobProgram program, const QString& jobOptions)
     return true;
 }
 
-void JobRunner::launchProcess(const Launch& launch)
-{
+void JobRunner::launchProcess(const Launch& launch) {
     auto* process = new QProcess(this);
     m_process = process;
     process->setProgram(launch.program);
@@ -100,12 +92,13 @@ void JobRunner::launchProcess(const Launch& launch)
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
     const int jobId = launch.jobId;
-    connect(process, &QProcess::errorOccurred, this, [this, process, jobId](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart) {
-            processFailedToStart(jobId, process->errorString());
-            process->deleteLater();
-        }
-    });
+    connect(process, &QProcess::errorOccurred, this,
+            [this, process, jobId](QProcess::ProcessError error) {
+                if (error == QProcess::FailedToStart) {
+                    processFailedToStart(jobId, process->errorString());
+                    process->deleteLater();
+                }
+            });
     connect(process, &QProcess::finished, this,
             [this, process, jobId](int exitCode, QProcess::ExitStatus status) {
                 processFinished(jobId, exitCode, status == QProcess::CrashExit);
@@ -114,8 +107,7 @@ void JobRunner::launchProcess(const Launch& launch)
     process->start(QIODevice::NotOpen);
 }
 
-void JobRunner::processFailedToStart(int jobId, const QString& reason)
-{
+void JobRunner::processFailedToStart(int jobId, const QString& reason) {
     if (jobId != m_jobId || !m_running) {
         return;
     }
@@ -123,8 +115,7 @@ void JobRunner::processFailedToStart(int jobId, const QString& reason)
            QDir::toNativeSeparators(m_program) + kCrLf + reason + kCrLf);
 }
 
-void JobRunner::processFinished(int jobId, int exitCode, bool crashed)
-{
+void JobRunner::processFinished(int jobId, int exitCode, bool crashed) {
     if (jobId != m_jobId || !m_running) {
         return;
     }
@@ -135,8 +126,7 @@ void JobRunner::processFinished(int jobId, int exitCode, bool crashed)
     heartBeat();
 }
 
-void JobRunner::heartBeat()
-{
+void JobRunner::heartBeat() {
     if (!m_running) {
         return;
     }
@@ -159,7 +149,8 @@ void JobRunner::heartBeat()
         QString message = QStringLiteral("ERROR") + kCrLf;
         if (m_crashed) {
             message += QStringLiteral("The program stopped abnormally before it reported the end "
-                                      "of the job.") + kCrLf;
+                                      "of the job.") +
+                       kCrLf;
         } else {
             message += QStringLiteral("Erc: ") + QString::number(m_exitCode) + kCrLf +
                        QStringLiteral("The program ended without reporting the end of the job.") +
@@ -172,8 +163,7 @@ void JobRunner::heartBeat()
     }
 }
 
-void JobRunner::endJob(const QString& message)
-{
+void JobRunner::endJob(const QString& message) {
     emit messageChanged(message);
     emit progressChanged(0);
     m_timer->stop();
@@ -184,4 +174,4 @@ void JobRunner::endJob(const QString& message)
     emit runningChanged(false);
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

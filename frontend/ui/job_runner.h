@@ -21,9 +21,9 @@ class JobRunner : public QObject {
     Q_OBJECT
 public:
     struct Launch {
-        int jobId = 0;        // pass back to processFailedToStart / processFinished
-        QString commandLine;  // the whole command line, as built
-        QString program;      // its first word
+        int jobId = 0;       // pass back to processFailedToStart / processFinished
+        QString commandLine; // the whole command line, as built
+        QString program;     // its first word
         QStringList arguments;
     };
     // Starts the program. It reports back through processFailedToStart or processFinished, with
@@ -58,8 +58,8 @@ public slots:
     void heartBeat();
 
 signals:
-    void messageChanged(const QString& text);  // lines end with CR LF
-    void progressChanged(int percent);         // 0 ... 100
+    void messageChanged(const QString& text); // lines end with CR LF
+    void progressChanged(int percent);        // 0 ... 100
     void runningChanged(bool running);
 
 private:
@@ -82,4 +82,4 @@ private:
     bool m_crashed = false;
 };
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -7,8 +7,7 @@
 
 namespace vekmrk {
 
-QPixmap productLogo(const QSize& size)
-{
+QPixmap productLogo(const QSize& size) {
     QPixmap pixmap(size);
     pixmap.fill(Qt::white);
     QPainter painter(&pixmap);
@@ -55,4 +54,4 @@ QPixmap productLogo(const QSize& size)
     return pixmap;
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -8,4 +8,4 @@ namespace vekmrk {
 
 QPixmap productLogo(const QSize& size);
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -37,15 +37,11 @@ namespace {
 constexpr int kNonClientWidth = kMainOuterWidth - kMainClientWidth;
 constexpr int kNonClientHeight = kMainOuterHeight - kMainClientHeight;
 
-}  // namespace
+} // namespace
 
 MainWindow::MainWindow(QSettings& settings, DialogServices services, QWidget* parent)
-    : QMainWindow(parent),
-      m_settings(settings),
-      m_services(std::move(services)),
-      m_runner(new JobRunner(this)),
-      m_programFolder(QCoreApplication::applicationDirPath())
-{
+    : QMainWindow(parent), m_settings(settings), m_services(std::move(services)),
+      m_runner(new JobRunner(this)), m_programFolder(QCoreApplication::applicationDirPath()) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vek Audio Watermarking"));
     setFont(arialFont(8.25));
@@ -65,8 +61,7 @@ MainWindow::MainWindow(QSettings& settings, DialogServices services, QWidget* pa
            twipsToPixels(kMainClientHeight) + menuBar()->sizeHint().height());
 }
 
-void MainWindow::buildControls()
-{
+void MainWindow::buildControls() {
     m_client = new QWidget(this);
     m_client->setAutoFillBackground(true);
     QPalette white = m_client->palette();
@@ -92,8 +87,7 @@ void MainWindow::buildControls()
     applyLayout();
 }
 
-void MainWindow::buildMenus()
-{
+void MainWindow::buildMenus() {
     m_fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     m_fileMenu->setObjectName(QStringLiteral("FileMenu"));
     QAction* encode = m_fileMenu->addAction(QStringLiteral("&Encode File..."));
@@ -124,8 +118,7 @@ void MainWindow::buildMenus()
     connect(web, &QAction::triggered, this, &MainWindow::openWebPage);
 }
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_client && event->type() == QEvent::Resize) {
         const QSize client = static_cast<QResizeEvent*>(event)->size();
         m_layout = applyResizeRule(m_layout, pixelsToTwips(client.width()) + kNonClientWidth,
@@ -135,14 +128,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void MainWindow::applyLayout()
-{
+void MainWindow::applyLayout() {
     m_message->setGeometry(twipsToPixels(m_layout.message));
     m_progress->setGeometry(twipsToPixels(m_layout.progress));
 }
 
-void MainWindow::setMessage(const QString& text)
-{
+void MainWindow::setMessage(const QString& text) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     m_message->setPlainText(shown);
@@ -151,8 +142,7 @@ void MainWindow::setMessage(const QString& text)
     m_message->ensureCursorVisible();
 }
 
-void MainWindow::setRunning(bool running)
-{
+void MainWindow::setRunning(bool running) {
     m_fileMenu->setEnabled(!running);
     m_fileMenu->menuAction()->setEnabled(!running);
     m_helpMenu->setEnabled(!running);
@@ -164,8 +154,7 @@ void MainWindow::setRunning(bool running)
     }
 }
 
-void MainWindow::runJob(JobProgram program)
-{
+void MainWindow::runJob(JobProgram program) {
     if (m_runner->isRunning()) {
         return;
     }
@@ -176,8 +165,7 @@ void MainWindow::runJob(JobProgram program)
     m_runner->start(program, options);
 }
 
-QString MainWindow::showJobDialog(JobProgram program)
-{
+QString MainWindow::showJobDialog(JobProgram program) {
     if (program == JobProgram::Encoder) {
         EncodeDialog dialog(m_settings, m_services, this);
         dialog.exec();
@@ -188,8 +176,7 @@ QString MainWindow::showJobDialog(JobProgram program)
     return dialog.jobOptions();
 }
 
-void MainWindow::showHelp()
-{
+void MainWindow::showHelp() {
     const QStringList candidates =
         helpFileCandidates(m_programFolder, QStringLiteral(VEKMRKWIN_DATA_FROM_BIN));
     const QString path =
@@ -212,21 +199,20 @@ void MainWindow::showHelp()
     browser->show();
 }
 
-void MainWindow::showAbout()
-{
+void MainWindow::showAbout() {
     auto* about = new SplashWindow;
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->show();
     about->activateWindow();
 }
 
-void MainWindow::openWebPage()
-{
+void MainWindow::openWebPage() {
     const QString address = QString::fromLatin1(kWebAddress);
     if (!QDesktopServices::openUrl(QUrl(address))) {
-        m_services.showMessage(this, QStringLiteral("Vek Audio Watermarking"),
-                               QStringLiteral("No web browser could be opened for %1.").arg(address));
+        m_services.showMessage(
+            this, QStringLiteral("Vek Audio Watermarking"),
+            QStringLiteral("No web browser could be opened for %1.").arg(address));
     }
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -32,7 +32,9 @@ public:
     JobRunner* runner() const { return m_runner; }
     // Shows the job's dialog and returns its `jobOptions` (empty when not confirmed); tests
     // replace it so that no dialog runs modally.
-    void setJobDialog(std::function<QString(JobProgram)> dialog) { m_jobDialog = std::move(dialog); }
+    void setJobDialog(std::function<QString(JobProgram)> dialog) {
+        m_jobDialog = std::move(dialog);
+    }
     // The folder from which the Help command looks for vekmrkguiHelp.html (beside it, then in
     // its ../share/vekmrk); the program's folder unless set.
     void setProgramFolder(const QString& folder) { m_programFolder = folder; }
@@ -72,4 +74,4 @@ private:
     QMenu* m_helpMenu = nullptr;
 };
 
-}  // namespace vekmrk
+} // namespace vekmrk

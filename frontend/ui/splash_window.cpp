@@ -13,16 +13,14 @@
 
 namespace vekmrk {
 
-QString frontEndVersionText()
-{
+QString frontEndVersionText() {
     return QStringLiteral("Version %1.%2.%3")
         .arg(VEKMRKWIN_VERSION_MAJOR)
         .arg(VEKMRKWIN_VERSION_MINOR)
         .arg(VEKMRKWIN_VERSION_PATCH);
 }
 
-QString platformName()
-{
+QString platformName() {
 #if defined(Q_OS_WIN)
     return QSysInfo::WordSize == 64 ? QStringLiteral("Win64") : QStringLiteral("Win32");
 #elif defined(Q_OS_MACOS)
@@ -39,8 +37,7 @@ namespace {
 // A label that takes the size of its text: left-aligned ones grow to the right, right-aligned
 // ones keep their right edge.
 QLabel* addSplashLabel(QWidget* parent, const char* name, const QString& text, const QFont& font,
-                 const QRect& twips, Qt::Alignment alignment, bool fitToText)
-{
+                       const QRect& twips, Qt::Alignment alignment, bool fitToText) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setFont(font);
@@ -58,11 +55,9 @@ QLabel* addSplashLabel(QWidget* parent, const char* name, const QString& text, c
     return label;
 }
 
-}  // namespace
+} // namespace
 
-SplashWindow::SplashWindow(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint)
-{
+SplashWindow::SplashWindow(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("frmSplash"));
     setFont(arialFont(8.25));
     setAutoFillBackground(true);
@@ -86,28 +81,28 @@ SplashWindow::SplashWindow(QWidget* parent)
 
     const QList<QLabel*> labels = {
         addSplashLabel(frame, "lblCompanyProduct", QStringLiteral("Vek Audio Watermark"),
-                 arialFont(18, true), {2160, 480, 3090, 435}, Qt::AlignLeft, true),
-        addSplashLabel(frame, "lblProductName", QStringLiteral("Vekmrk GUI"), arialFont(32.25, true),
-                 {2520, 960, 4440, 765}, Qt::AlignLeft, true),
+                       arialFont(18, true), {2160, 480, 3090, 435}, Qt::AlignLeft, true),
+        addSplashLabel(frame, "lblProductName", QStringLiteral("Vekmrk GUI"),
+                       arialFont(32.25, true), {2520, 960, 4440, 765}, Qt::AlignLeft, true),
         addSplashLabel(frame, "lblPlatform", platformName(), arialFont(15.75, true),
-                 {5910, 2160, 945, 360}, Qt::AlignRight, true),
+                       {5910, 2160, 945, 360}, Qt::AlignRight, true),
         addSplashLabel(frame, "lblVersion", frontEndVersionText(), arialFont(12, true),
-                 {5640, 2520, 1245, 285}, Qt::AlignRight, true),
+                       {5640, 2520, 1245, 285}, Qt::AlignRight, true),
         addSplashLabel(frame, "lblCopyright",
-                 QStringLiteral("Copyright (c) 2026 Vek Audio Watermark developers"),
-                 arialFont(8.25), {2760, 3120, 4095, 255}, Qt::AlignRight, false),
-        addSplashLabel(frame, "lblCompany", QStringLiteral("Written by the Vek Audio Watermark developers"),
-                 arialFont(8.25), {2760, 3360, 4095, 255}, Qt::AlignRight, false),
+                       QStringLiteral("Copyright (c) 2026 Vek Audio Watermark developers"),
+                       arialFont(8.25), {2760, 3120, 4095, 255}, Qt::AlignRight, false),
+        addSplashLabel(frame, "lblCompany",
+                       QStringLiteral("Written by the Vek Audio Watermark developers"),
+                       arialFont(8.25), {2760, 3360, 4095, 255}, Qt::AlignRight, false),
         addSplashLabel(frame, "lblWarning", QStringLiteral("(click or press a key to dismiss)"),
-                 arialFont(8.25), {150, 3720, 6855, 195}, Qt::AlignLeft, false),
+                       arialFont(8.25), {150, 3720, 6855, 195}, Qt::AlignLeft, false),
     };
     for (QLabel* label : labels) {
         label->installEventFilter(this);
     }
 }
 
-void SplashWindow::showEvent(QShowEvent* event)
-{
+void SplashWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect centred = frameGeometry();
@@ -118,8 +113,7 @@ void SplashWindow::showEvent(QShowEvent* event)
     setFocus();
 }
 
-void SplashWindow::keyPressEvent(QKeyEvent* event)
-{
+void SplashWindow::keyPressEvent(QKeyEvent* event) {
     if (!event->text().isEmpty()) {
         dismiss();
         return;
@@ -127,8 +121,7 @@ void SplashWindow::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-bool SplashWindow::eventFilter(QObject* watched, QEvent* event)
-{
+bool SplashWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonPress) {
         dismiss();
         return true;
@@ -136,8 +129,7 @@ bool SplashWindow::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void SplashWindow::dismiss()
-{
+void SplashWindow::dismiss() {
     if (m_dismissed) {
         return;
     }
@@ -146,4 +138,4 @@ void SplashWindow::dismiss()
     close();
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

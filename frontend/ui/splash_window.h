@@ -9,8 +9,8 @@ class QFrame;
 namespace vekmrk {
 
 // The three parts of the front end's version, and the texts of the window.
-QString frontEndVersionText();  // "Version 1.1.0"
-QString platformName();         // "Win32" / "Win64", "Linux", "macOS", ...
+QString frontEndVersionText(); // "Version 1.1.0"
+QString platformName();        // "Win32" / "Win64", "Linux", "macOS", ...
 
 class SplashWindow : public QWidget {
     Q_OBJECT
@@ -30,4 +30,4 @@ private:
     bool m_dismissed = false;
 };
 
-}  // namespace vekmrk
+} // namespace vekmrk

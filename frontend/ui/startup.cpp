@@ -17,10 +17,9 @@ namespace {
 
 constexpr int kSplashMs = 5000;
 
-}  // namespace
+} // namespace
 
-int runFrontEnd(QApplication& app)
-{
+int runFrontEnd(QApplication& app) {
     // The splash window may be the only window for a while: closing it must not end the program.
     app.setQuitOnLastWindowClosed(false);
     QPointer<SplashWindow> splash = new SplashWindow;
@@ -47,4 +46,4 @@ int runFrontEnd(QApplication& app)
     return app.exec();
 }
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -8,4 +8,4 @@ namespace vekmrk {
 
 int runFrontEnd(QApplication& app);
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -18,4 +18,4 @@ void placeTwips(QWidget* widget, int left, int top, int width, int height);
 // Arial at the given point size (8.25 pt is the windows' standard font).
 QFont arialFont(double pointSize, bool bold = false, bool italic = false);
 
-}  // namespace vekmrk
+} // namespace vekmrk

@@ -8,8 +8,7 @@
 #include <numeric>
 #include <vector>
 
-TEST(OwnerNameHash, KnownValues)
-{
+TEST(OwnerNameHash, KnownValues) {
     EXPECT_EQ(owner_name_hash("abc"), 683);
     EXPECT_EQ(owner_name_hash(""), 0);
     // Bytes from 0x80 up count as negative: 0xC3 = -61, 0xA9 = -87.
@@ -18,8 +17,7 @@ TEST(OwnerNameHash, KnownValues)
     EXPECT_GE(owner_name_hash(std::string(1000, '\xFF')), 0);
 }
 
-TEST(ChipWaveform, FirstValuesOfThePublicLayer)
-{
+TEST(ChipWaveform, FirstValuesOfThePublicLayer) {
     // Public layer, six significant digits.
     const struct {
         int32_t rate;
@@ -38,8 +36,7 @@ TEST(ChipWaveform, FirstValuesOfThePublicLayer)
     }
 }
 
-TEST(ChipWaveform, SeedSelectsTheWaveform)
-{
+TEST(ChipWaveform, SeedSelectsTheWaveform) {
     const std::vector<float> zero = chip_waveform_build(44100, 0, 882);
     EXPECT_EQ(chip_waveform_build(44100, 1, 882), zero);
     EXPECT_NE(chip_waveform_build(44100, 2, 882), zero);
@@ -48,8 +45,7 @@ TEST(ChipWaveform, SeedSelectsTheWaveform)
     EXPECT_EQ(chip_waveform_build(44100, 683, 882), chip_waveform_build(44100, 683, 882));
 }
 
-TEST(ChipWaveform, ResamplesTheDesign)
-{
+TEST(ChipWaveform, ResamplesTheDesign) {
     const std::vector<float> v = chip_waveform_build(44100, 0, 882);
     // 22050 Hz: step 2.0, so every sample is an even-indexed design value.
     const std::vector<float> half = chip_waveform_build(22050, 0, 441);
@@ -65,8 +61,7 @@ TEST(ChipWaveform, ResamplesTheDesign)
     EXPECT_LT(w[959], std::max(v[881], v[0]));
 }
 
-TEST(ChipWaveform, EveryRateAndItsLimits)
-{
+TEST(ChipWaveform, EveryRateAndItsLimits) {
     for (int32_t rate : {11025, 16000, 22050, 24000, 32000, 44100, 48000}) {
         SCOPED_TRACE(rate);
         const int32_t m = rate / 50;

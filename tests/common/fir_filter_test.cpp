@@ -13,8 +13,7 @@
 
 namespace {
 
-std::vector<float> ramp_noise(size_t n)
-{
+std::vector<float> ramp_noise(size_t n) {
     std::vector<float> out(n);
     uint32_t state = 7;
     for (size_t i = 0; i < n; ++i) {
@@ -26,8 +25,8 @@ std::vector<float> ramp_noise(size_t n)
 
 // Straightforward convolution with zeros before the first sample, summed in the same order
 // (oldest sample first) in double.
-std::vector<float> reference(const std::vector<float>& h, const std::vector<float>& x, size_t step)
-{
+std::vector<float> reference(const std::vector<float>& h, const std::vector<float>& x,
+                             size_t step) {
     std::vector<float> out;
     const auto taps = static_cast<std::ptrdiff_t>(h.size());
     for (size_t c = 0; c < x.size(); c += step) {
@@ -43,8 +42,7 @@ std::vector<float> reference(const std::vector<float>& h, const std::vector<floa
 }
 
 // Floats of many magnitudes and both signs, so that the sums round often.
-std::vector<float> wide_noise(size_t n, uint32_t seed)
-{
+std::vector<float> wide_noise(size_t n, uint32_t seed) {
     std::mt19937 draw(seed);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     std::uniform_int_distribution<int> exponent(-12, 6);
@@ -55,11 +53,9 @@ std::vector<float> wide_noise(size_t n, uint32_t seed)
     return out;
 }
 
-
 // Quarters from -3/4 to 3/4 times 2^-30, 1 or 2^30: products of such values and their sums
 // lose small terms and cancel exactly, so that a sum taken in another order ends elsewhere.
-std::vector<float> cancelling_noise(size_t n, uint32_t seed)
-{
+std::vector<float> cancelling_noise(size_t n, uint32_t seed) {
     std::mt19937 draw(seed);
     std::uniform_int_distribution<int> quarters(-3, 3);
     std::uniform_int_distribution<int> scale(-1, 1);
@@ -70,10 +66,9 @@ std::vector<float> cancelling_noise(size_t n, uint32_t seed)
     return out;
 }
 
-}  // namespace
+} // namespace
 
-TEST(FirFilter, BandKernels)
-{
+TEST(FirFilter, BandKernels) {
     // Tap sums (gain at 0 Hz) of the three band-limiting kernels.
     const struct {
         int32_t edge;
@@ -88,7 +83,8 @@ TEST(FirFilter, BandKernels)
         double sum = 0.0;
         for (int k = 0; k < 21; ++k) {
             sum += static_cast<double>(f->coefficients[static_cast<size_t>(k)]);
-            EXPECT_EQ(f->coefficients[static_cast<size_t>(k)], f->coefficients[static_cast<size_t>(20 - k)]);
+            EXPECT_EQ(f->coefficients[static_cast<size_t>(k)],
+                      f->coefficients[static_cast<size_t>(20 - k)]);
         }
         EXPECT_NEAR(sum, c.sum, 1e-6);
     }
@@ -96,20 +92,18 @@ TEST(FirFilter, BandKernels)
     EXPECT_FALSE(band_filter_create(0));
 }
 
-TEST(FirFilter, RefusesBadSizes)
-{
+TEST(FirFilter, RefusesBadSizes) {
     const float h[] = {1.0f, 2.0f, 3.0f};
     EXPECT_FALSE(fir_create(0, 0, 1, h));
     EXPECT_FALSE(fir_create(3, -1, 1, h));
     EXPECT_FALSE(fir_create(3, 0, 0, h));
-    EXPECT_FALSE(fir_create(4, 0, 1, h));  // fewer coefficients than taps
+    EXPECT_FALSE(fir_create(4, 0, 1, h)); // fewer coefficients than taps
     FirFilterPtr f = fir_create(3, 2, 1, h);
     ASSERT_TRUE(f);
     EXPECT_EQ(f->history, std::vector<float>(5, 0.0f));
 }
 
-TEST(FirFilter, NewestSampleMeetsTheLastTap)
-{
+TEST(FirFilter, NewestSampleMeetsTheLastTap) {
     const float h[] = {1.0f, 2.0f, 3.0f};
     FirFilterPtr f = fir_create(3, 0, 1, h);
     const float impulse[] = {1.0f, 0.0f, 0.0f, 0.0f};
@@ -118,15 +112,15 @@ TEST(FirFilter, NewestSampleMeetsTheLastTap)
     EXPECT_EQ(std::vector<float>(out, out + 4), (std::vector<float>{3.0f, 2.0f, 1.0f, 0.0f}));
 }
 
-TEST(FirFilter, MatchesPlainConvolutionInAnyBlockSize)
-{
+TEST(FirFilter, MatchesPlainConvolutionInAnyBlockSize) {
     const std::vector<float> x = ramp_noise(1000);
     FirFilterPtr band = band_filter_create(11000);
     const std::vector<float> h = band->coefficients;
     for (size_t step : {size_t{1}, size_t{2}}) {
         const std::vector<float> expected = reference(h, x, step);
         // The output counter restarts in every call, so with step 2 blocks must be even.
-        for (size_t block : {size_t{1}, size_t{2}, size_t{6}, size_t{20}, size_t{334}, size_t{1000}}) {
+        for (size_t block :
+             {size_t{1}, size_t{2}, size_t{6}, size_t{20}, size_t{334}, size_t{1000}}) {
             if (block % step != 0) {
                 continue;
             }
@@ -149,21 +143,24 @@ TEST(FirFilter, MatchesPlainConvolutionInAnyBlockSize)
 // lanes, the head correlation's 128, more than one block's history), step and block size,
 // blocks shorter than the history and than one vector included; on values of many magnitudes,
 // and on values whose sums cancel, where a sum taken in another order would end elsewhere.
-TEST(FirFilter, EveryVectorLevelGivesThePlainConvolutionsBits)
-{
+TEST(FirFilter, EveryVectorLevelGivesThePlainConvolutionsBits) {
     for (const bool cancelling : {false, true}) {
         const std::vector<float> x = cancelling ? cancelling_noise(3000, 11) : wide_noise(3000, 11);
         for (const size_t taps : {size_t{1}, size_t{3}, size_t{21}, size_t{128}, size_t{313}}) {
             const auto seed = static_cast<uint32_t>(taps);
-            const std::vector<float> h = cancelling ? cancelling_noise(taps, seed) : wide_noise(taps, seed);
+            const std::vector<float> h =
+                cancelling ? cancelling_noise(taps, seed) : wide_noise(taps, seed);
             for (const size_t step : {size_t{1}, size_t{2}, size_t{3}}) {
                 const std::vector<uint32_t> expected = fixture::float_bits(reference(h, x, step));
-                for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+                for (const SimdLevel level :
+                     {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
                     for (const size_t block : {step, 7 * step, 60 * step, 1000 * step}) {
-                        SCOPED_TRACE(testing::Message() << (cancelling ? "cancelling, " : "") << taps
-                                                        << " taps, step " << step << ", level "
-                                                        << static_cast<int>(level) << ", block " << block);
-                        FirFilterPtr f = fir_create(static_cast<int32_t>(taps), 0, static_cast<int32_t>(step), h);
+                        SCOPED_TRACE(testing::Message()
+                                     << (cancelling ? "cancelling, " : "") << taps << " taps, step "
+                                     << step << ", level " << static_cast<int>(level) << ", block "
+                                     << block);
+                        FirFilterPtr f = fir_create(static_cast<int32_t>(taps), 0,
+                                                    static_cast<int32_t>(step), h);
                         std::vector<float> got;
                         for (size_t at = 0; at < x.size(); at += block) {
                             const size_t n = std::min(block, x.size() - at);
@@ -180,8 +177,7 @@ TEST(FirFilter, EveryVectorLevelGivesThePlainConvolutionsBits)
 }
 
 // With extra history the sums still end at the newest input, over the last N - 1 stored ones.
-TEST(FirFilter, ExtraHistoryDoesNotShiftTheSums)
-{
+TEST(FirFilter, ExtraHistoryDoesNotShiftTheSums) {
     const std::vector<float> x = wide_noise(500, 5);
     const std::vector<float> h = wide_noise(40, 6);
     const std::vector<uint32_t> expected = fixture::float_bits(reference(h, x, 1));
@@ -195,16 +191,18 @@ TEST(FirFilter, ExtraHistoryDoesNotShiftTheSums)
     }
 }
 
-TEST(FirFilter, PrimeKeepsTheLatestInputs)
-{
+TEST(FirFilter, PrimeKeepsTheLatestInputs) {
     const float h[] = {0.5f, 0.5f, 0.5f};
-    FirFilterPtr f = fir_create(3, 2, 1, h);  // keeps 3 + 2 - 1 = 4 inputs
+    FirFilterPtr f = fir_create(3, 2, 1, h); // keeps 3 + 2 - 1 = 4 inputs
     const float many[] = {1, 2, 3, 4, 5, 6};
     fir_prime(*f, many);
-    EXPECT_EQ(std::vector<float>(f->history.begin(), f->history.begin() + 4), (std::vector<float>{3, 4, 5, 6}));
+    EXPECT_EQ(std::vector<float>(f->history.begin(), f->history.begin() + 4),
+              (std::vector<float>{3, 4, 5, 6}));
     const float few[] = {7, 8};
     fir_prime(*f, few);
-    EXPECT_EQ(std::vector<float>(f->history.begin(), f->history.begin() + 4), (std::vector<float>{5, 6, 7, 8}));
+    EXPECT_EQ(std::vector<float>(f->history.begin(), f->history.begin() + 4),
+              (std::vector<float>{5, 6, 7, 8}));
     fir_prime(*f, std::span<const float>());
-    EXPECT_EQ(std::vector<float>(f->history.begin(), f->history.begin() + 4), (std::vector<float>{5, 6, 7, 8}));
+    EXPECT_EQ(std::vector<float>(f->history.begin(), f->history.begin() + 4),
+              (std::vector<float>{5, 6, 7, 8}));
 }

@@ -13,14 +13,12 @@ namespace {
 // Sets or removes VEKMRK_OWNER for one test and restores it afterwards.
 class OwnerEnv {
 public:
-    OwnerEnv()
-    {
+    OwnerEnv() {
         if (const char* v = std::getenv(kOwnerEnvVar)) {
             m_saved = v;
         }
     }
-    ~OwnerEnv()
-    {
+    ~OwnerEnv() {
         if (m_saved) {
             ::setenv(kOwnerEnvVar, m_saved->c_str(), 1);
         } else {
@@ -34,17 +32,19 @@ private:
     std::optional<std::string> m_saved;
 };
 
-}  // namespace
+} // namespace
 
-TEST(OwnerName, Problems)
-{
+TEST(OwnerName, Problems) {
     EXPECT_EQ(owner_name_problem(""),
-              "No owner name is configured for the private layer: set the environment variable VEKMRK_OWNER, or "
-              "write the name on the first line of vekmrk-owner.txt beside the programs, in ../etc/vekmrk/ from "
+              "No owner name is configured for the private layer: set the environment variable "
+              "VEKMRK_OWNER, or "
+              "write the name on the first line of vekmrk-owner.txt beside the programs, in "
+              "../etc/vekmrk/ from "
               "their folder, or in " VEKMRK_EXPECTED_SYSCONFDIR "/vekmrk/.");
-    EXPECT_EQ(owner_name_problem("Vek Audio"),
-              "The owner name \"Vek Audio\" holds a blank, tab, line feed or one of [ ] ( ) , which cut a layer "
-              "code apart: nobody else could read this private layer. Choose an owner name without them.");
+    EXPECT_EQ(owner_name_problem("Vek Audio"), "The owner name \"Vek Audio\" holds a blank, tab, "
+                                               "line feed or one of [ ] ( ) , which cut a layer "
+                                               "code apart: nobody else could read this private "
+                                               "layer. Choose an owner name without them.");
     for (const char* bad : {"a\tb", "a\nb", "[x", "x]", "(x", "x)", "a,b", " "}) {
         SCOPED_TRACE(bad);
         EXPECT_NE(owner_name_problem(bad), "");
@@ -55,8 +55,7 @@ TEST(OwnerName, Problems)
     }
 }
 
-TEST(OwnerName, FirstLineOfTheFile)
-{
+TEST(OwnerName, FirstLineOfTheFile) {
     TempDir dir;
     EXPECT_EQ(owner_name_from_folder(dir.path()), "");
     const struct {
@@ -81,8 +80,7 @@ TEST(OwnerName, FirstLineOfTheFile)
 class RemoveAtEnd {
 public:
     explicit RemoveAtEnd(std::vector<std::filesystem::path> paths) : m_paths(std::move(paths)) {}
-    ~RemoveAtEnd()
-    {
+    ~RemoveAtEnd() {
         std::error_code ignored;
         for (const auto& p : m_paths) {
             std::filesystem::remove(p, ignored);
@@ -95,9 +93,9 @@ private:
     std::vector<std::filesystem::path> m_paths;
 };
 
-TEST(OwnerName, FoldersBesideTheProgramThenEtcThenTheSystem)
-{
-    const std::filesystem::path system = std::filesystem::path(VEKMRK_EXPECTED_SYSCONFDIR) / "vekmrk";
+TEST(OwnerName, FoldersBesideTheProgramThenEtcThenTheSystem) {
+    const std::filesystem::path system =
+        std::filesystem::path(VEKMRK_EXPECTED_SYSCONFDIR) / "vekmrk";
     EXPECT_EQ(owner_name_system_folder(), system);
 
     const std::vector<std::filesystem::path> relocated = owner_name_folders("/opt/vek/bin");
@@ -114,8 +112,7 @@ TEST(OwnerName, FoldersBesideTheProgramThenEtcThenTheSystem)
     EXPECT_EQ(installed[1], system);
 }
 
-TEST(OwnerName, EnvironmentComesFirstThenTheFirstFileWithAName)
-{
+TEST(OwnerName, EnvironmentComesFirstThenTheFirstFileWithAName) {
     OwnerEnv restore;
     // The running program is this test program: its folder and <folder>/../etc/vekmrk.
     const std::filesystem::path bin = std::filesystem::read_symlink("/proc/self/exe").parent_path();

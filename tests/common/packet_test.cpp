@@ -10,8 +10,7 @@
 namespace {
 
 // Bit-at-a-time CRC-16/MODBUS, the slow twin of the nibble-table crc16.
-uint16_t crc16_bitwise(const std::vector<uint8_t>& bytes)
-{
+uint16_t crc16_bitwise(const std::vector<uint8_t>& bytes) {
     uint32_t crc = 0xFFFF;
     for (uint8_t b : bytes) {
         crc ^= b;
@@ -23,8 +22,7 @@ uint16_t crc16_bitwise(const std::vector<uint8_t>& bytes)
 }
 
 // Soft chips as a detector would deliver them: +/-amplitude for chips 1/0, times polarity.
-std::vector<float> soft_chips(std::string_view chips, float polarity, float amplitude = 1.0f)
-{
+std::vector<float> soft_chips(std::string_view chips, float polarity, float amplitude = 1.0f) {
     std::vector<float> out;
     for (char c : chips) {
         out.push_back((c == '1' ? amplitude : -amplitude) * polarity);
@@ -32,24 +30,21 @@ std::vector<float> soft_chips(std::string_view chips, float polarity, float ampl
     return out;
 }
 
-std::string strip_blanks(std::string s)
-{
+std::string strip_blanks(std::string s) {
     std::erase(s, ' ');
     return s;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Packet, CrcFigures)
-{
+TEST(Packet, CrcFigures) {
     const std::string check = "123456789";
     EXPECT_EQ(crc16(std::vector<uint8_t>(check.begin(), check.end())), 0x4B37);
     EXPECT_EQ(crc16({}), 0xFFFF);
     EXPECT_EQ(crc16(std::vector<uint8_t>{0xAB}), 0xFFFE);
 }
 
-TEST(Packet, CrcMatchesBitwiseForm)
-{
+TEST(Packet, CrcMatchesBitwiseForm) {
     std::mt19937 rng(2024);
     for (int round = 0; round < 2000; ++round) {
         std::vector<uint8_t> bytes(rng() % 40);
@@ -60,8 +55,7 @@ TEST(Packet, CrcMatchesBitwiseForm)
     }
 }
 
-TEST(Packet, HexDigits)
-{
+TEST(Packet, HexDigits) {
     // Characters are not checked: a lower-case b counts as 98 - 55 = 43.
     EXPECT_EQ(hex_to_bytes("0A1bFF"), (std::vector<uint8_t>{0x0A, 0x3B, 0xFF}));
     EXPECT_EQ(hex_to_bytes("ABC"), (std::vector<uint8_t>{0xAB, 0xC0}));
@@ -71,11 +65,12 @@ TEST(Packet, HexDigits)
     std::string chips;
     hex_to_chips("5", chips);
     hex_to_chips("F0", chips);
-    EXPECT_EQ(chips, "10011001" "01010101" "10101010");
+    EXPECT_EQ(chips, "10011001"
+                     "01010101"
+                     "10101010");
 }
 
-TEST(Packet, GrayCode)
-{
+TEST(Packet, GrayCode) {
     const uint32_t expected[] = {0, 1, 3, 2, 6, 7, 5, 4};
     for (uint32_t v = 0; v < 8; ++v) {
         EXPECT_EQ(gray_code(v, 1), expected[v]) << v;
@@ -88,8 +83,7 @@ TEST(Packet, GrayCode)
     }
 }
 
-TEST(Packet, ChipStringsOfPayloadAB)
-{
+TEST(Packet, ChipStringsOfPayloadAB) {
     // Public layer, no time stamp: CRC 0xFFFE, check digits FFFE.
     EXPECT_EQ(packet_build("AB", -1.0f, 0.0f, 0),
               strip_blanks("000111000111 01100110 01100101 01010101 01010101 01010101 01010110"));
@@ -101,30 +95,33 @@ TEST(Packet, ChipStringsOfPayloadAB)
 
     std::string digits;
     int32_t time_stamp = 0;
-    const std::vector<float> soft = soft_chips(std::string_view(with_time).substr(kSyncChips), 1.0f);
+    const std::vector<float> soft =
+        soft_chips(std::string_view(with_time).substr(kSyncChips), 1.0f);
     EXPECT_TRUE(packet_parse(soft, 1.0f, static_cast<int32_t>(soft.size()), digits, time_stamp, 0));
     EXPECT_EQ(digits, "AB");
     EXPECT_EQ(time_stamp, 4);
 }
 
-TEST(Packet, TimeStampKeepsTwelveBits)
-{
+TEST(Packet, TimeStampKeepsTwelveBits) {
     // 4100 units: Gray code 0x1806, of which 0x806 is sent.
     const std::optional<std::string> chips = packet_build("AB", 61498.3f, 50.0f, 0);
     ASSERT_TRUE(chips);
-    EXPECT_EQ(chips->substr(kSyncChips, 24), "01101010" "10101010" "10010110");
+    EXPECT_EQ(chips->substr(kSyncChips, 24), "01101010"
+                                             "10101010"
+                                             "10010110");
 }
 
-TEST(Packet, EmptyPayloadCarriesOnlyTheCheck)
-{
-    EXPECT_EQ(packet_build("", -1.0f, 0.0f, 0), std::string(kSyncPattern) + "01010101010101010101010101010101");
+TEST(Packet, EmptyPayloadCarriesOnlyTheCheck) {
+    EXPECT_EQ(packet_build("", -1.0f, 0.0f, 0),
+              std::string(kSyncPattern) + "01010101010101010101010101010101");
     // 0xFFFF XOR 0x36D9 = 0xC926.
-    EXPECT_EQ(packet_build("", -1.0f, 0.0f, 0x36D9),
-              std::string(kSyncPattern) + "01011010" "01101001" "10100110" "10010110");
+    EXPECT_EQ(packet_build("", -1.0f, 0.0f, 0x36D9), std::string(kSyncPattern) + "01011010"
+                                                                                 "01101001"
+                                                                                 "10100110"
+                                                                                 "10010110");
 }
 
-TEST(Packet, RoundTrips)
-{
+TEST(Packet, RoundTrips) {
     std::mt19937 rng(7);
     const uint16_t masks[] = {0, 0x36D9, 0x1234};
     for (int round = 0; round < 300; ++round) {
@@ -137,12 +134,14 @@ TEST(Packet, RoundTrips)
         const bool timed = round % 2 == 0;
         const float t = timed ? static_cast<float>(rng() % 61000) : -1.0f;
         const float polarity = round % 4 < 2 ? 1.0f : -1.0f;
-        SCOPED_TRACE(testing::Message() << payload << " mask " << mask << " t " << t << " polarity " << polarity);
+        SCOPED_TRACE(testing::Message()
+                     << payload << " mask " << mask << " t " << t << " polarity " << polarity);
 
         const std::optional<std::string> chips = packet_build(payload, t, 50.0f, mask);
         ASSERT_TRUE(chips);
         ASSERT_EQ(chips->size(), 8 * n + (timed ? 68 : 44));
-        const std::vector<float> soft = soft_chips(std::string_view(*chips).substr(kSyncChips), polarity, 0.3f);
+        const std::vector<float> soft =
+            soft_chips(std::string_view(*chips).substr(kSyncChips), polarity, 0.3f);
         const auto m = static_cast<int32_t>(soft.size());
         EXPECT_EQ(m % 16, timed ? 8 : 0);
 
@@ -150,17 +149,18 @@ TEST(Packet, RoundTrips)
         int32_t time_stamp = 0;
         EXPECT_TRUE(packet_parse(soft, polarity, m, digits, time_stamp, mask));
         EXPECT_EQ(digits, payload);
-        const int32_t units = static_cast<int32_t>(std::floor((static_cast<double>(8 * n + 69) / 50.0 + static_cast<double>(t)) / 15.0 + 0.5));
+        const int32_t units = static_cast<int32_t>(std::floor(
+            (static_cast<double>(8 * n + 69) / 50.0 + static_cast<double>(t)) / 15.0 + 0.5));
         EXPECT_EQ(time_stamp, timed ? units : -1);
 
         // Another layer's mask rejects the packet.
-        EXPECT_FALSE(packet_parse(soft, polarity, m, digits, time_stamp, static_cast<uint16_t>(mask ^ 0x0100)));
+        EXPECT_FALSE(packet_parse(soft, polarity, m, digits, time_stamp,
+                                  static_cast<uint16_t>(mask ^ 0x0100)));
         EXPECT_FALSE(packet_parse(soft, polarity, m, digits, time_stamp, mask == 0 ? 0x36D9 : 0));
     }
 }
 
-TEST(Packet, WeakTimeStampPairIsDropped)
-{
+TEST(Packet, WeakTimeStampPairIsDropped) {
     const std::optional<std::string> chips = packet_build("1A2B", 60.0f, 50.0f, 0);
     ASSERT_TRUE(chips);
     std::vector<float> soft = soft_chips(std::string_view(*chips).substr(kSyncChips), 1.0f);
@@ -181,8 +181,7 @@ TEST(Packet, WeakTimeStampPairIsDropped)
     }
 }
 
-TEST(Packet, ShortAndDegenerateInput)
-{
+TEST(Packet, ShortAndDegenerateInput) {
     std::string digits = "junk";
     chips_to_hex(std::vector<float>(16, 1.0f), 1.0f, 0, digits);
     EXPECT_EQ(digits, "");

@@ -15,13 +15,12 @@ namespace {
 
 // One sample at a time, written out from the rules: s / 32768, and the low 16 bits of
 // floor(scale * x + 0.5) (NaN as 0, the 32-bit range's ends beyond it).
-float plain_read(uint8_t lo, uint8_t hi)
-{
-    return static_cast<float>(static_cast<int16_t>(static_cast<uint16_t>(lo | (hi << 8)))) / 32768.0f;
+float plain_read(uint8_t lo, uint8_t hi) {
+    return static_cast<float>(static_cast<int16_t>(static_cast<uint16_t>(lo | (hi << 8)))) /
+           32768.0f;
 }
 
-uint16_t plain_write(float x, double scale)
-{
+uint16_t plain_write(float x, double scale) {
     const double v = std::floor(scale * static_cast<double>(x) + 0.5);
     int64_t i = 0;
     if (std::isnan(v)) {
@@ -36,13 +35,11 @@ uint16_t plain_write(float x, double scale)
     return static_cast<uint16_t>(static_cast<uint64_t>(i) & 0xFFFFu);
 }
 
-
-}  // namespace
+} // namespace
 
 // Every 16-bit value, as mono, stereo and three channels, in lengths that leave ends the
 // vector code does not cover.
-TEST(Pcm16, ReadsEverySampleValue)
-{
+TEST(Pcm16, ReadsEverySampleValue) {
     std::vector<uint8_t> bytes;
     for (uint32_t v = 0; v < 65536; ++v) {
         bytes.push_back(static_cast<uint8_t>(v & 0xFF));
@@ -53,7 +50,8 @@ TEST(Pcm16, ReadsEverySampleValue)
             SCOPED_TRACE(testing::Message() << channels << " channel(s), " << frames << " frames");
             std::vector<std::vector<float>> planes(channels, std::vector<float>(frames + 5, -9.0f));
             std::vector<float*> pointers;
-            for (auto& p : planes) pointers.push_back(p.data());
+            for (auto& p : planes)
+                pointers.push_back(p.data());
             pcm16_to_planar(bytes.data(), frames, pointers, 5);
             for (size_t c = 0; c < channels; ++c) {
                 std::vector<float> want(5, -9.0f);
@@ -70,23 +68,38 @@ TEST(Pcm16, ReadsEverySampleValue)
 // Random samples and the awkward ones: halves that round up (at scale 1 and 2: -2.5 gives -2,
 // 2.5 gives 3), both zeros, full scale and beyond (whose low 16 bits are kept), values past the
 // 32-bit range, infinities and NaN.
-TEST(Pcm16, WritesWhatOneSampleAtATimeWrites)
-{
+TEST(Pcm16, WritesWhatOneSampleAtATimeWrites) {
     std::mt19937 draw(5);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    const float awkward[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f / 32767.0f, -0.5f / 32767.0f,
-                             1.5f / 32767.0f, -2.5f / 32767.0f, 1.25f, -1.7f, 70000.0f, -1e12f,
+    const float awkward[] = {0.0f,
+                             -0.0f,
+                             1.0f,
+                             -1.0f,
+                             0.5f / 32767.0f,
+                             -0.5f / 32767.0f,
+                             1.5f / 32767.0f,
+                             -2.5f / 32767.0f,
+                             1.25f,
+                             -1.7f,
+                             70000.0f,
+                             -1e12f,
                              std::numeric_limits<float>::infinity(),
                              -std::numeric_limits<float>::infinity(),
-                             std::numeric_limits<float>::quiet_NaN(), 0.999969482421875f,
-                             0.5f, -0.5f, 2.5f, -2.5f, 0.25f, -1.25f};
+                             std::numeric_limits<float>::quiet_NaN(),
+                             0.999969482421875f,
+                             0.5f,
+                             -0.5f,
+                             2.5f,
+                             -2.5f,
+                             0.25f,
+                             -1.25f};
     const double scales[] = {32767.0, static_cast<double>(static_cast<float>(0.8 * 32767.0)), 1e9,
                              1.0, 2.0};
     for (const size_t channels : {size_t{1}, size_t{2}, size_t{3}}) {
         for (const double scale : scales) {
             for (const size_t frames : {size_t{1000}, size_t{5}}) {
-                SCOPED_TRACE(testing::Message() << channels << " channel(s), scale " << scale << ", "
-                                                << frames << " frames");
+                SCOPED_TRACE(testing::Message() << channels << " channel(s), scale " << scale
+                                                << ", " << frames << " frames");
                 std::vector<std::vector<float>> planes(channels, std::vector<float>(frames + 3));
                 size_t k = 0;
                 for (auto& p : planes) {
@@ -95,7 +108,8 @@ TEST(Pcm16, WritesWhatOneSampleAtATimeWrites)
                     }
                 }
                 std::vector<const float*> pointers;
-                for (const auto& p : planes) pointers.push_back(p.data());
+                for (const auto& p : planes)
+                    pointers.push_back(p.data());
                 std::vector<uint8_t> got(2 * channels * frames, 0xEE);
                 pcm16_from_planar(pointers, 3, frames, scale, got.data());
                 std::vector<uint8_t> want;

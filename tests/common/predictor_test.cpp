@@ -13,11 +13,12 @@
 
 namespace {
 
-AdaptivePredictorPtr make_default(int32_t order = 4) { return predictor_create(order, 0.01f, 0.001f); }
+AdaptivePredictorPtr make_default(int32_t order = 4) {
+    return predictor_create(order, 0.01f, 0.001f);
+}
 
 // A deterministic signal with some noise in it, so the predictor cannot learn it perfectly.
-std::vector<float> test_signal(size_t n)
-{
+std::vector<float> test_signal(size_t n) {
     std::vector<float> out(n);
     uint32_t noise = 12345;
     for (size_t i = 0; i < n; ++i) {
@@ -30,8 +31,7 @@ std::vector<float> test_signal(size_t n)
 
 // Audio-like input with the awkward parts a recording has: loud and quiet noise, silence (zeros
 // of both signs), a constant stretch, clipped full scale and single spikes.
-std::vector<float> rough_signal(size_t n, uint32_t seed)
-{
+std::vector<float> rough_signal(size_t n, uint32_t seed) {
     std::mt19937 draw(seed);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     std::vector<float> out(n);
@@ -39,12 +39,24 @@ std::vector<float> rough_signal(size_t n, uint32_t seed)
         const size_t part = (i / 700) % 6;
         float v = unit(draw);
         switch (part) {
-        case 0: v *= 0.5f; break;
-        case 1: v *= 0.001f; break;
-        case 2: v = (i % 3 == 0) ? -0.0f : 0.0f; break;
-        case 3: v = 0.25f; break;
-        case 4: v = v > 0.0f ? 1.0f : -1.0f; break;
-        default: v = (i % 97 == 0) ? 0.9f : v * 1e-5f; break;
+        case 0:
+            v *= 0.5f;
+            break;
+        case 1:
+            v *= 0.001f;
+            break;
+        case 2:
+            v = (i % 3 == 0) ? -0.0f : 0.0f;
+            break;
+        case 3:
+            v = 0.25f;
+            break;
+        case 4:
+            v = v > 0.0f ? 1.0f : -1.0f;
+            break;
+        default:
+            v = (i % 97 == 0) ? 0.9f : v * 1e-5f;
+            break;
         }
         out[i] = v;
     }
@@ -53,8 +65,7 @@ std::vector<float> rough_signal(size_t n, uint32_t seed)
 
 // The plain envelope: one predictor_update per sample, the level carried in double within
 // the block and stored as float at its end.
-std::vector<float> plain_envelope(AdaptivePredictor& p, std::span<const float> input)
-{
+std::vector<float> plain_envelope(AdaptivePredictor& p, std::span<const float> input) {
     std::vector<float> out;
     double level = static_cast<double>(p.level);
     for (const float d : input) {
@@ -72,14 +83,14 @@ std::vector<float> plain_envelope(AdaptivePredictor& p, std::span<const float> i
 
 // The plain whitened form: the error divided by the level (set to |e| when |e| reaches it,
 // else moved a tenth of the way), or by the floor when the level is not above it.
-std::vector<float> plain_whiten(AdaptivePredictor& p, double floor, std::span<const float> input)
-{
+std::vector<float> plain_whiten(AdaptivePredictor& p, double floor, std::span<const float> input) {
     std::vector<float> out;
     double level = static_cast<double>(p.level);
     for (const float d : input) {
         const double e = predictor_update(p, d);
         const double magnitude = std::fabs(e);
-        level = magnitude >= level ? magnitude : level + static_cast<double>(0.1f) * (magnitude - level);
+        level = magnitude >= level ? magnitude
+                                   : level + static_cast<double>(0.1f) * (magnitude - level);
         out.push_back(static_cast<float>(e * (1.0 / (level > floor ? level : floor))));
     }
     p.level = static_cast<float>(level);
@@ -91,56 +102,53 @@ struct Form {
     const char* name;
     std::vector<float> (*plain)(AdaptivePredictor&, std::span<const float>);
     void (*alone)(AdaptivePredictor&, std::span<const float>, std::span<float>, SimdLevel);
-    void (*pair)(AdaptivePredictor&, AdaptivePredictor&, std::span<const float>, std::span<const float>,
-                 std::span<float>, std::span<float>, SimdLevel);
+    void (*pair)(AdaptivePredictor&, AdaptivePredictor&, std::span<const float>,
+                 std::span<const float>, std::span<float>, std::span<float>, SimdLevel);
 };
 
-constexpr double kFloor = 0.0017782794100389228;  // 10^(-55/20)
+constexpr double kFloor = 0.0017782794100389228; // 10^(-55/20)
 
 const Form kForms[] = {
     {"envelope", plain_envelope,
      [](AdaptivePredictor& p, std::span<const float> in, std::span<float> out, SimdLevel level) {
          predictor_envelope(p, in, out, level);
      },
-     [](AdaptivePredictor& a, AdaptivePredictor& b, std::span<const float> ia, std::span<const float> ib,
-        std::span<float> oa, std::span<float> ob, SimdLevel level) {
-         predictor_envelope_pair(a, b, ia, ib, oa, ob, level);
-     }},
-    {"whitened", [](AdaptivePredictor& p, std::span<const float> in) { return plain_whiten(p, kFloor, in); },
+     [](AdaptivePredictor& a, AdaptivePredictor& b, std::span<const float> ia,
+        std::span<const float> ib, std::span<float> oa, std::span<float> ob,
+        SimdLevel level) { predictor_envelope_pair(a, b, ia, ib, oa, ob, level); }},
+    {"whitened",
+     [](AdaptivePredictor& p, std::span<const float> in) { return plain_whiten(p, kFloor, in); },
      [](AdaptivePredictor& p, std::span<const float> in, std::span<float> out, SimdLevel level) {
          predictor_whiten(p, kFloor, in, out, level);
      },
-     [](AdaptivePredictor& a, AdaptivePredictor& b, std::span<const float> ia, std::span<const float> ib,
-        std::span<float> oa, std::span<float> ob, SimdLevel level) {
-         predictor_whiten_pair(a, b, kFloor, ia, ib, oa, ob, level);
-     }},
+     [](AdaptivePredictor& a, AdaptivePredictor& b, std::span<const float> ia,
+        std::span<const float> ib, std::span<float> oa, std::span<float> ob,
+        SimdLevel level) { predictor_whiten_pair(a, b, kFloor, ia, ib, oa, ob, level); }},
 };
 
 // Everything a predictor holds, as bits, so that even the sign of a zero counts.
-std::vector<uint32_t> state_bits(const AdaptivePredictor& p)
-{
+std::vector<uint32_t> state_bits(const AdaptivePredictor& p) {
     std::vector<uint32_t> out = fixture::float_bits(p.storage);
     out.push_back(std::bit_cast<uint32_t>(p.level));
     return out;
 }
 
-void copy_state(const AdaptivePredictor& from, AdaptivePredictor& to)
-{
+void copy_state(const AdaptivePredictor& from, AdaptivePredictor& to) {
     to.storage = from.storage;
     to.level = from.level;
     to.r = from.r;
     to.q = from.q;
 }
 
-
 // The fast form run alone on one predictor and beside another in a pair: their outputs and
 // states compared, bit for bit, with the plain runs' (want_*, plain_*).
 testing::AssertionResult same_as_plain(const Form& form, SimdLevel level, AdaptivePredictor& alone,
                                        AdaptivePredictor& pair_a, AdaptivePredictor& pair_b,
                                        std::span<const float> in_a, std::span<const float> in_b,
-                                       const std::vector<uint32_t>& want_a, const std::vector<uint32_t>& want_b,
-                                       const AdaptivePredictor& plain_a, const AdaptivePredictor& plain_b)
-{
+                                       const std::vector<uint32_t>& want_a,
+                                       const std::vector<uint32_t>& want_b,
+                                       const AdaptivePredictor& plain_a,
+                                       const AdaptivePredictor& plain_b) {
     std::vector<float> got(in_a.size()), got_a(in_a.size()), got_b(in_b.size());
     form.alone(alone, in_a, got, level);
     form.pair(pair_a, pair_b, in_a, in_b, got_a, got_b, level);
@@ -163,17 +171,15 @@ testing::AssertionResult same_as_plain(const Form& form, SimdLevel level, Adapti
     return testing::AssertionSuccess();
 }
 
-}  // namespace
+} // namespace
 
-TEST(Predictor, RefusesBadOrder)
-{
+TEST(Predictor, RefusesBadOrder) {
     EXPECT_FALSE(predictor_create(0, 0.01f, 0.001f));
     EXPECT_FALSE(predictor_create(-3, 0.01f, 0.001f));
     EXPECT_TRUE(predictor_create(1, 0.01f, 0.001f));
 }
 
-TEST(Predictor, FirstSampleFromZeroWindow)
-{
+TEST(Predictor, FirstSampleFromZeroWindow) {
     // The window is zero: k = 0, den = r, e = d, weights stay 0, the diagonal grows by q.
     auto p = make_default();
     ASSERT_TRUE(p);
@@ -197,8 +203,7 @@ TEST(Predictor, FirstSampleFromZeroWindow)
     EXPECT_EQ(q->level, 0.25f);
 }
 
-TEST(Predictor, SilenceStaysSilentAndEnvelopeDecays)
-{
+TEST(Predictor, SilenceStaysSilentAndEnvelopeDecays) {
     // Silence: every error is 0 and the diagonal grows by q per sample.
     auto p = make_default();
     std::vector<float> zeros(100, 0.0f), env(100);
@@ -223,8 +228,7 @@ TEST(Predictor, SilenceStaysSilentAndEnvelopeDecays)
     }
 }
 
-TEST(Predictor, ConstantInputIsLearned)
-{
+TEST(Predictor, ConstantInputIsLearned) {
     auto p = make_default();
     std::vector<float> in(4000, 0.5f), env(in.size());
     predictor_envelope(*p, in, env);
@@ -237,8 +241,7 @@ TEST(Predictor, ConstantInputIsLearned)
     EXPECT_NEAR(predicted, 0.5, 0.01);
 }
 
-TEST(Predictor, LearnsAutoregressiveProcess)
-{
+TEST(Predictor, LearnsAutoregressiveProcess) {
     // x[n] = 1.6 x[n-1] - 0.8 x[n-2] + small noise: an order-2 predictor's weights (oldest
     // first) approach -0.8 and 1.6.
     auto p = make_default(2);
@@ -257,8 +260,7 @@ TEST(Predictor, LearnsAutoregressiveProcess)
     EXPECT_NEAR(p->w[1], 1.6, 0.05);
 }
 
-TEST(Predictor, BlockSizeDoesNotChangeTheState)
-{
+TEST(Predictor, BlockSizeDoesNotChangeTheState) {
     const std::vector<float> in = test_signal(3000);
     auto whole = make_default();
     std::vector<float> whole_env(in.size());
@@ -285,14 +287,14 @@ TEST(Predictor, BlockSizeDoesNotChangeTheState)
 // in both output forms, give the plain update's output and leave the plain update's state, bit
 // for bit, block after block (blocks of one sample and empty blocks included). Order 3 takes
 // the plain path.
-TEST(Predictor, FastFormsMatchThePlainUpdateBitForBit)
-{
+TEST(Predictor, FastFormsMatchThePlainUpdateBitForBit) {
     const std::vector<float> left = rough_signal(12000, 1);
     const std::vector<float> right = rough_signal(12000, 2);
     const size_t blocks[] = {1, 0, 4410, 1, 2, 999, 0, 6587};
     for (const Form& form : kForms) {
         for (const int32_t order : {2, 3, 4}) {
-            for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+            for (const SimdLevel level :
+                 {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
                 SCOPED_TRACE(testing::Message() << form.name << ", order " << order << ", level "
                                                 << static_cast<int>(level));
                 auto plain_left = make_default(order);
@@ -305,10 +307,13 @@ TEST(Predictor, FastFormsMatchThePlainUpdateBitForBit)
                     const std::span<const float> in_left = std::span(left).subspan(at, n);
                     const std::span<const float> in_right = std::span(right).subspan(at, n);
                     at += n;
-                    const std::vector<uint32_t> want_left = fixture::float_bits(form.plain(*plain_left, in_left));
-                    const std::vector<uint32_t> want_right = fixture::float_bits(form.plain(*plain_right, in_right));
-                    EXPECT_TRUE(same_as_plain(form, level, *alone, *pair_left, *pair_right, in_left, in_right,
-                                              want_left, want_right, *plain_left, *plain_right));
+                    const std::vector<uint32_t> want_left =
+                        fixture::float_bits(form.plain(*plain_left, in_left));
+                    const std::vector<uint32_t> want_right =
+                        fixture::float_bits(form.plain(*plain_right, in_right));
+                    EXPECT_TRUE(same_as_plain(form, level, *alone, *pair_left, *pair_right, in_left,
+                                              in_right, want_left, want_right, *plain_left,
+                                              *plain_right));
                 }
             }
         }
@@ -320,8 +325,7 @@ TEST(Predictor, FastFormsMatchThePlainUpdateBitForBit)
 // change hides behind the single-precision roundings): one value in ten spans sixty powers of
 // two, the others are -3/4 ... 3/4 in quarters times 2^-30, 1 or 2^30, whose sums often lose
 // the small terms and then cancel exactly.
-TEST(Predictor, FastVersionsKeepEveryRoundingOnExtremeStates)
-{
+TEST(Predictor, FastVersionsKeepEveryRoundingOnExtremeStates) {
     std::mt19937 draw(99);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     std::uniform_int_distribution<int> exponent(-30, 30);
@@ -329,8 +333,9 @@ TEST(Predictor, FastVersionsKeepEveryRoundingOnExtremeStates)
     std::uniform_int_distribution<int> coarse(-1, 1);
     std::bernoulli_distribution pick(0.1);
     auto wild = [&] {
-        return pick(draw) ? std::ldexp(unit(draw), exponent(draw))
-                          : std::ldexp(static_cast<float>(quarters(draw)) / 4.0f, 30 * coarse(draw));
+        return pick(draw)
+                   ? std::ldexp(unit(draw), exponent(draw))
+                   : std::ldexp(static_cast<float>(quarters(draw)) / 4.0f, 30 * coarse(draw));
     };
     auto randomise = [&](AdaptivePredictor& p) {
         for (float& v : p.storage) {
@@ -358,17 +363,19 @@ TEST(Predictor, FastVersionsKeepEveryRoundingOnExtremeStates)
                 copy_state(*start_b, *ref_b);
                 const std::vector<uint32_t> want_a = fixture::float_bits(form.plain(*ref_a, in_a));
                 const std::vector<uint32_t> want_b = fixture::float_bits(form.plain(*ref_b, in_b));
-                for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
-                    SCOPED_TRACE(testing::Message() << form.name << ", order " << order << ", trial "
-                                                    << trial << ", level " << static_cast<int>(level));
+                for (const SimdLevel level :
+                     {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << form.name << ", order " << order << ", trial " << trial
+                                 << ", level " << static_cast<int>(level));
                     auto alone = make_default(order);
                     auto pair_a = make_default(order);
                     auto pair_b = make_default(order);
                     copy_state(*start_a, *alone);
                     copy_state(*start_a, *pair_a);
                     copy_state(*start_b, *pair_b);
-                    ASSERT_TRUE(same_as_plain(form, level, *alone, *pair_a, *pair_b, in_a, in_b, want_a, want_b,
-                                              *ref_a, *ref_b));
+                    ASSERT_TRUE(same_as_plain(form, level, *alone, *pair_a, *pair_b, in_a, in_b,
+                                              want_a, want_b, *ref_a, *ref_b));
                 }
             }
         }
@@ -377,8 +384,7 @@ TEST(Predictor, FastVersionsKeepEveryRoundingOnExtremeStates)
 
 // Two predictors of different orders, or inputs of different lengths, are run one after the
 // other with the same results.
-TEST(Predictor, PairOfUnequalPredictorsRunsOneAfterTheOther)
-{
+TEST(Predictor, PairOfUnequalPredictorsRunsOneAfterTheOther) {
     const std::vector<float> a = rough_signal(3000, 3);
     const std::vector<float> b = rough_signal(2000, 4);
     auto plain_a = make_default(4);

@@ -4,8 +4,7 @@
 
 #include "tests/common/temp_dir.h"
 
-TEST(ProgressLog, EncoderLayout)
-{
+TEST(ProgressLog, EncoderLayout) {
     TempDir dir;
     const std::string log = dir.file("wmtmp123.txt");
     const struct {
@@ -17,9 +16,11 @@ TEST(ProgressLog, EncoderLayout)
     } cases[] = {
         {35, 12, 9.0, nullptr, "  35\r\n12 packets encoded at an average of 9.0x\r\n"},
         {0, 0, 0.0, nullptr, "   0\r\n"},
-        {-10, 0, 0.0, "Failure to open in.wav for reading.", " -10\r\nFailure to open in.wav for reading.\r\n"},
+        {-10, 0, 0.0, "Failure to open in.wav for reading.",
+         " -10\r\nFailure to open in.wav for reading.\r\n"},
         {1000, 6, 3.26, "A watermarked file named: out.wav was created.",
-         "1000\r\n6 packets encoded at an average of 3.3x\r\nA watermarked file named: out.wav was created.\r\n"},
+         "1000\r\n6 packets encoded at an average of 3.3x\r\nA watermarked file named: out.wav was "
+         "created.\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
@@ -28,31 +29,33 @@ TEST(ProgressLog, EncoderLayout)
     }
 }
 
-TEST(ProgressLog, DecoderLayout)
-{
+TEST(ProgressLog, DecoderLayout) {
     TempDir dir;
     const std::string log = dir.file("log.txt");
-    EXPECT_TRUE(progress_log_write_decoder(log, -11, 0, 0.0, "This sampling rate is not supported"));
-    EXPECT_EQ(read_bytes(log),
-              " -11\r\n   0 packet(s) decoded at an average of 0.0x\r\nThis sampling rate is not supported\r\n");
+    EXPECT_TRUE(
+        progress_log_write_decoder(log, -11, 0, 0.0, "This sampling rate is not supported"));
+    EXPECT_EQ(read_bytes(log), " -11\r\n   0 packet(s) decoded at an average of 0.0x\r\nThis "
+                               "sampling rate is not supported\r\n");
     // This message carries a line feed of its own, so an empty line follows it.
-    EXPECT_TRUE(progress_log_write_decoder(log, -10, 0, 0.0, "Failure to open a.wav for reading.\n"));
-    EXPECT_EQ(read_bytes(log),
-              " -10\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure to open a.wav for reading.\r\n\r\n");
+    EXPECT_TRUE(
+        progress_log_write_decoder(log, -10, 0, 0.0, "Failure to open a.wav for reading.\n"));
+    EXPECT_EQ(read_bytes(log), " -10\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure to "
+                               "open a.wav for reading.\r\n\r\n");
     EXPECT_TRUE(progress_log_write_decoder(log, 42, 17, 12.34, nullptr));
     EXPECT_EQ(read_bytes(log), "  42\r\n  17 packet(s) decoded at an average of 12.3x\r\n");
 }
 
-TEST(ProgressLog, TextReportReplacesTheFile)
-{
+TEST(ProgressLog, TextReportReplacesTheFile) {
     TempDir dir;
     const std::string log = dir.file("log.txt");
-    EXPECT_TRUE(progress_log_write_text(log, "1000\nAnalysis summary for in.wav\n   7 packet(s) decoded at an "
-                                             "average of 5.0x\n(x1A2B) - 7 instance(s) - (T 01:00) through "
-                                             "(T 02:15)\n(x99) - 1 instance(s)\n"));
-    EXPECT_EQ(read_bytes(log), "1000\r\nAnalysis summary for in.wav\r\n   7 packet(s) decoded at an average of "
-                               "5.0x\r\n(x1A2B) - 7 instance(s) - (T 01:00) through (T 02:15)\r\n(x99) - 1 "
-                               "instance(s)\r\n");
+    EXPECT_TRUE(progress_log_write_text(
+        log, "1000\nAnalysis summary for in.wav\n   7 packet(s) decoded at an "
+             "average of 5.0x\n(x1A2B) - 7 instance(s) - (T 01:00) through "
+             "(T 02:15)\n(x99) - 1 instance(s)\n"));
+    EXPECT_EQ(read_bytes(log),
+              "1000\r\nAnalysis summary for in.wav\r\n   7 packet(s) decoded at an average of "
+              "5.0x\r\n(x1A2B) - 7 instance(s) - (T 01:00) through (T 02:15)\r\n(x99) - 1 "
+              "instance(s)\r\n");
     EXPECT_TRUE(progress_log_write(log, 7, 0, 0.0, nullptr));
     EXPECT_EQ(read_bytes(log), "   7\r\n");
     // A report that cannot be written is dropped and said so.
@@ -60,13 +63,12 @@ TEST(ProgressLog, TextReportReplacesTheFile)
     EXPECT_FALSE(progress_log_write_text(dir.path().string(), "x\n"));
 }
 
-TEST(ProgressLog, Percentage)
-{
+TEST(ProgressLog, Percentage) {
     const struct {
         int32_t done, seconds, expected;
     } cases[] = {
-        {0, 10, 0},     {5, 10, 50},    {11, 10, 110}, {1, 3, 33},     {2, 3, 66},
-        {0, 0, 0},      {1, 0, 100},    {2, 0, 100},   {100000, 1, 999}, {-5, 10, 0},
+        {0, 10, 0}, {5, 10, 50}, {11, 10, 110}, {1, 3, 33},       {2, 3, 66},
+        {0, 0, 0},  {1, 0, 100}, {2, 0, 100},   {100000, 1, 999}, {-5, 10, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.done << " of " << c.seconds);

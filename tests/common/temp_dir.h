@@ -12,16 +12,14 @@
 
 class TempDir {
 public:
-    TempDir()
-    {
+    TempDir() {
         static std::atomic<int> counter{0};
         m_path = std::filesystem::temp_directory_path() /
                  ("vekmrk_common_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
         std::filesystem::remove_all(m_path);
         std::filesystem::create_directories(m_path);
     }
-    ~TempDir()
-    {
+    ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(m_path, ignored);
     }
@@ -35,14 +33,12 @@ private:
     std::filesystem::path m_path;
 };
 
-inline std::string read_bytes(const std::string& path)
-{
+inline std::string read_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void write_bytes(const std::string& path, std::string_view bytes)
-{
+inline void write_bytes(const std::string& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

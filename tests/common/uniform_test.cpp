@@ -7,8 +7,7 @@
 
 namespace {
 
-std::vector<double> draws(int32_t state, int count)
-{
+std::vector<double> draws(int32_t state, int count) {
     std::vector<double> out;
     for (int i = 0; i < count; ++i) {
         out.push_back(uniform_next(state));
@@ -16,10 +15,9 @@ std::vector<double> draws(int32_t state, int count)
     return out;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Uniform, FirstDrawsOfThePublicLayer)
-{
+TEST(Uniform, FirstDrawsOfThePublicLayer) {
     // The first five draws for the state -0, rounded to single precision.
     const float expected[] = {0.41599935f, 0.09196489f, 0.75641048f, 0.52970022f, 0.93043649f};
     int32_t state = 0;
@@ -29,9 +27,8 @@ TEST(Uniform, FirstDrawsOfThePublicLayer)
     }
 }
 
-TEST(Uniform, NonPositiveStateRestartsTheSequence)
-{
-    EXPECT_EQ(draws(0, 50), draws(-1, 50));  // seeds 0 and 1 give the same sequence
+TEST(Uniform, NonPositiveStateRestartsTheSequence) {
+    EXPECT_EQ(draws(0, 50), draws(-1, 50)); // seeds 0 and 1 give the same sequence
     EXPECT_NE(draws(-1, 50), draws(-2, 50));
 
     // A state <= 0 reinitialises the process-wide table whatever was drawn before.
@@ -40,10 +37,9 @@ TEST(Uniform, NonPositiveStateRestartsTheSequence)
     EXPECT_EQ(draws(-77, 40), first);
 }
 
-TEST(Uniform, StateStepsByTheMinimalStandardMultiplier)
-{
+TEST(Uniform, StateStepsByTheMinimalStandardMultiplier) {
     int32_t state = -12345;
-    uniform_next(state);  // initialises, then advances once
+    uniform_next(state); // initialises, then advances once
     double sum = 0.0;
     constexpr int kDraws = 100000;
     for (int i = 0; i < kDraws; ++i) {

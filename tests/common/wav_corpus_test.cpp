@@ -8,9 +8,9 @@
 
 #include "common/wav.h"
 
-TEST(WavCorpus, EveryFileIsHandled)
-{
-    const std::filesystem::path folder = std::filesystem::path(VEKMRK_TEST_DATA_DIR) / "wav_malformed";
+TEST(WavCorpus, EveryFileIsHandled) {
+    const std::filesystem::path folder =
+        std::filesystem::path(VEKMRK_TEST_DATA_DIR) / "wav_malformed";
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         if (entry.path().extension() == ".wav") {

@@ -14,47 +14,41 @@
 
 namespace {
 
-std::string le16(uint32_t v)
-{
+std::string le16(uint32_t v) {
     return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
 }
-std::string le32(uint32_t v)
-{
+std::string le32(uint32_t v) {
     return le16(v & 0xFFFF) + le16(v >> 16);
 }
-std::string pcm16(std::initializer_list<int16_t> samples)
-{
+std::string pcm16(std::initializer_list<int16_t> samples) {
     std::string out;
     for (int16_t s : samples) {
         out += le16(static_cast<uint16_t>(s));
     }
     return out;
 }
-std::string fmt_body(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits)
-{
+std::string fmt_body(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits) {
     return le16(tag) + le16(channels) + le32(rate) + le32(rate * channels * bits / 8) +
            le16(channels * bits / 8) + le16(bits);
 }
 // A chunk: id, declared size and body, plus the pad byte after an odd size.
 std::string chunk(const std::string& id, const std::string& body,
-                  std::optional<uint32_t> declared = std::nullopt)
-{
+                  std::optional<uint32_t> declared = std::nullopt) {
     std::string out = id + le32(declared.value_or(static_cast<uint32_t>(body.size()))) + body;
     if (!declared && body.size() % 2 == 1) {
         out += '\0';
     }
     return out;
 }
-std::string riff(const std::string& chunks)
-{
+std::string riff(const std::string& chunks) {
     return "RIFF" + le32(static_cast<uint32_t>(chunks.size() + 4)) + "WAVE" + chunks;
 }
 
 // Every frame of a stream, read in blocks of `block` frames, as one planar vector per channel.
-std::vector<std::vector<float>> read_all(WavStream& in, int32_t block)
-{
+std::vector<std::vector<float>> read_all(WavStream& in, int32_t block) {
     std::vector<std::vector<float>> planes(static_cast<size_t>(in.channels));
-    std::vector<std::vector<float>> parts(planes.size(), std::vector<float>(static_cast<size_t>(block)));
+    std::vector<std::vector<float>> parts(planes.size(),
+                                          std::vector<float>(static_cast<size_t>(block)));
     std::vector<float*> pointers;
     for (auto& p : parts) {
         pointers.push_back(p.data());
@@ -70,18 +64,16 @@ std::vector<std::vector<float>> read_all(WavStream& in, int32_t block)
 class WavTest : public testing::Test {
 protected:
     TempDir m_dir;
-    std::string put(const std::string& name, const std::string& bytes)
-    {
+    std::string put(const std::string& name, const std::string& bytes) {
         const std::string path = m_dir.file(name);
         write_bytes(path, bytes);
         return path;
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(WavTest, ReadsWhatAnotherWriterWrote)
-{
+TEST_F(WavTest, ReadsWhatAnotherWriterWrote) {
     for (int32_t channels : {1, 2, 3}) {
         fixture::WavSpec spec;
         spec.channels = channels;
@@ -102,15 +94,15 @@ TEST_F(WavTest, ReadsWhatAnotherWriterWrote)
             EXPECT_EQ(in->position, data.frames());
             for (size_t i = 0; i < data.samples.size(); ++i) {
                 const size_t c = i % static_cast<size_t>(channels);
-                ASSERT_EQ(planes[c][i / static_cast<size_t>(channels)], static_cast<float>(data.samples[i]) / 32768.0f)
+                ASSERT_EQ(planes[c][i / static_cast<size_t>(channels)],
+                          static_cast<float>(data.samples[i]) / 32768.0f)
                     << i;
             }
         }
     }
 }
 
-TEST_F(WavTest, FullScaleSamples)
-{
+TEST_F(WavTest, FullScaleSamples) {
     const std::string path = put("x.wav", riff(chunk("fmt ", fmt_body(1, 1, 8000, 16)) +
                                                chunk("data", pcm16({-32768, 32767, 0, -1}))));
     WavStreamPtr in = wav_open_read(path);
@@ -119,8 +111,7 @@ TEST_F(WavTest, FullScaleSamples)
     EXPECT_EQ(planes[0], (std::vector<float>{-1.0f, 0.999969482421875f, 0.0f, -1.0f / 32768.0f}));
 }
 
-TEST_F(WavTest, ChunkWalk)
-{
+TEST_F(WavTest, ChunkWalk) {
     const std::string fmt = chunk("fmt ", fmt_body(1, 2, 44100, 16));
     const std::string data = chunk("data", pcm16({1, 2, 3, 4}));
     const struct {
@@ -146,8 +137,7 @@ TEST_F(WavTest, ChunkWalk)
     }
 }
 
-TEST_F(WavTest, RefusesWhatIsNotSixteenBitPcm)
-{
+TEST_F(WavTest, RefusesWhatIsNotSixteenBitPcm) {
     const std::string good_fmt = chunk("fmt ", fmt_body(1, 1, 44100, 16));
     const std::string data = chunk("data", pcm16({1, 2}));
     const struct {
@@ -161,13 +151,16 @@ TEST_F(WavTest, RefusesWhatIsNotSixteenBitPcm)
         {"24-bit", riff(chunk("fmt ", fmt_body(1, 1, 44100, 24)) + data)},
         {"32-bit", riff(chunk("fmt ", fmt_body(1, 1, 44100, 32)) + data)},
         {"float", riff(chunk("fmt ", fmt_body(3, 1, 44100, 32)) + data)},
-        {"extensible", riff(chunk("fmt ", fmt_body(0xFFFE, 1, 44100, 16) + le16(22) + std::string(22, '\0')) + data)},
+        {"extensible",
+         riff(chunk("fmt ", fmt_body(0xFFFE, 1, 44100, 16) + le16(22) + std::string(22, '\0')) +
+              data)},
         {"no channels", riff(chunk("fmt ", fmt_body(1, 0, 44100, 16)) + data)},
         {"fmt body too short", riff(chunk("fmt ", fmt_body(1, 1, 44100, 16).substr(0, 14)) + data)},
         {"no fmt", riff(chunk("LIST", "abcd") + data)},
         {"no data", riff(good_fmt + chunk("LIST", "abcd"))},
         {"chunk size past the end", riff(chunk("LIST", "abcd", 0xFFFFFFF0u) + good_fmt + data)},
-        {"fmt size past the end", riff(chunk("fmt ", fmt_body(1, 1, 44100, 16), 0x80000000u) + data)},
+        {"fmt size past the end",
+         riff(chunk("fmt ", fmt_body(1, 1, 44100, 16), 0x80000000u) + data)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -177,8 +170,7 @@ TEST_F(WavTest, RefusesWhatIsNotSixteenBitPcm)
     EXPECT_FALSE(wav_open_read(m_dir.path().string()));
 }
 
-TEST_F(WavTest, RefusesEveryCutInsideTheHeader)
-{
+TEST_F(WavTest, RefusesEveryCutInsideTheHeader) {
     const std::string whole = riff(chunk("fmt ", fmt_body(1, 1, 44100, 16)) + chunk("data", ""));
     ASSERT_EQ(whole.size(), 44u);
     for (size_t length = 0; length < whole.size(); ++length) {
@@ -190,8 +182,7 @@ TEST_F(WavTest, RefusesEveryCutInsideTheHeader)
     EXPECT_EQ(in->frames, 0);
 }
 
-TEST_F(WavTest, CountsOnlyFramesPresent)
-{
+TEST_F(WavTest, CountsOnlyFramesPresent) {
     const std::string fmt = chunk("fmt ", fmt_body(1, 2, 44100, 16));
     const struct {
         const char* name;
@@ -200,8 +191,10 @@ TEST_F(WavTest, CountsOnlyFramesPresent)
     } cases[] = {
         // 10 bytes of stereo data: 2 frames, the last 2 bytes are never read.
         {"part of a frame", riff(fmt + chunk("data", pcm16({1, 2, 3, 4, 5}))), 2},
-        {"size larger than the file", riff(fmt + chunk("data", pcm16({1, 2, 3, 4, 5, 6}), 1000)), 3},
-        {"size of an unknown length", riff(fmt + chunk("data", pcm16({1, 2, 3, 4}), 0xFFFFFFFFu)), 2},
+        {"size larger than the file", riff(fmt + chunk("data", pcm16({1, 2, 3, 4, 5, 6}), 1000)),
+         3},
+        {"size of an unknown length", riff(fmt + chunk("data", pcm16({1, 2, 3, 4}), 0xFFFFFFFFu)),
+         2},
         {"huge size, no samples", riff(fmt + chunk("data", "", 0x7FFFFFF0u)), 0},
     };
     for (const auto& c : cases) {
@@ -216,8 +209,7 @@ TEST_F(WavTest, CountsOnlyFramesPresent)
     }
 }
 
-TEST_F(WavTest, ShortReadsAndBadArguments)
-{
+TEST_F(WavTest, ShortReadsAndBadArguments) {
     const std::string path = put("s.wav", riff(chunk("fmt ", fmt_body(1, 1, 8000, 16)) +
                                                chunk("data", pcm16({1, 2, 3, 4, 5}))));
     WavStreamPtr in = wav_open_read(path);
@@ -226,20 +218,19 @@ TEST_F(WavTest, ShortReadsAndBadArguments)
     float* planes[] = {buffer.data()};
     EXPECT_EQ(wav_read_frames(*in, planes, 0), 0);
     EXPECT_EQ(wav_read_frames(*in, planes, -4), 0);
-    EXPECT_EQ(wav_read_frames(*in, std::span<float* const>(), 3), 0);  // fewer arrays than channels
+    EXPECT_EQ(wav_read_frames(*in, std::span<float* const>(), 3), 0); // fewer arrays than channels
     EXPECT_EQ(wav_read_frames(*in, planes, 3), 3);
-    EXPECT_EQ(wav_read_frames(*in, planes, 3), 2);  // the rest
+    EXPECT_EQ(wav_read_frames(*in, planes, 3), 2); // the rest
     EXPECT_EQ(buffer[0], 4.0f / 32768);
-    EXPECT_EQ(buffer[2], 3.0f / 32768);  // untouched beyond the count
+    EXPECT_EQ(buffer[2], 3.0f / 32768); // untouched beyond the count
     EXPECT_EQ(wav_read_frames(*in, planes, 3), 0);
     const float* source[] = {buffer.data()};
-    EXPECT_FALSE(wav_write_frames(*in, source, 1.0f, 1));  // a reading stream takes no writes
+    EXPECT_FALSE(wav_write_frames(*in, source, 1.0f, 1)); // a reading stream takes no writes
     EXPECT_TRUE(wav_close(in.release()));
     EXPECT_FALSE(wav_close(nullptr));
 }
 
-TEST_F(WavTest, WritesHeaderAndCompletesItOnClose)
-{
+TEST_F(WavTest, WritesHeaderAndCompletesItOnClose) {
     const std::string path = m_dir.file("out.wav");
     WavStreamPtr out = wav_open_write(path, 1, 16, 44100);
     ASSERT_TRUE(out);
@@ -258,8 +249,9 @@ TEST_F(WavTest, WritesHeaderAndCompletesItOnClose)
     EXPECT_TRUE(wav_close(out.release()));
     bytes = read_bytes(path);
     // One second of mono 44100 Hz: RIFF size 88236, data size 88200, byte rate 88200, align 2.
-    const std::string header = "RIFF" + le32(88236) + "WAVE" + "fmt " + le32(16) + le16(1) + le16(1) +
-                               le32(44100) + le32(88200) + le16(2) + le16(16) + "data" + le32(88200);
+    const std::string header = "RIFF" + le32(88236) + "WAVE" + "fmt " + le32(16) + le16(1) +
+                               le16(1) + le32(44100) + le32(88200) + le16(2) + le16(16) + "data" +
+                               le32(88200);
     EXPECT_EQ(bytes.substr(0, 44), header);
     EXPECT_EQ(bytes.substr(44, 2), le16(8192));
 
@@ -271,26 +263,25 @@ TEST_F(WavTest, WritesHeaderAndCompletesItOnClose)
     EXPECT_EQ(back->frames(), 44100);
 }
 
-TEST_F(WavTest, RoundsHalvesUpAndKeepsLowBits)
-{
+TEST_F(WavTest, RoundsHalvesUpAndKeepsLowBits) {
     const struct {
         float gain;
         float x;
         int16_t stored;
     } cases[] = {
         {1.0f, 1.0f, 32767},
-        {1.0f, -1.0f, -32767},  // never -32768
+        {1.0f, -1.0f, -32767}, // never -32768
         {1.0f, 0.0f, 0},
-        {1.0f, 0.5f, 16384},     // 16383.5 goes up
-        {1.0f, -0.5f, -16383},   // -16383.5 goes up too
-        {1.0f / 32767.0f, 2.5f, 3},  // gain * 32767 rounds to exactly 1
+        {1.0f, 0.5f, 16384},        // 16383.5 goes up
+        {1.0f, -0.5f, -16383},      // -16383.5 goes up too
+        {1.0f / 32767.0f, 2.5f, 3}, // gain * 32767 rounds to exactly 1
         {1.0f / 32767.0f, -2.5f, -2},
-        {2.0f, 0.25f, 16384},    // 16383.5
+        {2.0f, 0.25f, 16384}, // 16383.5
         {0.0f, 0.9f, 0},
-        {1.0f, 1.5f, -16385},    // 49151 keeps its low 16 bits: the caller stays in full scale
+        {1.0f, 1.5f, -16385}, // 49151 keeps its low 16 bits: the caller stays in full scale
         {1.0f, std::numeric_limits<float>::quiet_NaN(), 0},
-        {1.0f, std::numeric_limits<float>::infinity(), -1},  // clamped to 0x7FFFFFFF
-        {1.0f, -1e30f, 0},                                 // clamped to 0x80000000
+        {1.0f, std::numeric_limits<float>::infinity(), -1}, // clamped to 0x7FFFFFFF
+        {1.0f, -1e30f, 0},                                  // clamped to 0x80000000
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "gain " << c.gain << " x " << c.x);
@@ -304,8 +295,7 @@ TEST_F(WavTest, RoundsHalvesUpAndKeepsLowBits)
     }
 }
 
-TEST_F(WavTest, WriteThenReadInAnyBlockSize)
-{
+TEST_F(WavTest, WriteThenReadInAnyBlockSize) {
     fixture::WavSpec spec;
     spec.channels = 2;
     spec.seconds = 2.0;
@@ -325,7 +315,8 @@ TEST_F(WavTest, WriteThenReadInAnyBlockSize)
         ASSERT_TRUE(out);
         for (size_t at = 0; at < frames; at += block) {
             const float* planes[] = {left.data() + at, right.data() + at};
-            ASSERT_TRUE(wav_write_frames(*out, planes, 1.0f, static_cast<int32_t>(std::min(block, frames - at))));
+            ASSERT_TRUE(wav_write_frames(*out, planes, 1.0f,
+                                         static_cast<int32_t>(std::min(block, frames - at))));
         }
         ASSERT_TRUE(wav_close(out.release()));
         const std::string bytes = read_bytes(path);
@@ -340,8 +331,7 @@ TEST_F(WavTest, WriteThenReadInAnyBlockSize)
     }
 }
 
-TEST_F(WavTest, RefusesBadOutput)
-{
+TEST_F(WavTest, RefusesBadOutput) {
     EXPECT_FALSE(wav_open_write(m_dir.file("no/such/folder.wav"), 1, 16, 44100));
     EXPECT_FALSE(wav_open_write(m_dir.file("a.wav"), 0, 16, 44100));
     EXPECT_FALSE(wav_open_write(m_dir.file("a.wav"), 1, 8, 44100));
@@ -369,8 +359,7 @@ TEST_F(WavTest, RefusesBadOutput)
     EXPECT_FALSE(wav_close(out.release()));
 }
 
-TEST_F(WavTest, FullDiskIsReported)
-{
+TEST_F(WavTest, FullDiskIsReported) {
     if (!std::filesystem::exists("/dev/full")) {
         GTEST_SKIP() << "no /dev/full on this system";
     }

@@ -26,7 +26,8 @@ TEST(DecoderConfig, WordsSplitAtEverySeparatorAndLastOccurrenceWins) {
     EXPECT_EQ(decoder_config_parse(" -layer private -layer public")->layer, DecoderLayer::Public);
     EXPECT_EQ(decoder_config_parse(" -layer public -layer private")->layer, DecoderLayer::Private);
     EXPECT_EQ(decoder_config_parse(" -rawbr 45 stray -rawbr 40")->rawbr, 40.0f);
-    EXPECT_EQ(decoder_config_parse(" -Layer private")->layer, DecoderLayer::Public);  // case-sensitive
+    EXPECT_EQ(decoder_config_parse(" -Layer private")->layer,
+              DecoderLayer::Public); // case-sensitive
 }
 
 TEST(DecoderConfig, OptionWithoutValueFailsAndValueIsNeverAnOptionName) {
@@ -40,9 +41,13 @@ TEST(DecoderConfig, OptionWithoutValueFailsAndValueIsNeverAnOptionName) {
 }
 
 TEST(DecoderConfig, RawbrReadsTheLeadingDecimalNumber) {
-    const struct { const char* word; double value; } cases[] = {
-        {"45", 45.0}, {"45.5xyz", 45.5}, {"+30", 30.0}, {"-2", -2.0}, {".5", 0.5}, {"4e1", 40.0},
-        {"4e", 4.0}, {"abc", 0.0}, {"inf", 0.0}, {"nan", 0.0}, {"0x10", 0.0}, {"", 0.0}, {".", 0.0},
+    const struct {
+        const char* word;
+        double value;
+    } cases[] = {
+        {"45", 45.0},  {"45.5xyz", 45.5}, {"+30", 30.0}, {"-2", -2.0}, {".5", 0.5},
+        {"4e1", 40.0}, {"4e", 4.0},       {"abc", 0.0},  {"inf", 0.0}, {"nan", 0.0},
+        {"0x10", 0.0}, {"", 0.0},         {".", 0.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.word);
@@ -55,7 +60,7 @@ TEST(DecoderConfig, LayerCodeKeysExactlyAsThatOwnersPrivateLayer) {
     const auto as_code = decoder_layer_key(*decoder_config_parse(" -layer abc"), "someone");
     const auto as_private = decoder_layer_key(*decoder_config_parse(" -layer private"), "abc");
     ASSERT_TRUE(as_code && as_private);
-    EXPECT_EQ(as_code->seed, 683);  // the hash of "abc"
+    EXPECT_EQ(as_code->seed, 683); // the hash of "abc"
     EXPECT_EQ(as_code->check_mask, (683 ^ 0x36D9) & 0xFFFF);
     EXPECT_EQ(as_private->seed, as_code->seed);
     EXPECT_EQ(as_private->check_mask, as_code->check_mask);
@@ -73,14 +78,17 @@ TEST(DecoderConfig, PrivateLayerNeedsAUsableOwnerName) {
 }
 
 TEST(DecoderConfig, HelpTextIsExact) {
-    EXPECT_STREQ(decoder_help_text(),
-                 "Vek Audio Watermark decoder configuration parameters:\n\t-layer\t\"public\" for a "
-                 "public mark; \"private\" for your own\n\t\tprivate mark; or someone else's private "
-                 "layer code\n\n\tDefault configuration:   -layer public\n");
+    EXPECT_STREQ(
+        decoder_help_text(),
+        "Vek Audio Watermark decoder configuration parameters:\n\t-layer\t\"public\" for a "
+        "public mark; \"private\" for your own\n\t\tprivate mark; or someone else's private "
+        "layer code\n\n\tDefault configuration:   -layer public\n");
 }
 
 TEST(DecoderChannel, DerivedValuesPerFileRate) {
-    const struct { int32_t rate, d, rw, g, h, min_frame, comb_n; } cases[] = {
+    const struct {
+        int32_t rate, d, rw, g, h, min_frame, comb_n;
+    } cases[] = {
         {11025, 1, 11025, 221, 128, 330, 221}, {16000, 1, 16000, 320, 128, 480, 321},
         {22050, 1, 22050, 441, 128, 661, 442}, {24000, 1, 24000, 480, 128, 720, 481},
         {32000, 1, 32000, 640, 128, 960, 641}, {44100, 2, 22050, 441, 128, 661, 442},
@@ -101,10 +109,11 @@ TEST(DecoderChannel, DerivedValuesPerFileRate) {
         EXPECT_EQ(ch->tail_correlator->taps, c.g - c.h);
         EXPECT_EQ(ch->tail_correlator->extra_history, c.h);
         EXPECT_EQ(ch->replacement_slot, 0);
-        for (const ChipTrack& t : ch->tracks) EXPECT_EQ(t.count, 0);
+        for (const ChipTrack& t : ch->tracks)
+            EXPECT_EQ(t.count, 0);
     }
     EXPECT_FALSE(decoder_create(8000, "", ""));
-    EXPECT_FALSE(decoder_create(96000, "", ""));  // no band filter for 48000 Hz working rate
+    EXPECT_FALSE(decoder_create(96000, "", "")); // no band filter for 48000 Hz working rate
 }
 
 TEST(DecoderChannel, CombAt11025HasHalfSampleDelay) {
@@ -126,21 +135,21 @@ TEST(DecoderChannel, CorrelatorsSplitTheChipWaveform) {
 
 TEST(DecoderChannel, UnusableChipRatesAreRefused) {
     const char* refused[] = {
-        " -rawbr 0", " -rawbr -50", " -rawbr abc", " -rawbr 1e999",
-        " -rawbr 50000",  // chip below one working sample
-        " -rawbr 2400",   // design length below 20
-        " -rawbr 1",      // 1.5 chips no longer fit in a one-second frame
+        " -rawbr 0",     " -rawbr -50", " -rawbr abc", " -rawbr 1e999",
+        " -rawbr 50000", // chip below one working sample
+        " -rawbr 2400",  // design length below 20
+        " -rawbr 1",     // 1.5 chips no longer fit in a one-second frame
     };
     for (const char* text : refused) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(decoder_create(44100, text, ""));
     }
     const auto short_chips = decoder_create(22050, " -rawbr 200", "");
-    ASSERT_TRUE(short_chips);  // G = 110: the head correlator holds the whole chip
+    ASSERT_TRUE(short_chips); // G = 110: the head correlator holds the whole chip
     EXPECT_EQ(short_chips->head_length, 110);
     EXPECT_FALSE(short_chips->tail_correlator);
     EXPECT_TRUE(decoder_create(22050, " -rawbr 45", ""));
     EXPECT_TRUE(decoder_create(22050, " -rawbr 1.5", ""));
 }
 
-}  // namespace
+} // namespace

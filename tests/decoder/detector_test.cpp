@@ -18,7 +18,8 @@ std::vector<float> noise(size_t n, uint32_t seed, float scale = 1.0f) {
     std::mt19937 gen(seed);
     std::uniform_real_distribution<float> dist(-scale, scale);
     std::vector<float> v(n);
-    for (float& x : v) x = dist(gen);
+    for (float& x : v)
+        x = dist(gen);
     return v;
 }
 
@@ -40,9 +41,12 @@ void activate(ChipTrack& track, int32_t next_instant, float level) {
 
 TEST(Whitening, DividesByTheLevelButNeverByLessThanTheFloor) {
     // First sample: the window is empty, so e = d and the level becomes |d|.
-    const struct { float input; double expected; } cases[] = {
+    const struct {
+        float input;
+        double expected;
+    } cases[] = {
         {0.5f, 1.0},                                  // level 0.5 is above the floor
-        {1e-5f, 1e-5 / std::pow(10.0, -55.0 / 20.0)},  // level below the floor of -55 dB
+        {1e-5f, 1e-5 / std::pow(10.0, -55.0 / 20.0)}, // level below the floor of -55 dB
         {0.0f, 0.0},
     };
     for (const auto& c : cases) {
@@ -60,11 +64,12 @@ TEST(Whitening, SilenceStaysSilent) {
     const std::vector<float> in(1000, 0.0f);
     std::vector<float> out(1000, 1.0f);
     predictor_whiten(*p, whitening_floor(-55.0f), in, out);
-    for (const float v : out) ASSERT_EQ(v, 0.0f);
+    for (const float v : out)
+        ASSERT_EQ(v, 0.0f);
 }
 
 TEST(Comb, ImpulseReturnsOnceAChipPeriodLaterAcrossFrames) {
-    const auto ch = decoder_create(11025, "", "");  // N = 221, taps 0.4975 and 0.4975
+    const auto ch = decoder_create(11025, "", ""); // N = 221, taps 0.4975 and 0.4975
     CombIntegrator comb = ch->comb;
     std::vector<float> frame1(300, 0.0f), frame2(300, 0.0f);
     frame1[250] = 1.0f;
@@ -84,7 +89,8 @@ TEST(Comb, BlockSizeDoesNotChangeTheOutput) {
     std::vector<float> a = input;
     comb_run(whole, a);
     CombIntegrator split = ch->comb;
-    std::vector<float> b1(input.begin(), input.begin() + 1700), b2(input.begin() + 1700, input.end());
+    std::vector<float> b1(input.begin(), input.begin() + 1700),
+        b2(input.begin() + 1700, input.end());
     comb_run(split, b1);
     comb_run(split, b2);
     b1.insert(b1.end(), b2.begin(), b2.end());
@@ -105,7 +111,9 @@ TEST(Comb, MatchesThePlainRecursionBitForBit) {
         // y[i] = x[i] + tap0 y[i - N] + tap1 y[i - N + 1], summed in double from x[i].
         std::vector<float> plain(input.size());
         for (size_t i = 0; i < input.size(); ++i) {
-            const auto at = [&](size_t back) { return i >= back ? static_cast<double>(plain[i - back]) : 0.0; };
+            const auto at = [&](size_t back) {
+                return i >= back ? static_cast<double>(plain[i - back]) : 0.0;
+            };
             double sum = static_cast<double>(input[i]);
             sum += static_cast<double>(comb.taps[0]) * at(static_cast<size_t>(length));
             sum += static_cast<double>(comb.taps[1]) * at(static_cast<size_t>(length) - 1);
@@ -115,7 +123,8 @@ TEST(Comb, MatchesThePlainRecursionBitForBit) {
         const auto shortest = static_cast<size_t>(length);
         std::vector<float> got;
         size_t at = 0;
-        for (const size_t n : {shortest, size_t{1001}, shortest, input.size() - 1001 - 2 * shortest}) {
+        for (const size_t n :
+             {shortest, size_t{1001}, shortest, input.size() - 1001 - 2 * shortest}) {
             std::vector<float> frame(input.begin() + static_cast<std::ptrdiff_t>(at),
                                      input.begin() + static_cast<std::ptrdiff_t>(at + n));
             at += n;
@@ -129,13 +138,13 @@ TEST(Comb, MatchesThePlainRecursionBitForBit) {
 
 TEST(PeakPicker, PeaksMustStandAboveEightNeighboursOnEachSide) {
     std::vector<float> b(200, 100.0f);
-    b[50] = 400.0f;                    // a peak
-    b[100] = 400.0f;                   // a plateau: not strictly above its neighbour
+    b[50] = 400.0f;  // a peak
+    b[100] = 400.0f; // a plateau: not strictly above its neighbour
     b[101] = 400.0f;
-    b[150] = 400.0f;                   // beaten by a neighbour 8 samples on
+    b[150] = 400.0f; // beaten by a neighbour 8 samples on
     b[158] = 401.0f;
-    b[3] = 1000.0f;                    // within the first 8 samples
-    b[195] = 1000.0f;                  // within the last 8 samples
+    b[3] = 1000.0f;   // within the first 8 samples
+    b[195] = 1000.0f; // within the last 8 samples
     PeakPicker picker;
     std::vector<int32_t> peaks;
     EXPECT_EQ(peak_picker_run(picker, b, peaks), 2);
@@ -144,7 +153,7 @@ TEST(PeakPicker, PeaksMustStandAboveEightNeighboursOnEachSide) {
 
 TEST(PeakPicker, WeakBumpsAreNoPeaks) {
     std::vector<float> b(200, 100.0f);
-    b[60] = 150.0f;  // below mean + 3 deviations (100 + 60)
+    b[60] = 150.0f; // below mean + 3 deviations (100 + 60)
     PeakPicker picker;
     std::vector<int32_t> peaks;
     EXPECT_EQ(peak_picker_run(picker, b, peaks), 0);
@@ -153,7 +162,8 @@ TEST(PeakPicker, WeakBumpsAreNoPeaks) {
 TEST(ChipTrack, The501stValueDropsTheFiftyOldest) {
     ChipTrack track;
     track.values.assign(kTrackCapacity, 0.0f);
-    for (int32_t i = 0; i < kTrackCapacity; ++i) track_push(track, static_cast<float>(i), 0.0f, 0);
+    for (int32_t i = 0; i < kTrackCapacity; ++i)
+        track_push(track, static_cast<float>(i), 0.0f, 0);
     ASSERT_EQ(track.count, 500);
     track.search_position = 120;
     track_push(track, 500.0f, 0.0f, 77);
@@ -184,14 +194,18 @@ TEST(ChipTrack, LevelFollowsTheLevelSampleByThreeTenths) {
 
 TEST(ReplacementSlot, LowestLevelFirstOfEqualOnesAndInactiveSlotsAtOnce) {
     auto ch = decoder_create(22050, "", "");
-    const struct { std::array<float, 10> levels; int32_t slot; } cases[] = {
-        {{5, 4, 3, 7, 3, 9, 9, 9, 9, 9}, 2},  // all active: first of the lowest
-        {{5, 4, 3, 0, 1, 9, 9, 9, 9, 9}, 3},  // an inactive slot is taken
+    const struct {
+        std::array<float, 10> levels;
+        int32_t slot;
+    } cases[] = {
+        {{5, 4, 3, 7, 3, 9, 9, 9, 9, 9}, 2}, // all active: first of the lowest
+        {{5, 4, 3, 0, 1, 9, 9, 9, 9, 9}, 3}, // an inactive slot is taken
         {{0, 4, 3, 7, 3, 9, 9, 9, 9, 9}, 0},
         {{5, 5, 5, 5, 5, 5, 5, 5, 5, 5}, 0},
     };
     for (const auto& c : cases) {
-        for (size_t j = 0; j < 10; ++j) ch->tracks[j].level = c.levels[j];
+        for (size_t j = 0; j < 10; ++j)
+            ch->tracks[j].level = c.levels[j];
         EXPECT_EQ(replacement_slot(*ch), c.slot);
     }
 }
@@ -241,12 +255,13 @@ TEST(TrackAssociation, TracksRecordInstantsMoreThanHalfAChipBeforeThePeak) {
     EXPECT_EQ(ch->tracks[0].count, 4);
     EXPECT_EQ(ch->tracks[0].next_instant, 1423);
     EXPECT_EQ(ch->tracks[1].count, 1);
-    EXPECT_EQ(ch->tracks[1].level, 1.0f);  // the comb output, taken as it is
+    EXPECT_EQ(ch->tracks[1].level, 1.0f); // the comb output, taken as it is
 }
 
 TEST(TrackAssociation, NewTrackTakesTheReplacementSlot) {
     auto ch = channel_with_frame(22050, 2000);
-    for (size_t j = 0; j < 10; ++j) activate(ch->tracks[j], 1900, 10.0f + static_cast<float>(j));
+    for (size_t j = 0; j < 10; ++j)
+        activate(ch->tracks[j], 1900, 10.0f + static_cast<float>(j));
     ch->tracks[4].level = 2.0f;
     ch->tracks[4].average_length = 96;
     ch->replacement_slot = replacement_slot(*ch);
@@ -257,7 +272,7 @@ TEST(TrackAssociation, NewTrackTakesTheReplacementSlot) {
     EXPECT_EQ(ch->tracks[4].average_length, 0);
     EXPECT_EQ(ch->tracks[4].next_instant, 500 + 441);
     EXPECT_EQ(ch->tracks[4].level, 50.0f);
-    EXPECT_EQ(ch->replacement_slot, 0);  // slot 0 now has the lowest level, 10
+    EXPECT_EQ(ch->replacement_slot, 0); // slot 0 now has the lowest level, 10
 }
 
 TEST(TailCorrelation, ChipValueIsTheFullCorrelationAcrossFrames) {
@@ -279,7 +294,9 @@ TEST(TailCorrelation, ChipValueIsTheFullCorrelationAcrossFrames) {
         double direct = 0.0;
         for (int32_t m = 0; m < 441; ++m) {
             const int32_t at = 700 + i - 440 + m;
-            if (at >= 0) direct += static_cast<double>(w[static_cast<size_t>(m)]) * signal[static_cast<size_t>(at)];
+            if (at >= 0)
+                direct += static_cast<double>(w[static_cast<size_t>(m)]) *
+                          signal[static_cast<size_t>(at)];
         }
         EXPECT_NEAR(chip_value(*ch, i), direct, 1e-4);
     }
@@ -290,24 +307,27 @@ TEST(DecoderProcess, SilenceStartsNoTrackAndFindsNothing) {
         SCOPED_TRACE(rate);
         auto ch = decoder_create(rate, "", "");
         const std::vector<float> frame(static_cast<size_t>(rate), 0.0f);
-        for (int f = 0; f < 4; ++f) EXPECT_EQ(decoder_process(*ch, frame), 0);
-        for (const ChipTrack& t : ch->tracks) EXPECT_EQ(t.count, 0);
+        for (int f = 0; f < 4; ++f)
+            EXPECT_EQ(decoder_process(*ch, frame), 0);
+        for (const ChipTrack& t : ch->tracks)
+            EXPECT_EQ(t.count, 0);
     }
 }
 
 TEST(DecoderProcess, ShortFramesAreIgnoredWithoutAnyChange) {
     auto ch = decoder_create(44100, "", "");
-    const std::vector<float> frame = noise(1321, 5);  // 660 working samples, one below 661
+    const std::vector<float> frame = noise(1321, 5); // 660 working samples, one below 661
     EXPECT_EQ(decoder_process(*ch, frame), 0);
     EXPECT_EQ(ch->work_capacity, 0);
-    for (const float h : ch->band_filter->history) EXPECT_EQ(h, 0.0f);
+    for (const float h : ch->band_filter->history)
+        EXPECT_EQ(h, 0.0f);
 }
 
 TEST(DecoderProcess, OddFrameLengthGivesTheDecimatorRoomForItsExtraOutput) {
     auto ch = decoder_create(44100, "", "");
     const std::vector<float> frame = noise(44099, 9, 0.3f);
     EXPECT_GE(decoder_process(*ch, frame), 0);
-    EXPECT_GE(ch->work_capacity, 22050);  // (44099 + 1) / 2 outputs
+    EXPECT_GE(ch->work_capacity, 22050); // (44099 + 1) / 2 outputs
     EXPECT_GE(decoder_process(*ch, std::span<const float>(frame).first(2001)), 0);
 }
 
@@ -316,25 +336,30 @@ TEST(DecoderProcess, OddFrameLengthGivesTheDecimatorRoomForItsExtraOutput) {
 std::vector<uint32_t> channel_bits(const DecoderChannel& ch) {
     std::vector<uint32_t> out;
     auto add = [&out](float v) { out.push_back(std::bit_cast<uint32_t>(v)); };
-    for (const float v : ch.predictor->storage) add(v);
+    for (const float v : ch.predictor->storage)
+        add(v);
     add(ch.predictor->level);
     add(ch.peak_picker.level);
     add(ch.peak_picker.mean);
     add(ch.peak_picker.deviation);
-    for (const float v : ch.comb.history) add(v);
+    for (const float v : ch.comb.history)
+        add(v);
     for (const ChipTrack& t : ch.tracks) {
         out.push_back(static_cast<uint32_t>(t.count));
         out.push_back(static_cast<uint32_t>(t.next_instant));
         out.push_back(static_cast<uint32_t>(t.search_position));
         out.push_back(static_cast<uint32_t>(t.average_length));
         add(t.level);
-        for (int32_t i = 0; i < t.count; ++i) add(t.values[static_cast<size_t>(i)]);
+        for (int32_t i = 0; i < t.count; ++i)
+            add(t.values[static_cast<size_t>(i)]);
     }
     if (ch.tail_correlator) {
-        for (const float v : ch.tail_correlator->history) add(v);
+        for (const float v : ch.tail_correlator->history)
+            add(v);
     }
     out.push_back(static_cast<uint32_t>(ch.replacement_slot));
-    for (const int32_t p : ch.work_peaks) out.push_back(static_cast<uint32_t>(p));
+    for (const int32_t p : ch.work_peaks)
+        out.push_back(static_cast<uint32_t>(p));
     return out;
 }
 
@@ -345,7 +370,8 @@ std::vector<float> bursts(size_t n, int32_t rate, size_t start, uint32_t seed) {
     const auto period = static_cast<size_t>(rate / 50);
     for (size_t i = 0; i < n; ++i) {
         const size_t t = start + i;
-        if (t % period < 20) v[i] += ((t * 7919) % 13 < 6) ? 0.3f : -0.3f;
+        if (t % period < 20)
+            v[i] += ((t * 7919) % 13 < 6) ? 0.3f : -0.3f;
     }
     return v;
 }
@@ -367,7 +393,8 @@ TEST(DecoderProcess, ChannelsTogetherMatchOneCallPerChannel) {
             }
             size_t peaks_seen = 0;
             const size_t lengths[] = {static_cast<size_t>(rate), static_cast<size_t>(rate),
-                                      static_cast<size_t>(rate) - 1, 500, static_cast<size_t>(rate)};
+                                      static_cast<size_t>(rate) - 1, 500,
+                                      static_cast<size_t>(rate)};
             uint32_t seed = 1;
             size_t start = 0;
             for (const size_t n : lengths) {
@@ -391,4 +418,4 @@ TEST(DecoderProcess, ChannelsTogetherMatchOneCallPerChannel) {
     }
 }
 
-}  // namespace
+} // namespace

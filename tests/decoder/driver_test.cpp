@@ -14,19 +14,22 @@ namespace {
 
 const std::string kProgram = VEKMRKDEC_PATH;
 const std::string kVectors = VEKMRK_VECTORS_DIR;
-const std::string kBanner =
-    "Vek Audio Watermark command line decoder - Version 1.1\n"
-    "Copyright (c) 2026 Vek Audio Watermark developers\n";
+const std::string kBanner = "Vek Audio Watermark command line decoder - Version 1.1\n"
+                            "Copyright (c) 2026 Vek Audio Watermark developers\n";
 const fixture::EnvChanges kNoOwner = {{"VEKMRK_OWNER", std::nullopt}};
 
-fixture::ProgramResult decode(const std::vector<std::string>& args, const fixture::EnvChanges& env = kNoOwner) {
+fixture::ProgramResult decode(const std::vector<std::string>& args,
+                              const fixture::EnvChanges& env = kNoOwner) {
     return fixture::run_program(kProgram, args, env);
 }
 
 std::string usage() {
-    return kBanner + "\nUsage: " + kProgram + " [options] <infile>\n       <infile>: input wav file\n" +
-           "\n[options]: Vek Audio Watermark decoder configuration parameters:\n\t-layer\t\"public\" for "
-           "a public mark; \"private\" for your own\n\t\tprivate mark; or someone else's private layer "
+    return kBanner + "\nUsage: " + kProgram +
+           " [options] <infile>\n       <infile>: input wav file\n" +
+           "\n[options]: Vek Audio Watermark decoder configuration "
+           "parameters:\n\t-layer\t\"public\" for "
+           "a public mark; \"private\" for your own\n\t\tprivate mark; or someone else's private "
+           "layer "
            "code\n\n\tDefault configuration:   -layer public\n\n";
 }
 
@@ -35,7 +38,8 @@ std::string usage() {
 std::string report_without_speed(const std::string& out) {
     static const std::regex closing(R"((-> \d+ packet\(s\) decoded at an average of )\d+\.\dx\n$)");
     std::smatch m;
-    if (!std::regex_search(out, m, closing)) return {};
+    if (!std::regex_search(out, m, closing))
+        return {};
     return out.substr(0, static_cast<size_t>(m.position(0))) + m[1].str();
 }
 
@@ -43,20 +47,22 @@ std::string log_without_speed(const std::string& log) {
     return std::regex_replace(log, std::regex(R"(average of \d+\.\dx)"), "average of _x");
 }
 
-std::string write_input(const ScratchDir& dir, const std::string& name, int32_t rate, int32_t channels,
-                        double seconds, fixture::Signal signal = fixture::Signal::Noise) {
+std::string write_input(const ScratchDir& dir, const std::string& name, int32_t rate,
+                        int32_t channels, double seconds,
+                        fixture::Signal signal = fixture::Signal::Noise) {
     const std::string path = write_generated(dir, name, rate, channels, seconds, signal);
     EXPECT_FALSE(path.empty());
     return path;
 }
 
 TEST(DecoderArguments, LastWordIsTheInputAndOptionsPassThrough) {
-    const auto args = decoder_arguments({"-layer", "private", "-logfile", "log.txt", "-rawbr", "45", "in.wav"});
+    const auto args =
+        decoder_arguments({"-layer", "private", "-logfile", "log.txt", "-rawbr", "45", "in.wav"});
     ASSERT_TRUE(args);
     EXPECT_EQ(args->input, "in.wav");
     EXPECT_EQ(args->log_path, "log.txt");
     EXPECT_EQ(args->configuration, " -layer private -rawbr 45");
-    const auto single = decoder_arguments({"-logfile"});  // one word: the input path
+    const auto single = decoder_arguments({"-logfile"}); // one word: the input path
     ASSERT_TRUE(single);
     EXPECT_EQ(single->input, "-logfile");
     EXPECT_EQ(single->configuration, "");
@@ -81,8 +87,10 @@ TEST(DecoderProgram, LogfileFollowedByTheInputIsRefusedAndTheInputKept) {
     ScratchDir dir;
     const std::string input = write_input(dir, "in.wav", 22050, 1, 1.0);
     const std::string before = file_text(input);
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"-logfile", input}, {"-layer", "public", "-logfile", input}, {"-logfile", input, input}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"-logfile", input},
+                                               {"-layer", "public", "-logfile", input},
+                                               {"-logfile", input, input}}) {
         SCOPED_TRACE(args.size());
         const auto r = decode(args);
         EXPECT_EQ(r.exit_code, 1);
@@ -99,8 +107,9 @@ TEST(DecoderProgram, UnreadableInputExits10WithAnEmptyLineInTheLog) {
     EXPECT_EQ(r.exit_code, 10);
     EXPECT_EQ(r.err, kBanner + "Failure to open " + missing + " for reading.\n");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(file_text(log), " -10\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure to open " +
-                                  missing + " for reading.\r\n\r\n");
+    EXPECT_EQ(file_text(log),
+              " -10\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure to open " + missing +
+                  " for reading.\r\n\r\n");
 }
 
 TEST(DecoderProgram, UnsupportedRateExits11Silently) {
@@ -111,20 +120,26 @@ TEST(DecoderProgram, UnsupportedRateExits11Silently) {
     EXPECT_EQ(r.exit_code, 11);
     EXPECT_EQ(r.err, kBanner);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(file_text(log), " -11\r\n   0 packet(s) decoded at an average of 0.0x\r\nThis sampling rate is not supported\r\n");
+    EXPECT_EQ(file_text(log), " -11\r\n   0 packet(s) decoded at an average of 0.0x\r\nThis "
+                              "sampling rate is not supported\r\n");
 }
 
 TEST(DecoderProgram, BadConfigurationExits4) {
     ScratchDir dir;
     const std::string input = write_input(dir, "in.wav", 44100, 2, 1.0);
     const std::string log = dir.file("log.txt");
-    const struct { std::vector<std::string> options; std::string config; std::string hint; } cases[] = {
-        {{"-logfile", log, "-layer"}, " -layer", ""},  // -logfile and its value never reach it
+    const struct {
+        std::vector<std::string> options;
+        std::string config;
+        std::string hint;
+    } cases[] = {
+        {{"-logfile", log, "-layer"}, " -layer", ""}, // -logfile and its value never reach it
         {{"-layer", "public", "-rawbr", "0", "-logfile", log}, " -layer public -rawbr 0", ""},
         {{"-rawbr", "-logfile", log, "abc"}, " -rawbr abc", ""},
         {{"-logfile", log, "-layer", "private"}, " -layer private", owner_name_problem("") + "\n"},
         {{"-layer", "private", "-layer", "public", "-layer", "private", "-logfile", log},
-         " -layer private -layer public -layer private", owner_name_problem("") + "\n"},
+         " -layer private -layer public -layer private",
+         owner_name_problem("") + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.config);
@@ -132,8 +147,10 @@ TEST(DecoderProgram, BadConfigurationExits4) {
         args.push_back(input);
         const auto r = decode(args);
         EXPECT_EQ(r.exit_code, 4);
-        EXPECT_EQ(r.err, kBanner + "Failure to configure the decoder for channel# 0 with:\n\t" + c.config + "\n" + c.hint);
-        EXPECT_EQ(file_text(log), "  -4\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure to configure the decoder\r\n");
+        EXPECT_EQ(r.err, kBanner + "Failure to configure the decoder for channel# 0 with:\n\t" +
+                             c.config + "\n" + c.hint);
+        EXPECT_EQ(file_text(log), "  -4\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure "
+                                  "to configure the decoder\r\n");
     }
     // With the owner name set, "-layer private" reads.
     const auto r = decode({"-layer", "private", input}, {{"VEKMRK_OWNER", "VekTestOwner"}});
@@ -146,21 +163,25 @@ TEST(DecoderProgram, UnmarkedInputEndsWithAnEmptySummary) {
     const std::string log = dir.file("log.txt");
     const auto r = decode({"-logfile", log, input});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(report_without_speed(r.out), "\"" + input + "\"\n-> 0 packet(s) decoded at an average of ");
+    EXPECT_EQ(report_without_speed(r.out),
+              "\"" + input + "\"\n-> 0 packet(s) decoded at an average of ");
     // Three whole seconds: 033, 066, 100, and 133 after the empty last read.
     EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b033%\b\b\b\b066%\b\b\b\b100%\b\b\b\b133%\n");
     EXPECT_EQ(log_without_speed(file_text(log)),
-              "1000\r\nAnalysis summary for " + input + "\r\n   0 packet(s) decoded at an average of _x\r\n");
+              "1000\r\nAnalysis summary for " + input +
+                  "\r\n   0 packet(s) decoded at an average of _x\r\n");
 }
 
 TEST(DecoderProgram, EveryAcceptedRateIsDecodedAndShortInputsKeepTheFigureInRange) {
     ScratchDir dir;
     for (const int32_t rate : {11025, 16000, 22050, 24000, 32000, 44100, 48000}) {
         SCOPED_TRACE(rate);
-        const std::string input = write_input(dir, std::to_string(rate) + ".wav", rate, 1, 1.5, fixture::Signal::Music);
+        const std::string input =
+            write_input(dir, std::to_string(rate) + ".wav", rate, 1, 1.5, fixture::Signal::Music);
         const auto r = decode({input});
         EXPECT_EQ(r.exit_code, 0);
-        EXPECT_EQ(report_without_speed(r.out), "\"" + input + "\"\n-> 0 packet(s) decoded at an average of ");
+        EXPECT_EQ(report_without_speed(r.out),
+                  "\"" + input + "\"\n-> 0 packet(s) decoded at an average of ");
         EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b100%\b\b\b\b200%\n");
     }
     const std::string half = write_input(dir, "half.wav", 44100, 1, 0.5);
@@ -175,11 +196,14 @@ std::vector<std::string> packet_lines(const std::string& err) {
     static const std::regex packet(R"(x[0-9A-F]+( \(T \d{2,}:\d{2}\))?)");
     std::vector<std::string> lines;
     size_t start = 0;
-    for (size_t end = err.find('\n'); end != std::string::npos; start = end + 1, end = err.find('\n', start)) {
+    for (size_t end = err.find('\n'); end != std::string::npos;
+         start = end + 1, end = err.find('\n', start)) {
         std::string line = err.substr(start, end - start);
         const size_t erased = line.rfind("\b\b\b\b");
-        if (erased != std::string::npos) line = line.substr(erased + 4);
-        if (std::regex_match(line, packet)) lines.push_back(line);
+        if (erased != std::string::npos)
+            line = line.substr(erased + 4);
+        if (std::regex_match(line, packet))
+            lines.push_back(line);
     }
     return lines;
 }
@@ -189,7 +213,8 @@ TEST(DecoderProgram, LongConfigurationAndPathsAreKeptWhole) {
     const std::string input = write_input(dir, "in.wav", 22050, 1, 1.0);
     // Over 500 characters of configuration: stray words are ignored, the last -rawbr wins.
     std::vector<std::string> args;
-    for (int i = 0; i < 60; ++i) args.push_back("stray" + std::to_string(i));
+    for (int i = 0; i < 60; ++i)
+        args.push_back("stray" + std::to_string(i));
     args.insert(args.end(), {"-rawbr", "0", "-logfile", dir.file("log.txt")});
     args.push_back(input);
     const auto refused = decode(args);
@@ -208,7 +233,7 @@ struct VectorCase {
     std::vector<std::string> options;
     fixture::EnvChanges env;
     std::string file;
-    std::string entries;  // the summary's entry lines
+    std::string entries; // the summary's entry lines
     int packets;
 };
 
@@ -216,10 +241,16 @@ TEST(DecoderProgram, ConformanceVectorsDecodeAsRecorded) {
     const VectorCase cases[] = {
         {{}, kNoOwner, "out1.wav", "(x0123ABCD) - 3 instance(s)\n", 3},
         // The literal rules find nothing here: every track locks onto the lead-in's false sync.
-        {{"-layer", "VekTestOwner"}, kNoOwner, "out2.wav",
-         "(x0A1B) - 5 instance(s) - (T 00:00) through (T 00:00)\n", 5},
-        {{"-layer", "private"}, {{"VEKMRK_OWNER", "VekTestOwner"}}, "out2.wav",
-         "(x0A1B) - 5 instance(s) - (T 00:00) through (T 00:00)\n", 5},
+        {{"-layer", "VekTestOwner"},
+         kNoOwner,
+         "out2.wav",
+         "(x0A1B) - 5 instance(s) - (T 00:00) through (T 00:00)\n",
+         5},
+        {{"-layer", "private"},
+         {{"VEKMRK_OWNER", "VekTestOwner"}},
+         "out2.wav",
+         "(x0A1B) - 5 instance(s) - (T 00:00) through (T 00:00)\n",
+         5},
         {{}, {{"VEKMRK_OWNER", "VekTestOwner"}}, "out2.wav", "", 0},
         {{"-layer", "private"}, {{"VEKMRK_OWNER", "SomeoneElse"}}, "out2.wav", "", 0},
         // The literal rules find 6 of these 12.
@@ -233,10 +264,11 @@ TEST(DecoderProgram, ConformanceVectorsDecodeAsRecorded) {
         const auto r = decode(args, c.env);
         EXPECT_EQ(r.exit_code, 0);
         EXPECT_EQ(report_without_speed(r.out), "\"" + args.back() + "\"\n" + c.entries + "-> " +
-                                                   std::to_string(c.packets) + " packet(s) decoded at an average of ");
+                                                   std::to_string(c.packets) +
+                                                   " packet(s) decoded at an average of ");
         // One console line per packet: the summary counts what was printed.
         EXPECT_EQ(static_cast<int>(packet_lines(r.err).size()), c.packets);
     }
 }
 
-}  // namespace
+} // namespace

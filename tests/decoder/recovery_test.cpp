@@ -15,7 +15,8 @@ const std::string kSync(kSyncPattern);
 // Soft chips as the detector reads a clean mark: +a for chip 1, -a for chip 0, times polarity.
 std::vector<float> soft(const std::string& chips, float polarity = 1.0f, float a = 1.0f) {
     std::vector<float> v;
-    for (const char c : chips) v.push_back((c == '1' ? a : -a) * polarity);
+    for (const char c : chips)
+        v.push_back((c == '1' ? a : -a) * polarity);
     return v;
 }
 
@@ -66,8 +67,8 @@ TEST(SyncAgreements, ExactNearAndNoSync) {
 // polarity. Whatever the payload's check value and wherever in the lead-in the track starts,
 // every body closed by a sync must be found, in either polarity.
 TEST(PacketSearch, LeadInDoesNotHideTheFirstSyncForAnyPayload) {
-    const std::vector<std::string> payloads = {"0123ABCD", "0A1B", "1A20", "CAFEBABE", "00FF",
-                                               "BEEF", "12", "FFFFFFFF", "A5A5", "7E"};
+    const std::vector<std::string> payloads = {"0123ABCD", "0A1B", "1A20",     "CAFEBABE", "00FF",
+                                               "BEEF",     "12",   "FFFFFFFF", "A5A5",     "7E"};
     int weight_two_set = 0;
     int weight_two_clear = 0;
     for (const std::string& payload : payloads) {
@@ -80,8 +81,9 @@ TEST(PacketSearch, LeadInDoesNotHideTheFirstSyncForAnyPayload) {
                     SCOPED_TRACE(payload + (stamped ? " stamped" : "") + " lead-in " +
                                  std::to_string(lead) + " polarity " + std::to_string(polarity));
                     std::string chips(static_cast<size_t>(lead), '1');
-                    for (int k = 0; k < 3; ++k) chips += packet(payload, stamped ? 60.0f : -1.0f);
-                    chips += kSync + "011";  // the next packet's sync closes the third body
+                    for (int k = 0; k < 3; ++k)
+                        chips += packet(payload, stamped ? 60.0f : -1.0f);
+                    chips += kSync + "011"; // the next packet's sync closes the third body
                     ChipTrack track = track_of(soft(chips, polarity));
                     const Search s = search(track);
                     ASSERT_EQ(s.found, 3);
@@ -94,7 +96,7 @@ TEST(PacketSearch, LeadInDoesNotHideTheFirstSyncForAnyPayload) {
             }
         }
     }
-    EXPECT_GT(weight_two_set, 0);    // 0123ABCD (check B74E) is one of them
+    EXPECT_GT(weight_two_set, 0); // 0123ABCD (check B74E) is one of them
     EXPECT_GT(weight_two_clear, 0);
 }
 
@@ -118,7 +120,7 @@ TEST(PacketSearch, FortyEightChipBodyIsDecodedFortyIsNot) {
     EXPECT_EQ(s.packets[0].payload, "AB");
     EXPECT_EQ(s.packets[0].time_stamp, -1);
 
-    const std::string b40 = body("A");  // one digit and the check: a body packet_parse accepts
+    const std::string b40 = body("A"); // one digit and the check: a body packet_parse accepts
     ASSERT_EQ(b40.size(), 40u);
     ChipTrack short_body = track_of(soft(kSync + b40 + kSync + "011"));
     EXPECT_EQ(search(short_body).found, 0);
@@ -134,7 +136,7 @@ TEST(PacketSearch, TimeStampOnlyInBodiesOf56Plus16kChips) {
     const Search s = search(track);
     ASSERT_EQ(s.found, 2);
     EXPECT_EQ(s.packets[0].payload, "AB");
-    EXPECT_EQ(s.packets[0].time_stamp, 4);  // (T 01:00)
+    EXPECT_EQ(s.packets[0].time_stamp, 4); // (T 01:00)
     EXPECT_EQ(s.packets[1].payload, "ABCD");
     EXPECT_EQ(s.packets[1].time_stamp, -1);
 }
@@ -145,7 +147,8 @@ TEST(PacketSearch, AveragedBodiesWithDifferentTimeStampsKeepOnlyThePayload) {
     // The old reading's share halves with every new one: 1/2, 1/4, then 1/8, when the
     // differing pairs are back above the 60 % rule.
     std::string chips = packet("AB", 0.0f);
-    for (int k = 0; k < 3; ++k) chips += packet("AB", 60.0f);
+    for (int k = 0; k < 3; ++k)
+        chips += packet("AB", 60.0f);
     ChipTrack track = track_of(soft(chips + kSync + "011"));
     const Search s = search(track);
     ASSERT_EQ(s.found, 4);
@@ -180,14 +183,15 @@ TEST(PacketSearch, NearSyncMarksTheEndOfAWholeBody) {
 }
 
 TEST(PacketSearch, BodiesBehindAMissedSyncAreDecodedAsRepetitions) {
-    std::string broken = kSync;  // two chips wrong: not a sync
+    std::string broken = kSync; // two chips wrong: not a sync
     broken[1] = '1';
     broken[4] = '0';
     const std::string b = body("0A1B");
     ChipTrack track = track_of(soft(kSync + b + kSync + b + broken + b + kSync + "011"));
     const Search s = search(track);
     ASSERT_EQ(s.found, 3);
-    for (const DecodedPacket& p : s.packets) EXPECT_EQ(p.payload, "0A1B");
+    for (const DecodedPacket& p : s.packets)
+        EXPECT_EQ(p.payload, "0A1B");
     EXPECT_EQ(track.average_length, static_cast<int32_t>(b.size()));
 }
 
@@ -232,7 +236,8 @@ TEST(PacketSearch, FullPacketArrayIsNeverWrittenPastItsFreePart) {
 
 TEST(PacketSearch, StopsWhenTheArrayIsFullAndResumesNextTime) {
     std::string chips = kSync;
-    for (int k = 0; k < 5; ++k) chips += body("ABCD") + kSync;
+    for (int k = 0; k < 5; ++k)
+        chips += body("ABCD") + kSync;
     chips += "011";
     ChipTrack track = track_of(soft(chips));
     EXPECT_EQ(search(track, 2).found, 2);
@@ -243,7 +248,8 @@ TEST(PacketSearch, StopsWhenTheArrayIsFullAndResumesNextTime) {
 
 TEST(PacketSearch, ChipsArrivingInPiecesGiveTheSamePackets) {
     std::string chips(25, '1');
-    for (int k = 0; k < 4; ++k) chips += packet("0123ABCD");
+    for (int k = 0; k < 4; ++k)
+        chips += packet("0123ABCD");
     const std::vector<float> all = soft(chips);
     for (const size_t piece : {1u, 7u, 50u}) {
         SCOPED_TRACE(piece);
@@ -272,9 +278,12 @@ TEST(PacketSearch, WrongCheckMaskFindsNothing) {
 
 TEST(FrameEnd, TrackThatYieldsAPacketGetsThePickersLevelWeakTracksAreDropped) {
     // Picker state (level, mean, deviation) before a silent frame, which only decays them.
-    const struct { float level, mean, deviation; bool kept; } cases[] = {
-        {50.0f, 2.0f, 0.0f, true},     // the picker's level stays above mean + deviation
-        {1.0f, 100.0f, 20.0f, false},  // even the picker's level is below the threshold
+    const struct {
+        float level, mean, deviation;
+        bool kept;
+    } cases[] = {
+        {50.0f, 2.0f, 0.0f, true},    // the picker's level stays above mean + deviation
+        {1.0f, 100.0f, 20.0f, false}, // even the picker's level is below the threshold
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kept);
@@ -288,7 +297,7 @@ TEST(FrameEnd, TrackThatYieldsAPacketGetsThePickersLevelWeakTracksAreDropped) {
         ch->tracks[0].count = static_cast<int32_t>(chips.size());
         ch->tracks[0].next_instant = 100;
         ch->tracks[0].level = 1.0f;
-        ch->tracks[1].count = 5;  // a track without a packet, its level fading with the silence
+        ch->tracks[1].count = 5; // a track without a packet, its level fading with the silence
         ch->tracks[1].average_length = 64;
         ch->tracks[1].next_instant = 200;
         ch->tracks[1].level = 1.0f;
@@ -302,14 +311,16 @@ TEST(FrameEnd, TrackThatYieldsAPacketGetsThePickersLevelWeakTracksAreDropped) {
         EXPECT_EQ(ch->tracks[1].count, 0);
         EXPECT_EQ(ch->tracks[1].average_length, 0);
         EXPECT_EQ(ch->tracks[1].level, 0.0f);
-        EXPECT_EQ(ch->replacement_slot, c.kept ? 1 : 0);  // the first inactive slot
+        EXPECT_EQ(ch->replacement_slot, c.kept ? 1 : 0); // the first inactive slot
     }
 }
 
 TEST(InstanceSummary, CountsByPayloadInOrderOfFirstAppearance) {
     InstanceSummary summary;
-    const DecodedPacket packets[] = {{"AA", -1}, {"BB", 4}, {"AA", 20}, {"AA", -1}, {"AA", 9}, {"BB", -1}};
-    for (const DecodedPacket& p : packets) summary_add(summary, p);
+    const DecodedPacket packets[] = {{"AA", -1}, {"BB", 4}, {"AA", 20},
+                                     {"AA", -1}, {"AA", 9}, {"BB", -1}};
+    for (const DecodedPacket& p : packets)
+        summary_add(summary, p);
     ASSERT_EQ(summary.entries.size(), 2u);
     EXPECT_EQ(summary.entries[0].payload, "AA");
     EXPECT_EQ(summary.entries[0].count, 4);
@@ -319,21 +330,24 @@ TEST(InstanceSummary, CountsByPayloadInOrderOfFirstAppearance) {
     EXPECT_EQ(summary.entries[1].count, 2);
     EXPECT_EQ(summary.entries[1].first_time, 4);
     EXPECT_EQ(summary.entries[1].last_time, 4);
-    EXPECT_EQ(summary_entry_line(summary.entries[0]), "(xAA) - 4 instance(s) - (T 05:00) through (T 02:15)\n");
+    EXPECT_EQ(summary_entry_line(summary.entries[0]),
+              "(xAA) - 4 instance(s) - (T 05:00) through (T 02:15)\n");
 }
 
 TEST(InstanceSummary, FirstTimeStampMayComeAfterPacketsWithout) {
     InstanceSummary summary;
     summary_add(summary, {"CC", -1});
     summary_add(summary, {"CC", 20});
-    EXPECT_EQ(summary_entry_line(summary.entries[0]), "(xCC) - 2 instance(s) - (T 05:00) through (T 05:00)\n");
+    EXPECT_EQ(summary_entry_line(summary.entries[0]),
+              "(xCC) - 2 instance(s) - (T 05:00) through (T 05:00)\n");
     summary_add(summary, {"DD", -1});
     EXPECT_EQ(summary_entry_line(summary.entries[1]), "(xDD) - 1 instance(s)\n");
 }
 
 TEST(InstanceSummary, HundredPayloadsAtMost) {
     InstanceSummary summary;
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(summary_add(summary, {std::to_string(1000 + i), -1}), i + 1);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(summary_add(summary, {std::to_string(1000 + i), -1}), i + 1);
     EXPECT_EQ(summary_add(summary, {"FFFF", 3}), 100);
     EXPECT_EQ(summary_add(summary, {"1000", -1}), 100);
     ASSERT_EQ(summary.entries.size(), 100u);
@@ -345,10 +359,12 @@ TEST(ReportLines, PacketAndEntryLinesAreExact) {
     EXPECT_EQ(packet_line({"0123ABCD", 11}), "x0123ABCD (T 02:45)\n");
     EXPECT_EQ(packet_line({"AB", -1}), "xAB\n");
     EXPECT_EQ(packet_line({"AB", 4095}), "xAB (T 1023:45)\n");
-    EXPECT_EQ(summary_entry_line({"1A2B", 7, 4, 9}), "(x1A2B) - 7 instance(s) - (T 01:00) through (T 02:15)\n");
+    EXPECT_EQ(summary_entry_line({"1A2B", 7, 4, 9}),
+              "(x1A2B) - 7 instance(s) - (T 01:00) through (T 02:15)\n");
     EXPECT_EQ(summary_entry_line({"1A2B", 7, -1, -1}), "(x1A2B) - 7 instance(s)\n");
-    const std::string long_payload(98, 'F');  // no fixed buffer to run over
-    EXPECT_EQ(summary_entry_line({long_payload, 1, -1, -1}), "(x" + long_payload + ") - 1 instance(s)\n");
+    const std::string long_payload(98, 'F'); // no fixed buffer to run over
+    EXPECT_EQ(summary_entry_line({long_payload, 1, -1, -1}),
+              "(x" + long_payload + ") - 1 instance(s)\n");
 }
 
-}  // namespace
+} // namespace

@@ -43,7 +43,9 @@ inline std::string file_text(const std::string& path) {
 // Occurrences of `needle` in `text`.
 inline int count_of(std::string_view text, std::string_view needle) {
     int n = 0;
-    for (size_t at = text.find(needle); at != std::string_view::npos; at = text.find(needle, at + 1)) ++n;
+    for (size_t at = text.find(needle); at != std::string_view::npos;
+         at = text.find(needle, at + 1))
+        ++n;
     return n;
 }
 

@@ -19,7 +19,8 @@ fixture::WavData scaled(const fixture::WavData& data, double factor, size_t& cli
     clipped = 0;
     for (int16_t& s : out.samples) {
         const double v = std::round(s * factor);
-        if (v > 32767.0 || v < -32768.0) ++clipped;
+        if (v > 32767.0 || v < -32768.0)
+            ++clipped;
         s = static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
     }
     return out;
@@ -30,13 +31,15 @@ fixture::WavData without_start(const fixture::WavData& data, double seconds) {
     fixture::WavData out = data;
     const auto frames = static_cast<size_t>(std::lround(seconds * data.rate));
     out.samples.erase(out.samples.begin(),
-                      out.samples.begin() + static_cast<std::ptrdiff_t>(frames * static_cast<size_t>(data.channels)));
+                      out.samples.begin() +
+                          static_cast<std::ptrdiff_t>(frames * static_cast<size_t>(data.channels)));
     return out;
 }
 
 TEST(ChangedAudio, VolumeTurnedDownOrUpWithClippingKeepsThePayload) {
     ScratchDir dir;
-    const std::string input = write_audio(dir, "in.wav", 44100, 2, 20.0, fixture::Signal::Music, 11);
+    const std::string input =
+        write_audio(dir, "in.wav", 44100, 2, 20.0, fixture::Signal::Music, 11);
     const std::string marked = dir.file("marked.wav");
     ASSERT_GT(encode({}, input, "0123ABCD", marked), 0);
     const Decoded unchanged = decode({}, marked);
@@ -55,7 +58,7 @@ TEST(ChangedAudio, VolumeTurnedDownOrUpWithClippingKeepsThePayload) {
         const std::string changed = dir.file("changed.wav");
         ASSERT_TRUE(fixture::write_wav(changed, scaled(*audio, change.factor, clipped)));
         if (change.clips) {
-            EXPECT_GT(clipped, audio->samples.size() / 20);  // the change really clips
+            EXPECT_GT(clipped, audio->samples.size() / 20); // the change really clips
         } else {
             EXPECT_EQ(clipped, 0u);
         }
@@ -69,7 +72,8 @@ TEST(ChangedAudio, VolumeTurnedDownOrUpWithClippingKeepsThePayload) {
 TEST(ChangedAudio, ExcerptWithoutTheStartKeepsPayloadAndItsTimeStamps) {
     ScratchDir dir;
     const double seconds = 44.0;
-    const std::string input = write_audio(dir, "in.wav", 22050, 1, seconds, fixture::Signal::Music, 12);
+    const std::string input =
+        write_audio(dir, "in.wav", 22050, 1, seconds, fixture::Signal::Music, 12);
     const std::string marked = dir.file("marked.wav");
     ASSERT_GT(encode({"-addts", "1"}, input, "BEEF", marked), 0);
     const std::optional<fixture::WavData> audio = fixture::read_wav(marked);
@@ -81,10 +85,11 @@ TEST(ChangedAudio, ExcerptWithoutTheStartKeepsPayloadAndItsTimeStamps) {
     ASSERT_TRUE(fixture::write_wav(excerpt, without_start(*audio, cut)));
     const Decoded d = decode({}, excerpt, kNoOwner, seconds - cut);
     expect_only(d, "BEEF");
-    EXPECT_GE(d.packets, 6);  // of about 11 packets left in 23.6 s
+    EXPECT_GE(d.packets, 6); // of about 11 packets left in 23.6 s
     int stamped = 0;
     for (const int t : d.time_stamps) {
-        if (t < 0) continue;
+        if (t < 0)
+            continue;
         ++stamped;
         // Packets that end between 20.37 s and 44 s of the original: (T 00:15) to (T 00:45).
         EXPECT_GE(t, 1);
@@ -93,4 +98,4 @@ TEST(ChangedAudio, ExcerptWithoutTheStartKeepsPayloadAndItsTimeStamps) {
     EXPECT_GT(stamped, 0);
 }
 
-}  // namespace
+} // namespace

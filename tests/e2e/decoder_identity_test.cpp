@@ -32,13 +32,13 @@ struct Reading {
     EnvChanges env;
     const char* entries;        // the closing report's entry lines
     int packets;                // the closing report's count, one console line each
-    const char* console_sha256;  // the whole standard error stream
+    const char* console_sha256; // the whole standard error stream
 };
 
 struct MarkedCase {
     const char* name;
     fixture::WavSpec input;
-    std::vector<std::string> encoder_options;  // empty and no payload: the input stays unmarked
+    std::vector<std::string> encoder_options; // empty and no payload: the input stays unmarked
     EnvChanges encoder_env;
     std::string payload;
     const char* marked_sha256;
@@ -179,4 +179,4 @@ TEST(DecoderIdentity, ReportsMatchWhatWasRecorded) {
     }
 }
 
-}  // namespace
+} // namespace

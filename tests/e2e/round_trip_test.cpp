@@ -10,7 +10,10 @@ using namespace e2e;
 
 TEST(RoundTrip, PayloadFoundAtEveryEncoderRateMonoAndStereo) {
     ScratchDir dir;
-    const struct { int32_t rate, channels; fixture::Signal signal; } cases[] = {
+    const struct {
+        int32_t rate, channels;
+        fixture::Signal signal;
+    } cases[] = {
         {22050, 1, fixture::Signal::Noise}, {24000, 2, fixture::Signal::Music},
         {32000, 1, fixture::Signal::Music}, {44100, 2, fixture::Signal::Music},
         {48000, 1, fixture::Signal::Noise}, {44100, 1, fixture::Signal::Noise},
@@ -20,7 +23,7 @@ TEST(RoundTrip, PayloadFoundAtEveryEncoderRateMonoAndStereo) {
         const std::string input = write_audio(dir, "in.wav", c.rate, c.channels, 20.0, c.signal);
         const std::string marked = dir.file("marked.wav");
         const int written = encode({}, input, "0123ABCD", marked);
-        ASSERT_EQ(written, 9 * c.channels);  // 0.8 s lead-in, then a packet every 2.16 s
+        ASSERT_EQ(written, 9 * c.channels); // 0.8 s lead-in, then a packet every 2.16 s
         const Decoded d = decode({}, marked);
         expect_only(d, "0123ABCD");
         // Of the 9 packets begun per channel the last is cut off by the end of the file, and
@@ -33,7 +36,8 @@ TEST(RoundTrip, PayloadFoundAtEveryEncoderRateMonoAndStereo) {
 TEST(RoundTrip, TimeStampsMatchWhereThePacketsWereWritten) {
     ScratchDir dir;
     const double seconds = 40.0;
-    const std::string input = write_audio(dir, "in.wav", 22050, 1, seconds, fixture::Signal::Music, 3);
+    const std::string input =
+        write_audio(dir, "in.wav", 22050, 1, seconds, fixture::Signal::Music, 3);
     const std::string marked = dir.file("marked.wav");
     ASSERT_GT(encode({"-addts", "1"}, input, "BEEF", marked), 0);
     const Decoded d = decode({}, marked, kNoOwner, seconds);
@@ -44,9 +48,11 @@ TEST(RoundTrip, TimeStampsMatchWhereThePacketsWereWritten) {
     int previous = -1;
     for (size_t i = 0; i < d.time_stamps.size(); ++i) {
         const int t = d.time_stamps[i];
-        if (t < 0) continue;  // an averaged time stamp may be unreliable
+        if (t < 0)
+            continue; // an averaged time stamp may be unreliable
         ++stamped;
-        if (first < 0) first = t;
+        if (first < 0)
+            first = t;
         SCOPED_TRACE("packet " + std::to_string(i) + " at (T " + std::to_string(t) + ")");
         EXPECT_GE(t, previous);
         previous = t;
@@ -61,7 +67,8 @@ TEST(RoundTrip, TimeStampsMatchWhereThePacketsWereWritten) {
     // Packets of 2 s after a 0.8 s lead-in: the last one read ends at 36.8 s, (T 00:30).
     EXPECT_EQ(first, 0);
     EXPECT_EQ(previous, 2);
-    EXPECT_NE(d.entries[0].find(" - (T 00:00) through (T 00:30)"), std::string::npos) << d.entries[0];
+    EXPECT_NE(d.entries[0].find(" - (T 00:00) through (T 00:30)"), std::string::npos)
+        << d.entries[0];
 }
 
 TEST(RoundTrip, PrivateMarkIsReadOnlyWithItsOwnersLayer) {
@@ -81,9 +88,13 @@ TEST(RoundTrip, PrivateMarkIsReadOnlyWithItsOwnersLayer) {
         expect_only(d, "0A1B");
         EXPECT_GE(d.packets, 6);
     }
-    for (const auto& [options, env] : std::vector<std::pair<std::vector<std::string>, fixture::EnvChanges>>{
-             {{}, owner("Alice")}, {{"-layer", "public"}, owner("Alice")}, {{"-layer", "Bob"}, owner("Alice")},
-             {{"-layer", "private"}, owner("Bob")}, {{"-layer", "alice"}, kNoOwner}}) {
+    for (const auto& [options, env] :
+         std::vector<std::pair<std::vector<std::string>, fixture::EnvChanges>>{
+             {{}, owner("Alice")},
+             {{"-layer", "public"}, owner("Alice")},
+             {{"-layer", "Bob"}, owner("Alice")},
+             {{"-layer", "private"}, owner("Bob")},
+             {{"-layer", "alice"}, kNoOwner}}) {
         SCOPED_TRACE(options.empty() ? "default layer" : options[1]);
         expect_nothing(decode(options, marked, env));
     }
@@ -101,7 +112,8 @@ TEST(RoundTrip, PublicMarkIsNotReadOnAPrivateLayer) {
 
 TEST(RoundTrip, UnmarkedAudioGivesAnEmptySummary) {
     ScratchDir dir;
-    const std::string input = write_audio(dir, "music.wav", 44100, 2, 20.0, fixture::Signal::Music, 7);
+    const std::string input =
+        write_audio(dir, "music.wav", 44100, 2, 20.0, fixture::Signal::Music, 7);
     expect_nothing(decode({}, input));
     expect_nothing(decode({"-layer", "private"}, input, owner("Alice")));
 }
@@ -112,7 +124,8 @@ TEST(RoundTrip, UnmarkedAudioGivesAnEmptySummary) {
 // chips off; the others would lose the first packet of every track.
 TEST(RoundTrip, LeadInDoesNotCostPacketsForEitherKindOfCheckValue) {
     ScratchDir dir;
-    const std::string input = write_audio(dir, "noise.wav", 22050, 1, 20.0, fixture::Signal::Noise, 8);
+    const std::string input =
+        write_audio(dir, "noise.wav", 22050, 1, 20.0, fixture::Signal::Noise, 8);
     int weight_two_set = 0;
     int weight_two_clear = 0;
     for (const std::string payload : {"0123ABCD", "0A1B", "00FF", "7E"}) {
@@ -132,4 +145,4 @@ TEST(RoundTrip, LeadInDoesNotCostPacketsForEitherKindOfCheckValue) {
     EXPECT_GT(weight_two_clear, 0);
 }
 
-}  // namespace
+} // namespace

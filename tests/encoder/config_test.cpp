@@ -24,19 +24,19 @@ TEST(EncoderConfig, ReadsOptionValues) {
         int32_t add_time_stamp;
     };
     const Case cases[] = {
-        {" -gain -2", 50.0f, 2.0f, 0},                  // the absolute value is kept
+        {" -gain -2", 50.0f, 2.0f, 0}, // the absolute value is kept
         {" -gain 0.7 -rawbr 45", 45.0f, 0.7f, 0},
         {" -addts 1", 50.0f, 1.0f, 1},
-        {" -addts yes", 50.0f, 1.0f, 0},                // a word reads as 0
+        {" -addts yes", 50.0f, 1.0f, 0}, // a word reads as 0
         {" -gain loud", 50.0f, 0.0f, 0},
-        {" -gain 2.5dB", 50.0f, 2.5f, 0},               // the leading number counts
-        {" stray words -gain 3 here", 50.0f, 3.0f, 0},  // other tokens are ignored
-        {"(-gain,[0.5])", 50.0f, 0.5f, 0},              // delimiters: " [](),\t\n"
+        {" -gain 2.5dB", 50.0f, 2.5f, 0},              // the leading number counts
+        {" stray words -gain 3 here", 50.0f, 3.0f, 0}, // other tokens are ignored
+        {"(-gain,[0.5])", 50.0f, 0.5f, 0},             // delimiters: " [](),\t\n"
         {"-gain(4)\t-addts\n7", 50.0f, 4.0f, 7},
-        {" -gain 2 -gain 3", 50.0f, 3.0f, 0},           // the last occurrence wins
-        {" -rawbr 0 -rawbr 25", 25.0f, 1.0f, 0},        // only the last value must be usable
-        {" -GAIN 5", 50.0f, 1.0f, 0},                   // names are case-sensitive
-        {" -gain -layer", 50.0f, 0.0f, 0},              // the next token is the value
+        {" -gain 2 -gain 3", 50.0f, 3.0f, 0},    // the last occurrence wins
+        {" -rawbr 0 -rawbr 25", 25.0f, 1.0f, 0}, // only the last value must be usable
+        {" -GAIN 5", 50.0f, 1.0f, 0},            // names are case-sensitive
+        {" -gain -layer", 50.0f, 0.0f, 0},       // the next token is the value
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -50,10 +50,22 @@ TEST(EncoderConfig, ReadsOptionValues) {
 
 TEST(EncoderConfig, RefusesBadOrMissingValues) {
     const char* cases[] = {
-        " -layer",        " -layer secret", " -layer Public", " -layer private -gain",
-        " -rawbr",        " -addts",        " -rawbr 0",      " -rawbr -50",
-        " -rawbr fast",   " -rawbr inf",    " -rawbr nan",    " -rawbr 1e-60",
-        " -rawbr 1e300",  " -gain inf",     " -gain nan",     " -gain 1e300",
+        " -layer",
+        " -layer secret",
+        " -layer Public",
+        " -layer private -gain",
+        " -rawbr",
+        " -addts",
+        " -rawbr 0",
+        " -rawbr -50",
+        " -rawbr fast",
+        " -rawbr inf",
+        " -rawbr nan",
+        " -rawbr 1e-60",
+        " -rawbr 1e300",
+        " -gain inf",
+        " -gain nan",
+        " -gain 1e300",
         " -gain 2 -rawbr 50 -layer",
     };
     for (const char* text : cases) {

@@ -8,8 +8,11 @@
 
 TEST(Payload, UpperCasesAndPadsToWholeBytes) {
     const std::pair<std::string, std::string> cases[] = {
-        {"1A2", "1A20"},         {"00ff", "00FF"},    {"cafeBabe", "CAFEBABE"},
-        {"7", "70"},             {"0123456789abcdef", "0123456789ABCDEF"},
+        {"1A2", "1A20"},
+        {"00ff", "00FF"},
+        {"cafeBabe", "CAFEBABE"},
+        {"7", "70"},
+        {"0123456789abcdef", "0123456789ABCDEF"},
         {std::string(97, 'f'), std::string(97, 'F') + "0"},
         {std::string(98, '9'), std::string(98, '9')},
     };
@@ -22,8 +25,15 @@ TEST(Payload, UpperCasesAndPadsToWholeBytes) {
 }
 
 TEST(Payload, RefusesEmptyForeignOrOverlongText) {
-    const std::string cases[] = {"", "12G4", "0x12", "12 34", "-1", "12\n", "\xC3\xA9",
-                                 std::string(99, 'A'), std::string(200, '0')};
+    const std::string cases[] = {"",
+                                 "12G4",
+                                 "0x12",
+                                 "12 34",
+                                 "-1",
+                                 "12\n",
+                                 "\xC3\xA9",
+                                 std::string(99, 'A'),
+                                 std::string(200, '0')};
     for (const std::string& text : cases) {
         SCOPED_TRACE(text);
         std::string problem;
@@ -46,7 +56,7 @@ TEST(ClippingPrevention, PeakIsTheLargestMagnitude) {
 TEST(ClippingPrevention, AttenuatesOnlyAboveFullScale) {
     EXPECT_EQ(clipping_attenuation(1.25f), 0.8f);
     EXPECT_EQ(clipping_attenuation(2.0f), 0.5f);
-    EXPECT_EQ(clipping_attenuation(1.0f), 1.0f);   // exactly full scale is kept
+    EXPECT_EQ(clipping_attenuation(1.0f), 1.0f); // exactly full scale is kept
     EXPECT_EQ(clipping_attenuation(0.3f), 1.0f);
     EXPECT_EQ(clipping_attenuation(0.0f), 1.0f);
 }

@@ -32,10 +32,10 @@ TEST(EncoderChannel, RefusesChipRatesWithoutAUsableChip) {
         const char* configuration;
     };
     const Case cases[] = {
-        {44100, " -rawbr 100000"},    // under one sample per chip
-        {44100, " -rawbr 3000"},      // 15 samples: design length below 20
-        {44100, " -rawbr 0.000001"},  // chips of many hours
-        {8000, ""},                   // no chip waveform at this rate
+        {44100, " -rawbr 100000"},   // under one sample per chip
+        {44100, " -rawbr 3000"},     // 15 samples: design length below 20
+        {44100, " -rawbr 0.000001"}, // chips of many hours
+        {8000, ""},                  // no chip waveform at this rate
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.configuration);

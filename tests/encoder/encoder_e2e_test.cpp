@@ -26,9 +26,8 @@ namespace {
 
 const std::string kProgram = VEKMRKENC_PATH;
 const std::string kVectors = std::string(VEKMRK_TEST_DATA_DIR) + "/vectors";
-const std::string kBanner =
-    "Vek Audio Watermark command line encoder - Version 1.1\n"
-    "Copyright (c) 2026 Vek Audio Watermark developers\n";
+const std::string kBanner = "Vek Audio Watermark command line encoder - Version 1.1\n"
+                            "Copyright (c) 2026 Vek Audio Watermark developers\n";
 
 std::string usage(const std::string& program) {
     return "\nUsage: " + program + " [options] <infile> <hexPayload> <outfile>\n" +
@@ -102,7 +101,8 @@ std::map<std::string, std::string> recorded_checksums() {
     std::map<std::string, std::string> sums;
     std::istringstream lines(read_text(kVectors + "/SHA256SUMS"));
     std::string sum, name;
-    while (lines >> sum >> name) sums[name] = sum;
+    while (lines >> sum >> name)
+        sums[name] = sum;
     return sums;
 }
 
@@ -114,16 +114,34 @@ struct Vector {
     std::optional<std::string> owner;
     std::string padded_payload;
     int packets;
-    const char* clipping;  // the attenuation message, or nullptr
+    const char* clipping; // the attenuation message, or nullptr
 };
 
 const Vector kVectorCases[] = {
     {{}, "in1_44100_mono.wav", "0123ABCD", "out1.wav", std::nullopt, "0123ABCD", 6, nullptr},
-    {{"-layer", "private", "-gain", "2", "-addts", "1"}, "in2_48000_mono.wav", "0A1B", "out2.wav",
-     "VekTestOwner", "0A1B", 6, nullptr},
-    {{"-rawbr", "45", "-gain", "0.7"}, "in3_22050_stereo.wav", "1A2", "out3.wav", std::nullopt,
-     "1A20", 14, nullptr},
-    {{}, "in4_32000_stereo_loud.wav", "CAFEBABE", "out4.wav", std::nullopt, "CAFEBABE", 4,
+    {{"-layer", "private", "-gain", "2", "-addts", "1"},
+     "in2_48000_mono.wav",
+     "0A1B",
+     "out2.wav",
+     "VekTestOwner",
+     "0A1B",
+     6,
+     nullptr},
+    {{"-rawbr", "45", "-gain", "0.7"},
+     "in3_22050_stereo.wav",
+     "1A2",
+     "out3.wav",
+     std::nullopt,
+     "1A20",
+     14,
+     nullptr},
+    {{},
+     "in4_32000_stereo_loud.wav",
+     "CAFEBABE",
+     "out4.wav",
+     std::nullopt,
+     "CAFEBABE",
+     4,
      "-> Potential clipping detected; 0.52 attenuation applied to the output.\n"},
 };
 
@@ -140,8 +158,10 @@ TEST_F(EncoderProgram, ReproducesTheConformanceVectors) {
         ASSERT_EQ(run.exit_code, 0) << run.err;
         EXPECT_EQ(fixture::sha256_file(output), sums.at(v.output));
 
-        const std::string job = "\"" + input + "\" + (" + v.padded_payload + ") => \"" + output + "\"\n";
-        const std::string summary = "-> " + std::to_string(v.packets) + " packets encoded at an average of ";
+        const std::string job =
+            "\"" + input + "\" + (" + v.padded_payload + ") => \"" + output + "\"\n";
+        const std::string summary =
+            "-> " + std::to_string(v.packets) + " packets encoded at an average of ";
         EXPECT_EQ(run.out.substr(0, job.size() + summary.size()), job + summary);
         EXPECT_EQ(run.err.substr(0, kBanner.size() + 4), kBanner + "000%");
         const std::string writing = "\nWriting audio output to disk...\n";
@@ -168,13 +188,15 @@ TEST_F(EncoderProgram, FindsTheOwnerNameBesideTheProgramOrInItsEtcFolder) {
         fs::create_directories(path(place.owner_file_folder));
         const std::string program = bin + "/vekmrkenc";
         fs::copy_file(kProgram, program);
-        ASSERT_TRUE(fixture::write_file(path(place.owner_file_folder) + "/" + kOwnerFileName,
-                                        {'V', 'e', 'k', 'T', 'e', 's', 't', 'O', 'w', 'n', 'e', 'r', '\r', '\n'}));
+        ASSERT_TRUE(fixture::write_file(
+            path(place.owner_file_folder) + "/" + kOwnerFileName,
+            {'V', 'e', 'k', 'T', 'e', 's', 't', 'O', 'w', 'n', 'e', 'r', '\r', '\n'}));
         const std::string output = path("out2.wav");
-        const fixture::ProgramResult run = fixture::run_program(
-            program,
-            {"-layer", "private", "-gain", "2", "-addts", "1", kVectors + "/in2_48000_mono.wav", "0A1B", output},
-            {{kOwnerEnvVar, std::nullopt}});
+        const fixture::ProgramResult run =
+            fixture::run_program(program,
+                                 {"-layer", "private", "-gain", "2", "-addts", "1",
+                                  kVectors + "/in2_48000_mono.wav", "0A1B", output},
+                                 {{kOwnerEnvVar, std::nullopt}});
         ASSERT_EQ(run.exit_code, 0) << run.err;
         EXPECT_EQ(fixture::sha256_file(output), recorded_checksums().at("out2.wav"));
     }
@@ -242,8 +264,8 @@ TEST_F(EncoderProgram, ChecksThePayload) {
 
 TEST_F(EncoderProgram, LogFileOptionNeverReachesTheConfiguration) {
     const std::string input = make_wav("in.wav", 1.0);
-    const fixture::ProgramResult run = encode(
-        {"-gain", "2", "-logfile", path("log.txt"), "-layer", "secret", input, "AB", path("o.wav")});
+    const fixture::ProgramResult run = encode({"-gain", "2", "-logfile", path("log.txt"), "-layer",
+                                               "secret", input, "AB", path("o.wav")});
     EXPECT_EQ(run.exit_code, 4);
     EXPECT_EQ(run.err, kBanner + "Failure to configure the encoder for channel# 0 with:\n"
                                  "\t -gain 2 -layer secret\n");
@@ -267,7 +289,8 @@ TEST_F(EncoderProgram, ReportsProgressOnTheConsoleAndInTheLog) {
     ASSERT_EQ(run.out.substr(0, job.size()), job);
     EXPECT_TRUE(std::regex_match(run.out.substr(job.size()), summary)) << run.out;
     const std::regex report("1000\r\n2 packets encoded at an average of \\d+\\.\\dx\r\n"
-                            "A watermarked file named: " + output + " was created\\.\r\n");
+                            "A watermarked file named: " +
+                            output + " was created\\.\r\n");
     EXPECT_TRUE(std::regex_match(read_text(log), report)) << read_text(log);
 
     const std::optional<fixture::WavData> in = fixture::read_wav(input);
@@ -340,28 +363,54 @@ TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
         std::string input;
         std::optional<std::string> owner;
         int exit_code;
-        std::string console;  // after the banner
+        std::string console; // after the banner
         std::string log;
     };
     const std::string configure = "Failure to configure the encoder for channel# 0 with:\n\t";
     const std::vector<Case> cases = {
-        {{}, missing, {}, 10, "Failure to open " + missing + " for reading.\n",
+        {{},
+         missing,
+         {},
+         10,
+         "Failure to open " + missing + " for reading.\n",
          " -10\r\nFailure to open " + missing + " for reading.\r\n"},
-        {{}, not_wav, {}, 10, "Failure to open " + not_wav + " for reading.\n",
+        {{},
+         not_wav,
+         {},
+         10,
+         "Failure to open " + not_wav + " for reading.\n",
          " -10\r\nFailure to open " + not_wav + " for reading.\r\n"},
         {{}, low_rate, {}, 11, "", " -11\r\nThis sampling rate is not supported\r\n"},
-        {{"-layer", "secret"}, good, {}, 4, configure + " -layer secret\n",
+        {{"-layer", "secret"},
+         good,
+         {},
+         4,
+         configure + " -layer secret\n",
          "  -4\r\nFailure to configure the encoder\r\n"},
-        {{"-rawbr", "3000"}, good, {}, 4, configure + " -rawbr 3000\n",
+        {{"-rawbr", "3000"},
+         good,
+         {},
+         4,
+         configure + " -rawbr 3000\n",
          "  -4\r\nFailure to configure the encoder\r\n"},
-        {{"-layer", "private"}, good, {}, 4,
+        {{"-layer", "private"},
+         good,
+         {},
+         4,
          configure + " -layer private\n" + owner_name_problem("") + "\n",
          "  -4\r\nFailure to configure the encoder\r\n"},
-        {{"-layer", "private"}, good, "Vek Owner", 4,
+        {{"-layer", "private"},
+         good,
+         "Vek Owner",
+         4,
          configure + " -layer private\n" + owner_name_problem("Vek Owner") + "\n",
          "  -4\r\nFailure to configure the encoder\r\n"},
-        {{"-layer", "private", "-layer", "public", "-layer", "private"}, good, "", 4,
-         configure + " -layer private -layer public -layer private\n" + owner_name_problem("") + "\n",
+        {{"-layer", "private", "-layer", "public", "-layer", "private"},
+         good,
+         "",
+         4,
+         configure + " -layer private -layer public -layer private\n" + owner_name_problem("") +
+             "\n",
          "  -4\r\nFailure to configure the encoder\r\n"},
     };
     const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
@@ -426,8 +475,9 @@ TEST_F(EncoderProgram, NeverWritesOverItsInput) {
         SCOPED_TRACE(output);
         const fixture::ProgramResult run = encode({input, "AB", output});
         EXPECT_EQ(run.exit_code, 20);
-        EXPECT_EQ(run.err, kBanner + "Failure to open " + output +
-                               " for writing.\nThe output file is the input file: choose another name.\n");
+        EXPECT_EQ(run.err,
+                  kBanner + "Failure to open " + output +
+                      " for writing.\nThe output file is the input file: choose another name.\n");
         EXPECT_EQ(fixture::sha256_file(input), before);
     }
     EXPECT_EQ(listing(), (std::vector<std::string>{"hard.wav", "in.wav", "soft.wav", "sub"}));
@@ -441,12 +491,11 @@ TEST_F(EncoderProgram, AFailedWriteIsAFailure) {
     const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
     ASSERT_TRUE(fixture::write_file(output, precious));
     const fixture::ProgramResult run = fixture::run_program(
-        "/bin/sh",
-        {"-c", "ulimit -f 100 && trap '' XFSZ && exec \"$0\" \"$@\"", kProgram, "-logfile", log,
-         input, "AB", output});
+        "/bin/sh", {"-c", "ulimit -f 100 && trap '' XFSZ && exec \"$0\" \"$@\"", kProgram,
+                    "-logfile", log, input, "AB", output});
     EXPECT_EQ(run.exit_code, 20);
-    EXPECT_TRUE(run.err.ends_with("\nWriting audio output to disk...\nFailure to write " + output +
-                                  ".\n"))
+    EXPECT_TRUE(
+        run.err.ends_with("\nWriting audio output to disk...\nFailure to write " + output + ".\n"))
         << run.err;
     EXPECT_EQ(run.out.find("packets encoded"), std::string::npos);
     EXPECT_EQ(read_text(log), " -20\r\nFailure to write " + output + ".\r\n");
@@ -454,4 +503,4 @@ TEST_F(EncoderProgram, AFailedWriteIsAFailure) {
     EXPECT_EQ(listing(), (std::vector<std::string>{"in.wav", "log.txt", "out.wav"}));
 }
 
-}  // namespace
+} // namespace

@@ -31,12 +31,12 @@ struct IdentityCase {
     const char* name;
     fixture::WavSpec input;
     std::vector<std::string> options;
-    std::optional<std::string> owner;  // VEKMRK_OWNER, for "-layer private"
+    std::optional<std::string> owner; // VEKMRK_OWNER, for "-layer private"
     std::string payload;
     const char* input_sha256;
     const char* output_sha256;
     int packets;
-    const char* attenuation;  // the figure of the clipping message, or nullptr when none
+    const char* attenuation; // the figure of the clipping message, or nullptr when none
 };
 
 using fixture::Signal;
@@ -123,7 +123,8 @@ TEST(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
         ASSERT_TRUE(fixture::write_file(input, bytes));
 
         for (const bool plain : {false, true}) {
-            SCOPED_TRACE(plain ? "portable vector instructions, one thread" : "as the machine allows");
+            SCOPED_TRACE(plain ? "portable vector instructions, one thread"
+                               : "as the machine allows");
             std::vector<std::string> args = c.options;
             args.insert(args.end(), {input, c.payload, output});
             const fixture::EnvChanges env = {
@@ -150,4 +151,4 @@ TEST(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
     }
 }
 
-}  // namespace
+} // namespace

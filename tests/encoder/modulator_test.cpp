@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,7 +29,8 @@ std::vector<float> music(double seconds, int32_t rate = 44100) {
     spec.seconds = seconds;
     const fixture::WavData data = fixture::generate(spec);
     std::vector<float> out(data.samples.size());
-    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<float>(data.samples[i]) / 32768.0f;
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<float>(data.samples[i]) / 32768.0f;
     return out;
 }
 
@@ -40,7 +41,8 @@ int32_t feed(EncoderChannel& channel, std::vector<float>& samples, std::string_v
     size_t at = 0;
     for (size_t k = 0; at < samples.size(); ++k) {
         const size_t n = std::min(sizes[k % sizes.size()], samples.size() - at);
-        const int32_t begun = encoder_process(channel, std::span<float>(samples).subspan(at, n), payload);
+        const int32_t begun =
+            encoder_process(channel, std::span<float>(samples).subspan(at, n), payload);
         EXPECT_GE(begun, 0);
         packets += begun;
         at += n;
@@ -51,11 +53,12 @@ int32_t feed(EncoderChannel& channel, std::vector<float>& samples, std::string_v
 // Chips of a Manchester-coded digit string, written out by hand: bit 1 = "01", bit 0 = "10".
 std::string manchester(std::string_view bits) {
     std::string chips;
-    for (const char b : bits) chips += b == '1' ? "01" : "10";
+    for (const char b : bits)
+        chips += b == '1' ? "01" : "10";
     return chips;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Modulator, FirstBlockSetsUpLeadIn) {
     // Payload 00FF: byte sum 236, and (236 * 882) >> 8 = 813.
@@ -98,9 +101,12 @@ TEST(Modulator, PacketLengthsFollowPayloadAndTimeStamp) {
         size_t chips;
     };
     const Case cases[] = {
-        {"", "AB", 60},          {" -addts 1", "AB", 84},
-        {"", "0123ABCD", 108},   {" -addts 1", "0123ABCD", 132},
-        {" -rawbr 45", "1A20", 76}, {" -addts 1 -rawbr 100", "1A20", 100},
+        {"", "AB", 60},
+        {" -addts 1", "AB", 84},
+        {"", "0123ABCD", 108},
+        {" -addts 1", "0123ABCD", 132},
+        {" -rawbr 45", "1A20", 76},
+        {" -addts 1 -rawbr 100", "1A20", 100},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.configuration) + " " + c.payload);
@@ -143,7 +149,8 @@ TEST(Modulator, SilenceStaysSilent) {
     const EncoderChannelPtr channel = make_channel(" -gain 5");
     std::vector<float> silence(3 * 44100, 0.0f);
     EXPECT_GT(feed(*channel, silence, "0123ABCD", {44100}), 0);
-    for (const float x : silence) ASSERT_EQ(x, 0.0f);
+    for (const float x : silence)
+        ASSERT_EQ(x, 0.0f);
 }
 
 TEST(Modulator, GainZeroLeavesAudioButCountsPackets) {
@@ -180,7 +187,8 @@ TEST(Modulator, MarkIsEnvelopeShapedWaveformTimesGain) {
     for (size_t t = 0; t < lead_in; ++t) {
         const double mark1 = static_cast<double>(once[t]) - static_cast<double>(original[t]);
         const double mark2 = static_cast<double>(twice[t]) - static_cast<double>(original[t]);
-        if (std::fabs(mark1) < 1e-5) continue;
+        if (std::fabs(mark1) < 1e-5)
+            continue;
         const float w = one->chip_waveform[(start + t) % 882];
         EXPECT_EQ(mark1 > 0, w > 0.0f) << "sample " << t;
         EXPECT_NEAR(mark2 / mark1, 2.0, 1e-2) << "sample " << t;
@@ -195,8 +203,8 @@ TEST(Modulator, BlockSizesDoNotChangeTheResult) {
     const EncoderChannelPtr reference = make_channel(" -addts 1");
     const int32_t reference_packets = feed(*reference, whole, "C0FFEE", {whole.size()});
 
-    const std::vector<std::vector<size_t>> splits = {
-        {44100}, {1}, {0, 1000, 1}, {882}, {12345, 0, 7}, {100000, 3}};
+    const std::vector<std::vector<size_t>> splits = {{44100}, {1},           {0, 1000, 1},
+                                                     {882},   {12345, 0, 7}, {100000, 3}};
     for (const std::vector<size_t>& sizes : splits) {
         SCOPED_TRACE(::testing::PrintToString(sizes));
         std::vector<float> blocks = original;
@@ -235,24 +243,29 @@ TEST(Modulator, ChannelsTogetherMatchOneCallPerChannel) {
             joint.push_back(make_channel(" -addts 1 -gain 1.5"));
         }
         std::vector<EncoderChannel*> channels;
-        for (const EncoderChannelPtr& c : joint) channels.push_back(c.get());
+        for (const EncoderChannelPtr& c : joint)
+            channels.push_back(c.get());
         std::vector<int32_t> begun(count);
         const size_t total = alone[0].size();
         size_t at = 0;
         for (size_t k = 0; at < total; ++k) {
             const size_t n = std::min(sizes[k % sizes.size()], total - at);
             std::vector<float*> blocks;
-            for (std::vector<float>& samples : together) blocks.push_back(samples.data() + at);
+            for (std::vector<float>& samples : together)
+                blocks.push_back(samples.data() + at);
             ASSERT_EQ(encoder_process_channels(channels, blocks, n, "0123ABCD", begun), -1);
             for (size_t c = 0; c < count; ++c) {
-                EXPECT_EQ(begun[c], encoder_process(*single[c], std::span<float>(alone[c]).subspan(at, n),
-                                                    "0123ABCD"));
+                EXPECT_EQ(begun[c],
+                          encoder_process(*single[c], std::span<float>(alone[c]).subspan(at, n),
+                                          "0123ABCD"));
             }
             at += n;
         }
         for (size_t c = 0; c < count; ++c) {
             ASSERT_EQ(alone[c].size(), together[c].size());
-            EXPECT_EQ(std::memcmp(alone[c].data(), together[c].data(), alone[c].size() * sizeof(float)), 0)
+            EXPECT_EQ(
+                std::memcmp(alone[c].data(), together[c].data(), alone[c].size() * sizeof(float)),
+                0)
                 << "channel " << c;
         }
     }

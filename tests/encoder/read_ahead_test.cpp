@@ -11,8 +11,8 @@
 namespace {
 
 struct Read {
-    std::vector<int32_t> counts;               // frames of each block handed out, the 0 after the end
-    std::vector<std::vector<uint32_t>> bits;   // every channel's samples, as bits
+    std::vector<int32_t> counts;             // frames of each block handed out, the 0 after the end
+    std::vector<std::vector<uint32_t>> bits; // every channel's samples, as bits
 };
 
 // Reads the whole file in blocks of `block` frames through ReadAhead.
@@ -20,13 +20,16 @@ Read read_all(const std::string& path, int32_t block, bool threaded) {
     WavStreamPtr in = wav_open_read(path);
     EXPECT_TRUE(in);
     Read r;
-    if (!in) return r;
+    if (!in)
+        return r;
     const auto frames = static_cast<size_t>(in->frames);
     const auto channels = static_cast<size_t>(in->channels);
     // Room for one block past the end, which no read may touch.
-    std::vector<std::vector<float>> planes(channels, std::vector<float>(frames + static_cast<size_t>(block), -7.0f));
+    std::vector<std::vector<float>> planes(
+        channels, std::vector<float>(frames + static_cast<size_t>(block), -7.0f));
     std::vector<float*> positions;
-    for (auto& p : planes) positions.push_back(p.data());
+    for (auto& p : planes)
+        positions.push_back(p.data());
     ReadAhead reader(*in, positions, block, threaded);
     int32_t got = 0;
     do {
@@ -36,26 +39,33 @@ Read read_all(const std::string& path, int32_t block, bool threaded) {
     r.counts.push_back(reader.next());
     for (const auto& p : planes) {
         std::vector<uint32_t> b;
-        for (const float v : p) b.push_back(std::bit_cast<uint32_t>(v));
+        for (const float v : p)
+            b.push_back(std::bit_cast<uint32_t>(v));
         r.bits.push_back(b);
     }
     return r;
 }
 
-}  // namespace
+} // namespace
 
 // On a thread of its own or inline, the same blocks land in the same places: a file of whole
 // blocks (the last pass is empty), one with a short last block, an empty one, mono and stereo.
 TEST(ReadAhead, ThreadedReadingMatchesInlineReading) {
     TempDir dir;
-    const struct { int32_t channels; double seconds; int32_t block; std::vector<int32_t> counts; } cases[] = {
+    const struct {
+        int32_t channels;
+        double seconds;
+        int32_t block;
+        std::vector<int32_t> counts;
+    } cases[] = {
         {2, 3.0, 1000, {1000, 1000, 1000, 0, 0}},
         {1, 2.5, 1000, {1000, 1000, 500, 0}},
         {2, 0.0, 1000, {0, 0}},
         {3, 0.25, 7, {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.channels << " channel(s), " << c.seconds << " s, block " << c.block);
+        SCOPED_TRACE(testing::Message()
+                     << c.channels << " channel(s), " << c.seconds << " s, block " << c.block);
         fixture::WavSpec wav;
         wav.rate = 1000;
         wav.channels = c.channels;

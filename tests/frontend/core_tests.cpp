@@ -69,8 +69,7 @@ private slots:
     void resizeRule();
 };
 
-void CoreTests::encodeJobOptions_data()
-{
+void CoreTests::encodeJobOptions_data() {
     QTest::addColumn<int>("sliderPosition");
     QTest::addColumn<QString>("layer");
     QTest::addColumn<int>("addts");
@@ -80,21 +79,27 @@ void CoreTests::encodeJobOptions_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("private, time stamp, gain 1.5")
-        << 15 << "private" << 1 << "C:\\a.wav" << "0A1B" << "C:\\a-e.wav"
+        << 15 << "private" << 1 << "C:\\a.wav"
+        << "0A1B"
+        << "C:\\a-e.wav"
         << " -gain 1.5 -layer private -addts 1 \"C:\\a.wav\" 0A1B \"C:\\a-e.wav\"";
     QTest::newRow("defaults, blanks in paths")
-        << 10 << "public" << 0 << "/home/me/My Music/take 1.wav" << "1A2"
+        << 10 << "public" << 0 << "/home/me/My Music/take 1.wav"
+        << "1A2"
         << "/home/me/My Music/take 1-e.wav"
         << " -gain 1.0 -layer public -addts 0 \"/home/me/My Music/take 1.wav\" 1A2 "
            "\"/home/me/My Music/take 1-e.wav\"";
-    QTest::newRow("lowest gain") << 3 << "public" << 0 << "a.wav" << "FF" << "b.wav"
+    QTest::newRow("lowest gain") << 3 << "public" << 0 << "a.wav"
+                                 << "FF"
+                                 << "b.wav"
                                  << " -gain 0.3 -layer public -addts 0 \"a.wav\" FF \"b.wav\"";
-    QTest::newRow("highest gain") << 30 << "public" << 0 << "a.wav" << "FF" << "b.wav"
+    QTest::newRow("highest gain") << 30 << "public" << 0 << "a.wav"
+                                  << "FF"
+                                  << "b.wav"
                                   << " -gain 3.0 -layer public -addts 0 \"a.wav\" FF \"b.wav\"";
 }
 
-void CoreTests::encodeJobOptions()
-{
+void CoreTests::encodeJobOptions() {
     QFETCH(int, sliderPosition);
     EncodeJob job;
     job.gain = gainOfSlider(sliderPosition);
@@ -111,19 +116,22 @@ void CoreTests::encodeJobOptions()
     QTEST(vekmrk::encodeJobOptions(job), "expected");
 }
 
-void CoreTests::decodeJobOptions_data()
-{
+void CoreTests::decodeJobOptions_data() {
     QTest::addColumn<QString>("layer");
     QTest::addColumn<QString>("inFile");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("public") << "public" << "C:\\a-e.wav" << " -layer public \"C:\\a-e.wav\"";
-    QTest::newRow("own private") << "private" << "x.wav" << " -layer private \"x.wav\"";
-    QTest::newRow("code with blanks, not quoted")
-        << "Acme Records" << "/tmp/my file.wav" << " -layer Acme Records \"/tmp/my file.wav\"";
+    QTest::newRow("public") << "public"
+                            << "C:\\a-e.wav"
+                            << " -layer public \"C:\\a-e.wav\"";
+    QTest::newRow("own private") << "private"
+                                 << "x.wav"
+                                 << " -layer private \"x.wav\"";
+    QTest::newRow("code with blanks, not quoted") << "Acme Records"
+                                                  << "/tmp/my file.wav"
+                                                  << " -layer Acme Records \"/tmp/my file.wav\"";
 }
 
-void CoreTests::decodeJobOptions()
-{
+void CoreTests::decodeJobOptions() {
     DecodeJob job;
     QFETCH(QString, layer);
     job.layer = layer;
@@ -132,8 +140,7 @@ void CoreTests::decodeJobOptions()
     QTEST(vekmrk::decodeJobOptions(job), "expected");
 }
 
-void CoreTests::commandLineKeepsQuotedLogPathAndTwoSpaces()
-{
+void CoreTests::commandLineKeepsQuotedLogPathAndTwoSpaces() {
 #ifdef Q_OS_WIN
     QCOMPARE(jobCommandLine("C:/Program Files/Vek", JobProgram::Encoder, "C:\\Temp\\wmtmp007.txt",
                             " -gain 1.0 -layer public -addts 0 \"a.wav\" FF \"b.wav\""),
@@ -149,8 +156,7 @@ void CoreTests::commandLineKeepsQuotedLogPathAndTwoSpaces()
 #endif
 }
 
-void CoreTests::splitCommandLine_data()
-{
+void CoreTests::splitCommandLine_data() {
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("arguments");
@@ -159,79 +165,92 @@ void CoreTests::splitCommandLine_data()
         << "/opt/vek/vekmrkenc -logfile \"/home/me/my logs/wmtmp007.txt\"  -gain 1.5 -layer "
            "private -addts 1 \"/home/me/My Music/a.wav\" 0A1B \"/home/me/My Music/a-e.wav\""
         << "/opt/vek/vekmrkenc"
-        << QStringList{"-logfile", "/home/me/my logs/wmtmp007.txt", "-gain", "1.5", "-layer",
-                       "private", "-addts", "1", "/home/me/My Music/a.wav", "0A1B",
+        << QStringList{"-logfile",
+                       "/home/me/my logs/wmtmp007.txt",
+                       "-gain",
+                       "1.5",
+                       "-layer",
+                       "private",
+                       "-addts",
+                       "1",
+                       "/home/me/My Music/a.wav",
+                       "0A1B",
                        "/home/me/My Music/a-e.wav"};
     QTest::newRow("layer code with blanks becomes several words")
-        << "C:\\Vek\\vekmrkdec -logfile \"C:\\Vek\\wmtmp012.txt\"  -layer Acme Records \"C:\\a.wav\""
+        << "C:\\Vek\\vekmrkdec -logfile \"C:\\Vek\\wmtmp012.txt\"  -layer Acme Records "
+           "\"C:\\a.wav\""
         << "C:\\Vek\\vekmrkdec"
         << QStringList{"-logfile", "C:\\Vek\\wmtmp012.txt", "-layer", "Acme", "Records",
                        "C:\\a.wav"};
-    QTest::newRow("backslashes are not escapes")
-        << "vekmrkdec \"C:\\Music\\\" x" << "vekmrkdec" << QStringList{"C:\\Music\\", "x"};
+    QTest::newRow("backslashes are not escapes") << "vekmrkdec \"C:\\Music\\\" x"
+                                                 << "vekmrkdec" << QStringList{"C:\\Music\\", "x"};
 }
 
-void CoreTests::splitCommandLine()
-{
+void CoreTests::splitCommandLine() {
     QFETCH(QString, commandLine);
     const SplitCommand split = vekmrk::splitCommandLine(commandLine);
     QTEST(split.program, "program");
     QTEST(split.arguments, "arguments");
 }
 
-void CoreTests::programFolderWithBlanksStaysOneWord()
-{
+void CoreTests::programFolderWithBlanksStaysOneWord() {
     const QString folder = QStringLiteral("/opt/Vek Audio");
     const QString line = jobCommandLine(folder, JobProgram::Decoder, "/tmp/wmtmp001.txt",
                                         " -layer public \"a b.wav\"");
-    const SplitCommand split =
-        splitJobCommandLine(line, programPath(folder, JobProgram::Decoder));
-    QCOMPARE(split.program, QDir::toNativeSeparators("/opt/Vek Audio/") +
-                                programFileName(JobProgram::Decoder));
+    const SplitCommand split = splitJobCommandLine(line, programPath(folder, JobProgram::Decoder));
+    QCOMPARE(split.program,
+             QDir::toNativeSeparators("/opt/Vek Audio/") + programFileName(JobProgram::Decoder));
     QCOMPARE(split.arguments,
              (QStringList{"-logfile", "/tmp/wmtmp001.txt", "-layer", "public", "a b.wav"}));
 }
 
-void CoreTests::filterPayload_data()
-{
+void CoreTests::filterPayload_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("kept");
     QTest::addColumn<bool>("dropped");
-    QTest::newRow("1a2g") << "1a2g" << "1A2" << true;
-    QTest::newRow("every digit") << "0123456789abcdefABCDEF" << "0123456789ABCDEFABCDEF" << false;
-    QTest::newRow("pasted with blanks") << " 0a 1b\t" << "0A1B" << true;
-    QTest::newRow("nothing left") << "xyz" << "" << true;
-    QTest::newRow("empty") << "" << "" << false;
-    QTest::newRow("non-ASCII letters") << QString::fromUtf8("\xc3\xa9" "f") << "F" << true;
+    QTest::newRow("1a2g") << "1a2g"
+                          << "1A2" << true;
+    QTest::newRow("every digit") << "0123456789abcdefABCDEF"
+                                 << "0123456789ABCDEFABCDEF" << false;
+    QTest::newRow("pasted with blanks") << " 0a 1b\t"
+                                        << "0A1B" << true;
+    QTest::newRow("nothing left") << "xyz"
+                                  << "" << true;
+    QTest::newRow("empty") << ""
+                           << "" << false;
+    QTest::newRow("non-ASCII letters") << QString::fromUtf8("\xc3\xa9"
+                                                            "f")
+                                       << "F" << true;
 }
 
-void CoreTests::filterPayload()
-{
+void CoreTests::filterPayload() {
     QFETCH(QString, typed);
     const FilteredPayload filtered = vekmrk::filterPayload(typed);
     QTEST(filtered.text, "kept");
     QTEST(filtered.dropped, "dropped");
 }
 
-void CoreTests::payloadByteCount_data()
-{
+void CoreTests::payloadByteCount_data() {
     QTest::addColumn<QString>("payload");
     QTest::addColumn<QString>("label");
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("one digit") << "1" << "(1 bytes)";
-    QTest::newRow("three digits") << "1A2" << "(2 bytes)";
-    QTest::newRow("four digits") << "0A1B" << "(2 bytes)";
-    QTest::newRow("nine digits") << "0123ABCD5" << "(5 bytes)";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("one digit") << "1"
+                               << "(1 bytes)";
+    QTest::newRow("three digits") << "1A2"
+                                  << "(2 bytes)";
+    QTest::newRow("four digits") << "0A1B"
+                                 << "(2 bytes)";
+    QTest::newRow("nine digits") << "0123ABCD5"
+                                 << "(5 bytes)";
 }
 
-void CoreTests::payloadByteCount()
-{
+void CoreTests::payloadByteCount() {
     QFETCH(QString, payload);
     QTEST(vekmrk::payloadByteCount(payload), "label");
 }
 
-void CoreTests::statusCode_data()
-{
+void CoreTests::statusCode_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("code");
     QTest::newRow("zero") << "   0" << 0;
@@ -246,30 +265,30 @@ void CoreTests::statusCode_data()
     QTest::newRow("empty") << "" << 0;
 }
 
-void CoreTests::statusCode()
-{
+void CoreTests::statusCode() {
     QFETCH(QString, line);
     QTEST(parseStatusCode(line), "code");
 }
 
-void CoreTests::recordedLogReport_data()
-{
+void CoreTests::recordedLogReport_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<JobState>("state");
     QTest::addColumn<int>("progress");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("encoder starts") << "enc_start.txt" << JobState::Running << 0
-                                    << "CRUNCHING... Please wait\r\n";
+    QTest::newRow("encoder starts")
+        << "enc_start.txt" << JobState::Running << 0 << "CRUNCHING... Please wait\r\n";
     QTest::newRow("encoder at 42") << "enc_42.txt" << JobState::Running << 42
                                    << "CRUNCHING... Please wait\r\n"
                                       "12 packets encoded at an average of 9.0x\r\n";
-    QTest::newRow("decoder at 110, bar full") << "dec_110.txt" << JobState::Running << 100
-                                              << "CRUNCHING... Please wait\r\n"
-                                                 "  14 packet(s) decoded at an average of 21.0x\r\n";
-    QTest::newRow("encoder done") << "enc_done.txt" << JobState::Done << 100
-                                  << "DONE\r\n6 packets encoded at an average of 12.0x\r\n"
-                                     "A watermarked file named: C:\\Music\\in-e.wav was created.\r\n";
+    QTest::newRow("decoder at 110, bar full")
+        << "dec_110.txt" << JobState::Running << 100
+        << "CRUNCHING... Please wait\r\n"
+           "  14 packet(s) decoded at an average of 21.0x\r\n";
+    QTest::newRow("encoder done")
+        << "enc_done.txt" << JobState::Done << 100
+        << "DONE\r\n6 packets encoded at an average of 12.0x\r\n"
+           "A watermarked file named: C:\\Music\\in-e.wav was created.\r\n";
     QTest::newRow("decoder summary") << "dec_done.txt" << JobState::Done << 100
                                      << "DONE\r\nAnalysis summary for C:\\Music\\in-e.wav\r\n"
                                         "   5 packet(s) decoded at an average of 18.5x\r\n"
@@ -288,16 +307,15 @@ void CoreTests::recordedLogReport_data()
     QTest::newRow("1000xyz") << "status_long.txt" << JobState::Done << 100
                              << "DONE\r\nfinished\r\n";
     QTest::newRow("status without number runs") << "status_text.txt" << JobState::Running << 0
-                                                 << "CRUNCHING... Please wait\r\nstarting\r\n";
+                                                << "CRUNCHING... Please wait\r\nstarting\r\n";
     QTest::newRow("lone CR ends lines") << "lone_cr.txt" << JobState::Running << 35
                                         << "CRUNCHING... Please wait\r\n"
                                            "12 packets encoded at an average of 9.0x\r\n";
-    QTest::newRow("status line still being written") << "partial.txt" << JobState::Running << 5
-                                                     << "CRUNCHING... Please wait\r\n";
+    QTest::newRow("status line still being written")
+        << "partial.txt" << JobState::Running << 5 << "CRUNCHING... Please wait\r\n";
 }
 
-void CoreTests::recordedLogReport()
-{
+void CoreTests::recordedLogReport() {
     QFETCH(QString, file);
     QFile log(QStringLiteral(VEKMRK_LOG_SAMPLES "/") + file);
     QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
@@ -311,15 +329,13 @@ void CoreTests::recordedLogReport()
     QTEST(reportMessage(*report), "message");
 }
 
-void CoreTests::emptyLogChangesNothing()
-{
+void CoreTests::emptyLogChangesNothing() {
     QFile log(QStringLiteral(VEKMRK_LOG_SAMPLES "/empty.txt"));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(!parseLogReport(log.readAll()).has_value());
 }
 
-void CoreTests::logNumberRoundsHalfToEven_data()
-{
+void CoreTests::logNumberRoundsHalfToEven_data() {
     QTest::addColumn<double>("draw");
     QTest::addColumn<int>("number");
     QTest::newRow("0") << 0.0 << 0;
@@ -329,19 +345,18 @@ void CoreTests::logNumberRoundsHalfToEven_data()
     QTest::newRow("999.9 gives 1000") << 0.9999 << 1000;
 }
 
-void CoreTests::logNumberRoundsHalfToEven()
-{
+void CoreTests::logNumberRoundsHalfToEven() {
     QFETCH(double, draw);
     QTEST(logNumberOfDraw(draw), "number");
 }
 
-void CoreTests::newLogFileNameSkipsExistingFiles()
-{
+void CoreTests::newLogFileNameSkipsExistingFiles() {
     const QList<double> draws{0.007, 0.007, 0.042};
     qsizetype next = 0;
     const QString taken = logFilePath("/logs", 7);
     const std::optional<QString> name = NewLogFileName(
-        "/logs", [&] { return draws.at(next++); }, [&](const QString& path) { return path == taken; });
+        "/logs", [&] { return draws.at(next++); },
+        [&](const QString& path) { return path == taken; });
     QVERIFY(name.has_value());
 #ifdef Q_OS_WIN
     QCOMPARE(taken, QString("\\logs\\wmtmp007.txt"));
@@ -353,16 +368,14 @@ void CoreTests::newLogFileNameSkipsExistingFiles()
     QCOMPARE(next, 3);
 }
 
-void CoreTests::newLogFileNameFindsTheLastFreeName()
-{
+void CoreTests::newLogFileNameFindsTheLastFreeName() {
     const QString free = logFilePath("/logs", 1000);
     const std::optional<QString> name = NewLogFileName(
         "/logs", [] { return 0.5; }, [&](const QString& path) { return path != free; });
     QCOMPARE(name, std::optional<QString>(free));
 }
 
-void CoreTests::newLogFileNameGivesUpWhenEveryNameExists()
-{
+void CoreTests::newLogFileNameGivesUpWhenEveryNameExists() {
     QSet<QString> tried;
     const std::optional<QString> name = NewLogFileName(
         "/logs", [] { return 0.25; },
@@ -374,8 +387,7 @@ void CoreTests::newLogFileNameGivesUpWhenEveryNameExists()
     QCOMPARE(tried.size(), qsizetype(1001));
 }
 
-void CoreTests::logNumberSourceRepeatsItsSequence()
-{
+void CoreTests::logNumberSourceRepeatsItsSequence() {
     LogNumberSource first;
     LogNumberSource second;
     QSet<int> numbers;
@@ -385,24 +397,26 @@ void CoreTests::logNumberSourceRepeatsItsSequence()
         QVERIFY(r >= 0.0 && r < 1.0);
         numbers.insert(logNumberOfDraw(r));
     }
-    QVERIFY(numbers.size() > 150);  // spread over the candidates, not stuck on a few
+    QVERIFY(numbers.size() > 150); // spread over the candidates, not stuck on a few
 }
 
-void CoreTests::logFolderFallsBackToTemporaryFolder()
-{
-    QCOMPARE(logFolder("/opt/vek", [](const QString&) { return true; }, "/tmp"), QString("/opt/vek"));
-    QCOMPARE(logFolder("/opt/vek", [](const QString&) { return false; }, "/tmp"), QString("/tmp"));
+void CoreTests::logFolderFallsBackToTemporaryFolder() {
+    QCOMPARE(logFolder(
+                 "/opt/vek", [](const QString&) { return true; }, "/tmp"),
+             QString("/opt/vek"));
+    QCOMPARE(logFolder(
+                 "/opt/vek", [](const QString&) { return false; }, "/tmp"),
+             QString("/tmp"));
     QTemporaryDir dir;
     QVERIFY(folderIsWritable(dir.path()));
     QVERIFY(!folderIsWritable(dir.filePath("missing/deeper")));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 0);  // the probe leaves nothing
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 0); // the probe leaves nothing
 }
 
-void CoreTests::helpFileBesideTheProgramThenInTheDataFolder()
-{
+void CoreTests::helpFileBesideTheProgramThenInTheDataFolder() {
     const QStringList installed = helpFileCandidates("/usr/bin", "../share/vekmrk");
-    QCOMPARE(installed, (QStringList{"/usr/bin/vekmrkguiHelp.html",
-                                     "/usr/share/vekmrk/vekmrkguiHelp.html"}));
+    QCOMPARE(installed,
+             (QStringList{"/usr/bin/vekmrkguiHelp.html", "/usr/share/vekmrk/vekmrkguiHelp.html"}));
     QCOMPARE(helpFileCandidates("/opt/Vek Audio/bin/", "../share/vekmrk").at(1),
              QString("/opt/Vek Audio/share/vekmrk/vekmrkguiHelp.html"));
 
@@ -424,10 +438,9 @@ struct IniFile {
     QString path() const { return dir.filePath("vekmrkwin.ini"); }
 };
 
-}  // namespace
+} // namespace
 
-void CoreTests::settingsDefaultsWhenAbsent()
-{
+void CoreTests::settingsDefaultsWhenAbsent() {
     IniFile ini;
     QSettings settings(ini.path(), QSettings::IniFormat);
     const EncodeSettings encode = loadEncodeSettings(settings);
@@ -442,8 +455,7 @@ void CoreTests::settingsDefaultsWhenAbsent()
     QCOMPARE(decode.src, QString());
 }
 
-void CoreTests::settingsReopenAsStored()
-{
+void CoreTests::settingsReopenAsStored() {
     IniFile ini;
     {
         QSettings settings(ini.path(), QSettings::IniFormat);
@@ -479,8 +491,7 @@ void CoreTests::settingsReopenAsStored()
     QCOMPARE(decode.src, QString("/home/me/My Music"));
 }
 
-void CoreTests::storedGain_data()
-{
+void CoreTests::storedGain_data() {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<int>("slider");
     QTest::newRow("0.7") << "0.7" << 7;
@@ -492,8 +503,7 @@ void CoreTests::storedGain_data()
     QTest::newRow("not a number resets") << "loud" << 10;
 }
 
-void CoreTests::storedGain()
-{
+void CoreTests::storedGain() {
     IniFile ini;
     QSettings settings(ini.path(), QSettings::IniFormat);
     QFETCH(QString, stored);
@@ -501,8 +511,7 @@ void CoreTests::storedGain()
     QTEST(sliderOfGain(loadEncodeSettings(settings).gain), "slider");
 }
 
-void CoreTests::decodeSettingsLeaveEncodeSettingsAlone()
-{
+void CoreTests::decodeSettingsLeaveEncodeSettingsAlone() {
     IniFile ini;
     QSettings settings(ini.path(), QSettings::IniFormat);
     DecodeSettings decode;
@@ -511,27 +520,34 @@ void CoreTests::decodeSettingsLeaveEncodeSettingsAlone()
     QCOMPARE(loadEncodeSettings(settings).layer, QString("public"));
 }
 
-void CoreTests::proposeOutputName_data()
-{
+void CoreTests::proposeOutputName_data() {
     QTest::addColumn<QString>("dest");
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QString>("proposed");
-    QTest::newRow("in.wav") << "C:\\Music\\" << "in.wav" << "C:\\Music\\in-e.wav";
-    QTest::newRow("other folder") << "D:\\Out\\" << "song.wav" << "D:\\Out\\song-e.wav";
-    QTest::newRow("longer extension") << "/a/" << "song.wave" << "/a/song.-e.wav";
-    QTest::newRow("four characters") << "/a/" << "a.wa" << "/a/-e.wav";
-    QTest::newRow("short name kept whole") << "/a/" << "abc" << "/a/abc-e.wav";
+    QTest::newRow("in.wav") << "C:\\Music\\"
+                            << "in.wav"
+                            << "C:\\Music\\in-e.wav";
+    QTest::newRow("other folder") << "D:\\Out\\"
+                                  << "song.wav"
+                                  << "D:\\Out\\song-e.wav";
+    QTest::newRow("longer extension") << "/a/"
+                                      << "song.wave"
+                                      << "/a/song.-e.wav";
+    QTest::newRow("four characters") << "/a/"
+                                     << "a.wa"
+                                     << "/a/-e.wav";
+    QTest::newRow("short name kept whole") << "/a/"
+                                           << "abc"
+                                           << "/a/abc-e.wav";
 }
 
-void CoreTests::proposeOutputName()
-{
+void CoreTests::proposeOutputName() {
     QFETCH(QString, dest);
     QFETCH(QString, fileName);
     QTEST(vekmrk::proposeOutputName(dest, fileName), "proposed");
 }
 
-void CoreTests::gainSlider_data()
-{
+void CoreTests::gainSlider_data() {
     QTest::addColumn<float>("gain");
     QTest::addColumn<int>("position");
     QTest::addColumn<QString>("text");
@@ -542,29 +558,31 @@ void CoreTests::gainSlider_data()
     QTest::newRow("3.0") << 3.0f << 30 << "3.0";
 }
 
-void CoreTests::gainSlider()
-{
+void CoreTests::gainSlider() {
     QFETCH(float, gain);
     QFETCH(int, position);
     QCOMPARE(sliderOfGain(gain), position);
     QTEST(formatGain(gainOfSlider(position)), "text");
 }
 
-void CoreTests::decodeLayerRules_data()
-{
+void CoreTests::decodeLayerRules_data() {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<int>("option");
     QTest::addColumn<QString>("otherlayer");
     QTest::addColumn<QString>("layer");
-    QTest::newRow("public") << "public" << 0 << "Acme" << "public";
-    QTest::newRow("private") << "private" << 1 << "Acme" << "private";
-    QTest::newRow("a code") << "Acme" << 2 << "Acme" << "Acme";
-    QTest::newRow("empty code") << "" << 2 << "" << "";
-    QTest::newRow("case matters") << "Public" << 2 << "Public" << "Public";
+    QTest::newRow("public") << "public" << 0 << "Acme"
+                            << "public";
+    QTest::newRow("private") << "private" << 1 << "Acme"
+                             << "private";
+    QTest::newRow("a code") << "Acme" << 2 << "Acme"
+                            << "Acme";
+    QTest::newRow("empty code") << "" << 2 << ""
+                                << "";
+    QTest::newRow("case matters") << "Public" << 2 << "Public"
+                                  << "Public";
 }
 
-void CoreTests::decodeLayerRules()
-{
+void CoreTests::decodeLayerRules() {
     QFETCH(QString, stored);
     QFETCH(int, option);
     QFETCH(QString, otherlayer);
@@ -574,8 +592,7 @@ void CoreTests::decodeLayerRules()
              !decodeLayerOfOption(option, otherlayer).isEmpty());
 }
 
-void CoreTests::resizeRule_data()
-{
+void CoreTests::resizeRule_data() {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
     QTest::addColumn<QRect>("message");
@@ -584,14 +601,13 @@ void CoreTests::resizeRule_data()
         << 7080 << 2430 << QRect(1440, 120, 5415, 1215) << QRect(120, 1440, 6735, 255);
     QTest::newRow("larger") << 9000 << 4000 << QRect(1440, 120, 7335, 2785)
                             << QRect(120, 3010, 8655, 255);
-    QTest::newRow("too small keeps sizes") << 1000 << 900 << QRect(1440, 120, 5415, 1215)
-                                           << QRect(120, 1440, 655, 255);
-    QTest::newRow("narrow but tall") << 300 << 3000 << QRect(1440, 120, 5415, 1785)
-                                     << QRect(120, 2010, 6735, 255);
+    QTest::newRow("too small keeps sizes")
+        << 1000 << 900 << QRect(1440, 120, 5415, 1215) << QRect(120, 1440, 655, 255);
+    QTest::newRow("narrow but tall")
+        << 300 << 3000 << QRect(1440, 120, 5415, 1785) << QRect(120, 2010, 6735, 255);
 }
 
-void CoreTests::resizeRule()
-{
+void CoreTests::resizeRule() {
     QFETCH(int, width);
     QFETCH(int, height);
     const MainLayout layout = applyResizeRule(MainLayout{}, width, height);

@@ -31,8 +31,7 @@ struct Fixture {
     QString file(const QString& name) const { return nativePath(dir.filePath(name)); }
 
     // Creates the file and makes it the next file dialog's answer.
-    QString chooseNext(const QString& name)
-    {
+    QString chooseNext(const QString& name) {
         const QString path = file(name);
         nextFiles().append(path);
         return touchFile(path) ? path : QString();
@@ -40,13 +39,12 @@ struct Fixture {
     QStringList& nextFiles() { return services.nextFiles; }
 };
 
-}  // namespace
+} // namespace
 
 namespace {
 
 // The text a control shows, whatever its kind.
-QString caption(QWidget* control)
-{
+QString caption(QWidget* control) {
     if (auto* frame = qobject_cast<QGroupBox*>(control)) {
         return frame->title();
     }
@@ -59,10 +57,9 @@ QString caption(QWidget* control)
     return control->windowTitle();
 }
 
-}  // namespace
+} // namespace
 
-void DialogTests::captionsAndPlaces()
-{
+void DialogTests::captionsAndPlaces() {
     Fixture f;
     EncodeDialog encode(f.settings, f.services.make());
     DecodeDialog decode(f.settings, f.services.make());
@@ -72,8 +69,9 @@ void DialogTests::captionsAndPlaces()
         const char* text;
     } captions[] = {
         {&encode, "frmEncode", "Vek Audio Watermark - Encoding"},
-        {&encode, "frameSrc", "Original WAVE file to encode: (you may either drag-and-drop or use "
-                              "the Browse button)"},
+        {&encode, "frameSrc",
+         "Original WAVE file to encode: (you may either drag-and-drop or use "
+         "the Browse button)"},
         {&encode, "Frame2", "Encoded WAVE file to be created"},
         {&encode, "butBrowseOut", "Change"},
         {&encode, "Frame4", "User data payload (an hexadecimal string)"},
@@ -86,8 +84,9 @@ void DialogTests::captionsAndPlaces()
         {&encode, "Label3", "Current value:"},
         {&encode, "butDefaultGain", "reset to default"},
         {&decode, "frmDecode", "Vek Audio Watermark - Decoding"},
-        {&decode, "frameSrc", " WAVE file to decode: (you may either drag-and-drop or use the "
-                              "Browse button)"},
+        {&decode, "frameSrc",
+         " WAVE file to decode: (you may either drag-and-drop or use the "
+         "Browse button)"},
         {&decode, "optLayer0", "public layer"},
         {&decode, "optLayer1", "your private layer"},
         {&decode, "optLayer2", "others private layer using this code:"},
@@ -108,8 +107,7 @@ void DialogTests::captionsAndPlaces()
     QCOMPARE(child<QWidget>(&decode, "txtLayerCode")->geometry(), QRect(208, 32, 185, 21));
 }
 
-void DialogTests::payloadFilterBeepsAndCountsBytes()
-{
+void DialogTests::payloadFilterBeepsAndCountsBytes() {
     Fixture f;
     EncodeDialog dialog(f.settings, f.services.make());
     dialog.show();
@@ -123,7 +121,7 @@ void DialogTests::payloadFilterBeepsAndCountsBytes()
     QCOMPARE(bytes->text(), QString("(2 bytes)"));
     QCOMPARE(payload->cursorPosition(), 3);
 
-    payload->setText("zz 0a1b");  // a paste goes through the same rule
+    payload->setText("zz 0a1b"); // a paste goes through the same rule
     QCOMPARE(payload->text(), QString("0A1B"));
     QCOMPARE(f.services.beeps, 2);
 
@@ -132,8 +130,7 @@ void DialogTests::payloadFilterBeepsAndCountsBytes()
     QCOMPARE(f.services.beeps, 2);
 }
 
-void DialogTests::encodeOkNeedsAllThreeTexts()
-{
+void DialogTests::encodeOkNeedsAllThreeTexts() {
     Fixture f;
     const QString original = f.chooseNext("song.wav");
     QVERIFY(!original.isEmpty());
@@ -159,8 +156,7 @@ void DialogTests::encodeOkNeedsAllThreeTexts()
     QVERIFY(!ok->isEnabled());
 }
 
-void DialogTests::encodeOkBuildsJobOptionsAndStoresSettings()
-{
+void DialogTests::encodeOkBuildsJobOptionsAndStoresSettings() {
     Fixture f;
     const QString original = f.chooseNext("take one.wav");
     QVERIFY(!original.isEmpty());
@@ -195,22 +191,22 @@ void DialogTests::encodeOkBuildsJobOptionsAndStoresSettings()
     QCOMPARE(child<QLineEdit>(&again, "txtPayload")->text(), QString());
 }
 
-void DialogTests::storedGainAndLayerOpen_data()
-{
+void DialogTests::storedGainAndLayerOpen_data() {
     QTest::addColumn<QString>("gain");
     QTest::addColumn<QString>("layer");
     QTest::addColumn<int>("slider");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<bool>("resetEnabled");
     QTest::addColumn<bool>("publicChecked");
-    QTest::newRow("0.7, private") << "0.7" << "private" << 7 << "0.7" << true << false;
-    QTest::newRow("1.0, public") << "1.0" << "public" << 10 << "1.0" << false << true;
-    QTest::newRow("out of range, unknown layer") << "9.5" << "secret" << 10 << "1.0" << false
-                                                 << false;
+    QTest::newRow("0.7, private") << "0.7"
+                                  << "private" << 7 << "0.7" << true << false;
+    QTest::newRow("1.0, public") << "1.0"
+                                 << "public" << 10 << "1.0" << false << true;
+    QTest::newRow("out of range, unknown layer") << "9.5"
+                                                 << "secret" << 10 << "1.0" << false << false;
 }
 
-void DialogTests::storedGainAndLayerOpen()
-{
+void DialogTests::storedGainAndLayerOpen() {
     Fixture f;
     QFETCH(QString, gain);
     QFETCH(QString, layer);
@@ -232,13 +228,12 @@ void DialogTests::storedGainAndLayerOpen()
     QVERIFY(!reset->isEnabled());
 }
 
-void DialogTests::browseUsesStoredDestAndIgnoresMissingFiles()
-{
+void DialogTests::browseUsesStoredDestAndIgnoresMissingFiles() {
     Fixture f;
     const QString original = f.file("song.wav");
     QVERIFY(touchFile(original));
     const QString dest = f.file("out") + QDir::separator();
-    f.settings.setValue("encoding/dest", f.file("out"));  // stored without its separator
+    f.settings.setValue("encoding/dest", f.file("out")); // stored without its separator
     f.services.nextFiles = {original, QString(), f.file("missing.wav")};
     EncodeDialog dialog(f.settings, f.services.make());
     dialog.show();
@@ -261,8 +256,7 @@ void DialogTests::browseUsesStoredDestAndIgnoresMissingFiles()
     QVERIFY(!child<QPushButton>(&dialog, "butBrowseOut")->isEnabled());
 }
 
-void DialogTests::changeChoosesAnotherOutputFile()
-{
+void DialogTests::changeChoosesAnotherOutputFile() {
     Fixture f;
     const QString original = f.file("song.wav");
     QVERIFY(touchFile(original));
@@ -279,14 +273,13 @@ void DialogTests::changeChoosesAnotherOutputFile()
     QCOMPARE(save.proposedName, f.file("song-e.wav"));
     QCOMPARE(child<QLineEdit>(&dialog, "txtOutFile")->text(), chosen);
 
-    change->click();  // cancelled: the name stays
+    change->click(); // cancelled: the name stays
     QCOMPARE(child<QLineEdit>(&dialog, "txtOutFile")->text(), chosen);
     QCOMPARE(f.services.requests.at(2).folder,
              nativePath(f.dir.filePath("elsewhere")) + QDir::separator());
 }
 
-void DialogTests::dropOnEncodeFrame()
-{
+void DialogTests::dropOnEncodeFrame() {
     Fixture f;
     const QString original = f.file("dropped.wav");
     QVERIFY(touchFile(original));
@@ -304,8 +297,7 @@ void DialogTests::dropOnEncodeFrame()
     QVERIFY(child<QLineEdit>(&dialog, "txtOutFile")->isEnabled());
 }
 
-void DialogTests::overwriteQuestion()
-{
+void DialogTests::overwriteQuestion() {
     Fixture f;
     const QString original = f.file("song.wav");
     QVERIFY(touchFile(original));
@@ -332,8 +324,7 @@ void DialogTests::overwriteQuestion()
     QVERIFY(dialog.jobOptions().endsWith(" FF \"" + f.file("song-e.wav") + "\""));
 }
 
-void DialogTests::cancelLeavesNoJob()
-{
+void DialogTests::cancelLeavesNoJob() {
     Fixture f;
     const QString original = f.chooseNext("song.wav");
     QVERIFY(!original.isEmpty());
@@ -347,8 +338,7 @@ void DialogTests::cancelLeavesNoJob()
     QVERIFY(!f.settings.contains("encoding/orig"));
 }
 
-void DialogTests::decodeFirstOpening()
-{
+void DialogTests::decodeFirstOpening() {
     Fixture f;
     f.services.nextFiles = {f.file("marked.wav")};
     DecodeDialog dialog(f.settings, f.services.make());
@@ -368,8 +358,7 @@ void DialogTests::decodeFirstOpening()
     QCOMPARE(f.settings.value("decoding/src").toString(), nativePath(f.dir.path()));
 }
 
-void DialogTests::decodeLayerCodeRules()
-{
+void DialogTests::decodeLayerCodeRules() {
     Fixture f;
     const QString input = f.file("marked.wav");
     {
@@ -383,7 +372,7 @@ void DialogTests::decodeLayerCodeRules()
 
         QTest::mouseClick(child<QRadioButton>(&dialog, "optLayer2"), Qt::LeftButton);
         QVERIFY(code->isEnabled());
-        QVERIFY(!ok->isEnabled());  // an empty code is no layer
+        QVERIFY(!ok->isEnabled()); // an empty code is no layer
         QTest::keyClicks(code, "Acme Records");
         QVERIFY(ok->isEnabled());
 

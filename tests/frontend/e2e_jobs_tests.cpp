@@ -17,7 +17,7 @@ namespace {
 
 constexpr int kJobTimeoutMs = 240000;
 
-}  // namespace
+} // namespace
 
 class EndToEndJobs : public QObject {
     Q_OBJECT
@@ -25,8 +25,7 @@ private slots:
     void encodeThenDecode();
 };
 
-void EndToEndJobs::encodeThenDecode()
-{
+void EndToEndJobs::encodeThenDecode() {
     QTemporaryDir dir;
     const QString folder = dir.filePath("my music");
     QVERIFY(QDir().mkpath(folder));
@@ -39,9 +38,10 @@ void EndToEndJobs::encodeThenDecode()
     wav.signal = fixture::Signal::Music;
     QVERIFY(fixture::write_wav(original.toStdString(), wav));
 
-    QString shown;  // what the window would show, kept up to date as reports arrive
-    JobRunner runner;  // log files go to the programs' folder, as in an installation
-    QObject::connect(&runner, &JobRunner::messageChanged, [&shown](const QString& text) { shown = text; });
+    QString shown;    // what the window would show, kept up to date as reports arrive
+    JobRunner runner; // log files go to the programs' folder, as in an installation
+    QObject::connect(&runner, &JobRunner::messageChanged,
+                     [&shown](const QString& text) { shown = text; });
 
     vekmrk::EncodeJob encode;
     encode.inFile = original;
@@ -52,7 +52,7 @@ void EndToEndJobs::encodeThenDecode()
     QTRY_VERIFY_WITH_TIMEOUT(!runner.isRunning(), kJobTimeoutMs);
     QVERIFY2(shown.startsWith(QStringLiteral("DONE\r\n")), qPrintable(shown));
     QVERIFY2(shown.contains(QStringLiteral("A watermarked file named: ") + marked +
-                             QStringLiteral(" was created.\r\n")),
+                            QStringLiteral(" was created.\r\n")),
              qPrintable(shown));
     QCOMPARE(QFileInfo(runner.logFileName()).absolutePath(),
              QFileInfo(QStringLiteral(VEKMRKENC_PATH)).absolutePath());
@@ -65,7 +65,7 @@ void EndToEndJobs::encodeThenDecode()
     QVERIFY(runner.start(JobProgram::Decoder, vekmrk::decodeJobOptions(decode)));
     QTRY_VERIFY_WITH_TIMEOUT(!runner.isRunning(), kJobTimeoutMs);
     QVERIFY2(shown.startsWith(QStringLiteral("DONE\r\nAnalysis summary for ") + marked +
-                               QStringLiteral("\r\n")),
+                              QStringLiteral("\r\n")),
              qPrintable(shown));
     QVERIFY2(shown.contains(QStringLiteral("(x0123ABCD) - ")), qPrintable(shown));
     QVERIFY(!QFile::exists(runner.logFileName()));

@@ -11,8 +11,7 @@
 
 namespace {
 
-bool writeReport(const std::string& path, const std::vector<std::string>& lines)
-{
+bool writeReport(const std::string& path, const std::vector<std::string>& lines) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         return false;
@@ -24,10 +23,9 @@ bool writeReport(const std::string& path, const std::vector<std::string>& lines)
     return std::fclose(file) == 0;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() < 5 || args[0] != "-logfile") {
         return 1;

@@ -8,15 +8,14 @@
 #include <QStringList>
 
 struct FakeServices {
-    QStringList nextFiles;  // answers of the file dialogs, in order; empty string = cancelled
+    QStringList nextFiles; // answers of the file dialogs, in order; empty string = cancelled
     QList<vekmrk::FileRequest> requests;
     int beeps = 0;
     int questions = 0;
     bool answerYes = true;
     QStringList messages;
 
-    vekmrk::DialogServices make()
-    {
+    vekmrk::DialogServices make() {
         vekmrk::DialogServices services;
         services.chooseFile = [this](QWidget*, const vekmrk::FileRequest& request) {
             requests.append(request);

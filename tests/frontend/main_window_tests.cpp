@@ -21,8 +21,8 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QSettings>
-#include <QTextBrowser>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTimer>
 
 using vekmrk::JobProgram;
@@ -45,36 +45,39 @@ struct Window {
     MainWindow window{settings, services.make()};
     QList<JobRunner::Launch> launches;
 
-    Window()
-    {
+    Window() {
         JobRunner* runner = window.runner();
         runner->setProgramFolder(dir.path());
         runner->setLogFolder(dir.path());
-        runner->setLauncher([this](const JobRunner::Launch& launch, JobRunner&) { launches.append(launch); });
+        runner->setLauncher(
+            [this](const JobRunner::Launch& launch, JobRunner&) { launches.append(launch); });
         window.setJobDialog([](JobProgram) { return kEncodeOptions; });
     }
 
     JobRunner* runner() const { return window.runner(); }
     QString message() { return child<QPlainTextEdit>(&window, "txtMessage")->toPlainText(); }
     int progress() { return child<QProgressBar>(&window, "pbProgress")->value(); }
-    bool menusEnabled() { return child<QMenu>(&window, "FileMenu")->menuAction()->isEnabled() &&
-                                 child<QMenu>(&window, "HelpMenu")->menuAction()->isEnabled(); }
-    bool idle() { return !runner()->isRunning() && menusEnabled() &&
-                         !child<QTimer>(&window, "tmrHeartBeat")->isActive() &&
-                         window.cursor().shape() != Qt::WaitCursor; }
+    bool menusEnabled() {
+        return child<QMenu>(&window, "FileMenu")->menuAction()->isEnabled() &&
+               child<QMenu>(&window, "HelpMenu")->menuAction()->isEnabled();
+    }
+    bool idle() {
+        return !runner()->isRunning() && menusEnabled() &&
+               !child<QTimer>(&window, "tmrHeartBeat")->isActive() &&
+               window.cursor().shape() != Qt::WaitCursor;
+    }
 
     void startJob() { child<QAction>(&window, "miEncode")->trigger(); }
-    bool copyLog(const QString& sample)
-    {
+    bool copyLog(const QString& sample) {
         QFile::remove(runner()->logFileName());
-        return QFile::copy(QStringLiteral(VEKMRK_LOG_SAMPLES "/") + sample, runner()->logFileName());
+        return QFile::copy(QStringLiteral(VEKMRK_LOG_SAMPLES "/") + sample,
+                           runner()->logFileName());
     }
 };
 
-}  // namespace
+} // namespace
 
-void MainWindowTests::startsIdleWithWelcomeText()
-{
+void MainWindowTests::startsIdleWithWelcomeText() {
     Window w;
     QCOMPARE(w.window.objectName(), QString("frmMain"));
     QCOMPARE(w.window.windowTitle(), QString("Vek Audio Watermarking"));
@@ -86,8 +89,7 @@ void MainWindowTests::startsIdleWithWelcomeText()
     QVERIFY(child<QLabel>(&w.window, "Image1") != nullptr);
 }
 
-void MainWindowTests::menusHaveTheirCaptionsAndShortcuts()
-{
+void MainWindowTests::menusHaveTheirCaptionsAndShortcuts() {
     Window w;
     const struct {
         const char* name;
@@ -111,8 +113,7 @@ void MainWindowTests::menusHaveTheirCaptionsAndShortcuts()
     QCOMPARE(child<QMenu>(&w.window, "HelpMenu")->title(), QString("&Help"));
 }
 
-void MainWindowTests::resizeRuleLaysOutControls()
-{
+void MainWindowTests::resizeRuleLaysOutControls() {
     Window w;
     w.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w.window));
@@ -138,8 +139,7 @@ void MainWindowTests::resizeRuleLaysOutControls()
     QCOMPARE(message->width(), 561);
 }
 
-void MainWindowTests::cancelledDialogStartsNothing()
-{
+void MainWindowTests::cancelledDialogStartsNothing() {
     Window w;
     w.window.setJobDialog([](JobProgram) { return QString(); });
     w.startJob();
@@ -148,8 +148,7 @@ void MainWindowTests::cancelledDialogStartsNothing()
     QVERIFY(w.idle());
 }
 
-void MainWindowTests::runningJobLocksTheMenus()
-{
+void MainWindowTests::runningJobLocksTheMenus() {
     Window w;
     JobProgram asked = JobProgram::Encoder;
     w.window.setJobDialog([&](JobProgram program) {
@@ -160,28 +159,31 @@ void MainWindowTests::runningJobLocksTheMenus()
     QCOMPARE(asked, JobProgram::Decoder);
     QCOMPARE(w.launches.size(), 1);
     const JobRunner::Launch& launch = w.launches.first();
-    QCOMPARE(launch.program, QDir(w.dir.path()).filePath(vekmrk::programFileName(JobProgram::Decoder)));
-    QCOMPARE(launch.arguments, (QStringList{"-logfile", w.runner()->logFileName(), "-layer", "public",
-                                            "in.wav"}));
-    QVERIFY(QFileInfo(w.runner()->logFileName()).fileName().contains(
-        QRegularExpression("^wmtmp\\d{3,4}\\.txt$")));
+    QCOMPARE(launch.program,
+             QDir(w.dir.path()).filePath(vekmrk::programFileName(JobProgram::Decoder)));
+    QCOMPARE(launch.arguments,
+             (QStringList{"-logfile", w.runner()->logFileName(), "-layer", "public", "in.wav"}));
+    QVERIFY(QFileInfo(w.runner()->logFileName())
+                .fileName()
+                .contains(QRegularExpression("^wmtmp\\d{3,4}\\.txt$")));
 
     QCOMPARE(w.message(), QString());
     QVERIFY(!w.menusEnabled());
     QVERIFY(child<QTimer>(&w.window, "tmrHeartBeat")->isActive());
     QCOMPARE(w.window.cursor().shape(), Qt::WaitCursor);
-    w.startJob();  // a second job cannot start while one runs
+    w.startJob(); // a second job cannot start while one runs
     QCOMPARE(w.launches.size(), 1);
 }
 
-void MainWindowTests::heartBeatShowsLogStates_data()
-{
+void MainWindowTests::heartBeatShowsLogStates_data() {
     QTest::addColumn<QString>("sample");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("progress");
     QTest::addColumn<bool>("ended");
 
-    QTest::newRow("0") << "enc_start.txt" << "CRUNCHING... Please wait\n" << 0 << false;
+    QTest::newRow("0") << "enc_start.txt"
+                       << "CRUNCHING... Please wait\n"
+                       << 0 << false;
     QTest::newRow("42") << "enc_42.txt"
                         << "CRUNCHING... Please wait\n12 packets encoded at an average of 9.0x\n"
                         << 42 << false;
@@ -193,7 +195,9 @@ void MainWindowTests::heartBeatShowsLogStates_data()
                           << "DONE\n6 packets encoded at an average of 12.0x\n"
                              "A watermarked file named: C:\\Music\\in-e.wav was created.\n"
                           << 0 << true;
-    QTest::newRow("1000xyz") << "status_long.txt" << "DONE\nfinished\n" << 0 << true;
+    QTest::newRow("1000xyz") << "status_long.txt"
+                             << "DONE\nfinished\n"
+                             << 0 << true;
     QTest::newRow("-11") << "dec_rate.txt"
                          << "ERROR\nErc: 11\n   0 packet(s) decoded at an average of 0.0x\n"
                             "This sampling rate is not supported\n"
@@ -205,13 +209,12 @@ void MainWindowTests::heartBeatShowsLogStates_data()
         << 0 << true;
 }
 
-void MainWindowTests::heartBeatShowsLogStates()
-{
+void MainWindowTests::heartBeatShowsLogStates() {
     Window w;
     w.startJob();
     QFETCH(QString, sample);
     QVERIFY(w.copyLog("enc_42.txt"));
-    w.runner()->heartBeat();  // an earlier report, so that a final one visibly resets the bar
+    w.runner()->heartBeat(); // an earlier report, so that a final one visibly resets the bar
     QVERIFY(w.copyLog(sample));
     w.runner()->heartBeat();
     QTEST(w.message(), "message");
@@ -230,8 +233,7 @@ void MainWindowTests::heartBeatShowsLogStates()
     }
 }
 
-void MainWindowTests::noLogFileYetChangesNothing()
-{
+void MainWindowTests::noLogFileYetChangesNothing() {
     Window w;
     w.startJob();
     QVERIFY(!QFile::exists(w.runner()->logFileName()));
@@ -240,8 +242,7 @@ void MainWindowTests::noLogFileYetChangesNothing()
     QVERIFY(w.runner()->isRunning());
 }
 
-void MainWindowTests::finalReportWrittenJustBeforeExit()
-{
+void MainWindowTests::finalReportWrittenJustBeforeExit() {
     Window w;
     w.startJob();
     QVERIFY(w.copyLog("enc_done.txt"));
@@ -251,9 +252,8 @@ void MainWindowTests::finalReportWrittenJustBeforeExit()
     QVERIFY(!QFile::exists(w.runner()->logFileName()));
 }
 
-void MainWindowTests::programEndingWithoutReport_data()
-{
-    QTest::addColumn<QString>("sample");  // what the log holds when the program ends
+void MainWindowTests::programEndingWithoutReport_data() {
+    QTest::addColumn<QString>("sample"); // what the log holds when the program ends
     QTest::addColumn<bool>("crashed");
     QTest::addColumn<QString>("message");
     QTest::newRow("no log at all") << QString() << false
@@ -268,8 +268,7 @@ void MainWindowTests::programEndingWithoutReport_data()
                                 "of the job.\n";
 }
 
-void MainWindowTests::programEndingWithoutReport()
-{
+void MainWindowTests::programEndingWithoutReport() {
     Window w;
     w.startJob();
     QFETCH(QString, sample);
@@ -284,8 +283,7 @@ void MainWindowTests::programEndingWithoutReport()
     QVERIFY(!QFile::exists(w.runner()->logFileName()));
 }
 
-void MainWindowTests::programThatCannotStart()
-{
+void MainWindowTests::programThatCannotStart() {
     Window w;
     w.startJob();
     w.runner()->processFailedToStart(w.launches.first().jobId, "No such file or directory");
@@ -294,8 +292,7 @@ void MainWindowTests::programThatCannotStart()
     QVERIFY(w.idle());
 }
 
-void MainWindowTests::staleProcessEndIsIgnored()
-{
+void MainWindowTests::staleProcessEndIsIgnored() {
     Window w;
     w.startJob();
     QVERIFY(w.copyLog("enc_done.txt"));
@@ -309,11 +306,11 @@ void MainWindowTests::staleProcessEndIsIgnored()
     QCOMPARE(w.message(), QString());
 }
 
-void MainWindowTests::everyLogNameTaken()
-{
+void MainWindowTests::everyLogNameTaken() {
     Window w;
     for (int n = 0; n <= 1000; ++n) {
-        QVERIFY(touchFile(QDir(w.dir.path()).filePath(QString("wmtmp%1.txt").arg(n, 3, 10, QChar('0')))));
+        QVERIFY(touchFile(
+            QDir(w.dir.path()).filePath(QString("wmtmp%1.txt").arg(n, 3, 10, QChar('0')))));
     }
     w.startJob();
     QVERIFY(w.launches.isEmpty());
@@ -322,14 +319,14 @@ void MainWindowTests::everyLogNameTaken()
     QVERIFY(w.idle());
 }
 
-void MainWindowTests::missingProgramFile()
-{
+void MainWindowTests::missingProgramFile() {
     // The default launcher (a real QProcess) on a folder without the programs.
     QTemporaryDir empty;
     JobRunner runner;
     runner.setProgramFolder(empty.path());
     QStringList messages;
-    QObject::connect(&runner, &JobRunner::messageChanged, [&](const QString& text) { messages.append(text); });
+    QObject::connect(&runner, &JobRunner::messageChanged,
+                     [&](const QString& text) { messages.append(text); });
     QVERIFY(runner.start(JobProgram::Encoder, kEncodeOptions));
     QTRY_VERIFY(!runner.isRunning());
     QVERIFY(messages.last().startsWith("ERROR\r\nThe program could not be started: " +
@@ -337,17 +334,18 @@ void MainWindowTests::missingProgramFile()
     QVERIFY(!runner.heartBeatTimer()->isActive());
 }
 
-void MainWindowTests::realProcessReports_data()
-{
+void MainWindowTests::realProcessReports_data() {
     QTest::addColumn<QString>("payload");
     QTest::addColumn<QString>("firstLines");
-    QTest::newRow("done") << "AA" << "DONE\r\narg: -logfile\r\n";
-    QTest::newRow("ends without report") << "BB" << "ERROR\r\nErc: 3\r\n";
-    QTest::newRow("failure report") << "CC" << "ERROR\r\nErc: 10\r\nFailure to open x.wav";
+    QTest::newRow("done") << "AA"
+                          << "DONE\r\narg: -logfile\r\n";
+    QTest::newRow("ends without report") << "BB"
+                                         << "ERROR\r\nErc: 3\r\n";
+    QTest::newRow("failure report") << "CC"
+                                    << "ERROR\r\nErc: 10\r\nFailure to open x.wav";
 }
 
-void MainWindowTests::realProcessReports()
-{
+void MainWindowTests::realProcessReports() {
     QTemporaryDir dir;
     const QString logs = dir.filePath("log folder");
     QVERIFY(QDir().mkpath(logs));
@@ -355,7 +353,8 @@ void MainWindowTests::realProcessReports()
     runner.setProgramFolder(QStringLiteral(FAKE_PROGRAM_FOLDER));
     runner.setLogFolder(logs);
     QString shown;
-    QObject::connect(&runner, &JobRunner::messageChanged, [&](const QString& text) { shown = text; });
+    QObject::connect(&runner, &JobRunner::messageChanged,
+                     [&](const QString& text) { shown = text; });
     QFETCH(QString, payload);
     const QString input = nativePath(dir.filePath("my music/take 1.wav"));
     vekmrk::EncodeJob job;
@@ -374,10 +373,9 @@ void MainWindowTests::realProcessReports()
     QCOMPARE(QDir(logs).entryList(QDir::Files), QStringList());
 }
 
-void MainWindowTests::splashClosesOnCharacterKeysAndClicks()
-{
-    const Qt::Key closing[] = {Qt::Key_A, Qt::Key_5, Qt::Key_Space, Qt::Key_Return, Qt::Key_Escape,
-                               Qt::Key_Backspace};
+void MainWindowTests::splashClosesOnCharacterKeysAndClicks() {
+    const Qt::Key closing[] = {Qt::Key_A,      Qt::Key_5,      Qt::Key_Space,
+                               Qt::Key_Return, Qt::Key_Escape, Qt::Key_Backspace};
     for (const Qt::Key key : closing) {
         QPointer<vekmrk::SplashWindow> splash = new vekmrk::SplashWindow;
         splash->setAttribute(Qt::WA_DeleteOnClose);
@@ -395,27 +393,26 @@ void MainWindowTests::splashClosesOnCharacterKeysAndClicks()
     splash.show();
     QCOMPARE(child<QLabel>(&splash, "lblVersion")->text(), QString("Version 1.1.0"));
     QCOMPARE(child<QLabel>(&splash, "lblProductName")->text(), QString("Vekmrk GUI"));
-    QTest::mouseClick(&splash, Qt::LeftButton, {}, QPoint(3, 3));  // the margin outside Frame1
+    QTest::mouseClick(&splash, Qt::LeftButton, {}, QPoint(3, 3)); // the margin outside Frame1
     QVERIFY(splash.isVisible());
     QTest::mouseClick(child<QLabel>(&splash, "lblCopyright"), Qt::LeftButton);
     QVERIFY(!splash.isVisible());
 }
 
-void MainWindowTests::missingHelpFileIsReported()
-{
+void MainWindowTests::missingHelpFileIsReported() {
     Window w;
     const QString bin = w.dir.filePath("bin");
     w.window.setProgramFolder(bin);
     child<QAction>(&w.window, "miHelp")->trigger();
     QCOMPARE(w.services.messages.size(), 1);
     // Both places are named.
-    QVERIFY(w.services.messages.first().contains(QDir::toNativeSeparators(bin + "/vekmrkguiHelp.html")));
+    QVERIFY(w.services.messages.first().contains(
+        QDir::toNativeSeparators(bin + "/vekmrkguiHelp.html")));
     QVERIFY(w.services.messages.first().contains(
         QDir::toNativeSeparators(w.dir.filePath("share/vekmrk/vekmrkguiHelp.html"))));
 }
 
-void MainWindowTests::helpFileFoundInTheInstalledDataFolder()
-{
+void MainWindowTests::helpFileFoundInTheInstalledDataFolder() {
     // An installed tree: the program in bin/, the help file in share/vekmrk/.
     Window w;
     QVERIFY(QDir(w.dir.path()).mkpath("bin"));

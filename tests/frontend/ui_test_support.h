@@ -10,20 +10,17 @@
 #include <QtTest>
 
 // Creates an empty file (the dialogs only test that a chosen file exists).
-inline bool touchFile(const QString& path)
-{
+inline bool touchFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly);
 }
 
-inline QString nativePath(const QString& path)
-{
+inline QString nativePath(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
 // Drops the given URLs on the widget as a file manager would.
-inline void dropUrls(QWidget* target, const QList<QUrl>& urls)
-{
+inline void dropUrls(QWidget* target, const QList<QUrl>& urls) {
     QMimeData data;
     data.setUrls(urls);
     const QPointF centre(target->width() / 2.0, target->height() / 2.0);
@@ -33,9 +30,7 @@ inline void dropUrls(QWidget* target, const QList<QUrl>& urls)
     QCoreApplication::sendEvent(target, &drop);
 }
 
-template <typename T>
-T* child(QObject* parent, const char* name)
-{
+template <typename T> T* child(QObject* parent, const char* name) {
     T* found = parent->findChild<T*>(QString::fromLatin1(name));
     if (found == nullptr) {
         qWarning("no child named %s", name);

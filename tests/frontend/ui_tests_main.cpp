@@ -6,8 +6,7 @@
 #include <QApplication>
 #include <QtTest>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int failures = 0;
     {

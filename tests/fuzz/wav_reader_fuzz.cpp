@@ -2,8 +2,8 @@
 // read back with wav_read_frames. Beyond the sanitizers it checks that an opened stream never
 // claims frames the file does not hold.
 //
-//   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVEKMRK_FUZZ=ON -DVEKMRK_BUILD_FRONTEND=OFF
-//   cmake --build build-fuzz --target wav_reader_fuzz
+//   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVEKMRK_FUZZ=ON
+//   -DVEKMRK_BUILD_FRONTEND=OFF cmake --build build-fuzz --target wav_reader_fuzz
 //   build-fuzz/tests/fuzz/wav_reader_fuzz -max_len=4096 corpus/ tests/data/wav_malformed/
 
 #include <unistd.h>
@@ -20,18 +20,16 @@
 
 namespace {
 
-const std::string& scratch_path()
-{
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / ("vekmrk_wav_fuzz_" + std::to_string(::getpid()) + ".wav"))
-            .string();
+const std::string& scratch_path() {
+    static const std::string path = (std::filesystem::temp_directory_path() /
+                                     ("vekmrk_wav_fuzz_" + std::to_string(::getpid()) + ".wav"))
+                                        .string();
     return path;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = scratch_path();
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
@@ -52,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const auto channels = static_cast<size_t>(in->channels);
     const int32_t block = static_cast<int32_t>(std::max<size_t>(1, 4096 / channels));
-    std::vector<std::vector<float>> planes(channels, std::vector<float>(static_cast<size_t>(block)));
+    std::vector<std::vector<float>> planes(channels,
+                                           std::vector<float>(static_cast<size_t>(block)));
     std::vector<float*> pointers;
     for (auto& p : planes) {
         pointers.push_back(p.data());

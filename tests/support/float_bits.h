@@ -9,8 +9,7 @@
 
 namespace fixture {
 
-inline std::vector<uint32_t> float_bits(std::span<const float> values)
-{
+inline std::vector<uint32_t> float_bits(std::span<const float> values) {
     std::vector<uint32_t> out;
     out.reserve(values.size());
     for (const float v : values) {
@@ -19,4 +18,4 @@ inline std::vector<uint32_t> float_bits(std::span<const float> values)
     return out;
 }
 
-}  // namespace fixture
+} // namespace fixture

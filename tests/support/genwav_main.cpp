@@ -21,10 +21,14 @@ int main(int argc, char** argv) {
     const std::string kind = argc > 5 ? argv[5] : "music";
     spec.level = argc > 6 ? std::atof(argv[6]) : 0.3;
     spec.seed = argc > 7 ? static_cast<uint32_t>(std::strtoul(argv[7], nullptr, 10)) : 1;
-    if (kind == "noise") spec.signal = fixture::Signal::Noise;
-    else if (kind == "sine") spec.signal = fixture::Signal::Sine;
-    else if (kind == "silence") spec.signal = fixture::Signal::Silence;
-    else if (kind == "music") spec.signal = fixture::Signal::Music;
+    if (kind == "noise")
+        spec.signal = fixture::Signal::Noise;
+    else if (kind == "sine")
+        spec.signal = fixture::Signal::Sine;
+    else if (kind == "silence")
+        spec.signal = fixture::Signal::Silence;
+    else if (kind == "music")
+        spec.signal = fixture::Signal::Music;
     else {
         std::fprintf(stderr, "Unknown signal kind: %s\n", kind.c_str());
         return 1;

@@ -9,9 +9,9 @@
 namespace fixture {
 
 struct ProgramResult {
-    int exit_code = -1;  // the exit status, or 128 + signal number when killed by a signal
-    std::string out;     // standard output
-    std::string err;     // standard error
+    int exit_code = -1; // the exit status, or 128 + signal number when killed by a signal
+    std::string out;    // standard output
+    std::string err;    // standard error
 };
 
 // Environment changes for the child: a value sets the variable, nullopt removes it.
@@ -22,4 +22,4 @@ using EnvChanges = std::vector<std::pair<std::string, std::optional<std::string>
 ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
                           const EnvChanges& env = {}, const std::string& workdir = {});
 
-}  // namespace fixture
+} // namespace fixture

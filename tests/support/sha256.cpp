@@ -18,9 +18,11 @@ constexpr std::array<uint32_t, 64> kRound = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+uint32_t rotr(uint32_t x, int n) {
+    return (x >> n) | (x << (32 - n));
+}
 
-}  // namespace
+} // namespace
 
 std::string sha256_hex(const std::vector<uint8_t>& bytes) {
     std::array<uint32_t, 8> h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
@@ -28,12 +30,15 @@ std::string sha256_hex(const std::vector<uint8_t>& bytes) {
     std::vector<uint8_t> msg = bytes;
     const uint64_t bit_length = static_cast<uint64_t>(bytes.size()) * 8;
     msg.push_back(0x80);
-    while (msg.size() % 64 != 56) msg.push_back(0);
-    for (int i = 7; i >= 0; --i) msg.push_back(static_cast<uint8_t>(bit_length >> (8 * i)));
+    while (msg.size() % 64 != 56)
+        msg.push_back(0);
+    for (int i = 7; i >= 0; --i)
+        msg.push_back(static_cast<uint8_t>(bit_length >> (8 * i)));
     for (size_t block = 0; block < msg.size(); block += 64) {
         std::array<uint32_t, 64> w{};
         for (size_t i = 0; i < 16; ++i)
-            w[i] = (static_cast<uint32_t>(msg[block + 4 * i]) << 24) | (static_cast<uint32_t>(msg[block + 4 * i + 1]) << 16) |
+            w[i] = (static_cast<uint32_t>(msg[block + 4 * i]) << 24) |
+                   (static_cast<uint32_t>(msg[block + 4 * i + 1]) << 16) |
                    (static_cast<uint32_t>(msg[block + 4 * i + 2]) << 8) | msg[block + 4 * i + 3];
         for (size_t i = 16; i < 64; ++i) {
             const uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
@@ -57,7 +62,14 @@ std::string sha256_hex(const std::vector<uint8_t>& bytes) {
             b = a;
             a = t1 + t2;
         }
-        h[0] += a; h[1] += b; h[2] += c; h[3] += d; h[4] += e; h[5] += f; h[6] += g; h[7] += hh;
+        h[0] += a;
+        h[1] += b;
+        h[2] += c;
+        h[3] += d;
+        h[4] += e;
+        h[5] += f;
+        h[6] += g;
+        h[7] += hh;
     }
     std::string out;
     char buf[9];
@@ -73,4 +85,4 @@ std::string sha256_file(const std::string& path) {
     return bytes ? sha256_hex(*bytes) : std::string();
 }
 
-}  // namespace fixture
+} // namespace fixture

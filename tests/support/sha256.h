@@ -12,4 +12,4 @@ std::string sha256_hex(const std::vector<uint8_t>& bytes);
 // Empty when the file cannot be read.
 std::string sha256_file(const std::string& path);
 
-}  // namespace fixture
+} // namespace fixture

@@ -36,7 +36,8 @@ void put_u32(std::vector<uint8_t>& out, uint32_t v) {
     put_u16(out, v >> 16);
 }
 void put_tag(std::vector<uint8_t>& out, const char* tag) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(tag[i]));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(tag[i]));
 }
 uint32_t get_u16(const std::vector<uint8_t>& b, size_t at) {
     return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8);
@@ -51,7 +52,7 @@ void music(std::vector<double>& out, int32_t rate, uint32_t seed, int32_t channe
     Random rnd{seed * 7919ULL + static_cast<uint64_t>(channel) * 104729ULL + 1};
     constexpr double kScale[] = {0, 2, 4, 7, 9, 12, 14, 16};
     const double two_pi = 2.0 * std::numbers::pi;
-    const auto note_len = static_cast<size_t>(rate / 4);  // sixteenths at 60 bpm
+    const auto note_len = static_cast<size_t>(rate / 4); // sixteenths at 60 bpm
     const size_t n = out.size();
     double melody_f = 440.0, bass_f = 110.0;
     double phase_m = 0, phase_b = 0;
@@ -59,7 +60,8 @@ void music(std::vector<double>& out, int32_t rate, uint32_t seed, int32_t channe
         const size_t in_note = i % note_len;
         if (in_note == 0) {
             melody_f = 261.63 * std::pow(2.0, kScale[rnd.next() % 8] / 12.0);
-            if ((i / note_len) % 4 == 0) bass_f = 65.41 * std::pow(2.0, kScale[rnd.next() % 5] / 12.0);
+            if ((i / note_len) % 4 == 0)
+                bass_f = 65.41 * std::pow(2.0, kScale[rnd.next() % 5] / 12.0);
         }
         const double t_note = static_cast<double>(in_note) / rate;
         const double env_m = std::exp(-3.0 * t_note);
@@ -69,13 +71,14 @@ void music(std::vector<double>& out, int32_t rate, uint32_t seed, int32_t channe
                             0.12 * std::sin(3 * phase_m) + 0.06 * std::sin(5 * phase_m));
         v += 0.35 * std::sin(phase_b);
         const size_t beat = i % (note_len * 2);
-        if (beat < note_len / 4) v += 0.25 * std::exp(-30.0 * static_cast<double>(beat) / rate) * rnd.symmetric();
-        v += 0.02 * rnd.symmetric();  // a little room noise
+        if (beat < note_len / 4)
+            v += 0.25 * std::exp(-30.0 * static_cast<double>(beat) / rate) * rnd.symmetric();
+        v += 0.02 * rnd.symmetric(); // a little room noise
         out[i] = v;
     }
 }
 
-}  // namespace
+} // namespace
 
 WavSpec settings(int32_t rate, int32_t channels, double seconds, Signal signal, double level,
                  uint32_t seed) {
@@ -103,18 +106,21 @@ WavData generate(const WavSpec& spec) {
             std::fill(ch.begin(), ch.end(), 0.0);
             break;
         case Signal::Noise:
-            for (auto& v : ch) v = rnd.symmetric();
+            for (auto& v : ch)
+                v = rnd.symmetric();
             break;
         case Signal::Sine:
             for (size_t i = 0; i < frames; ++i)
-                ch[i] = std::sin(2.0 * std::numbers::pi * spec.frequency * static_cast<double>(i) / spec.rate);
+                ch[i] = std::sin(2.0 * std::numbers::pi * spec.frequency * static_cast<double>(i) /
+                                 spec.rate);
             break;
         case Signal::Music:
             music(ch, spec.rate, spec.seed, c);
             break;
         }
         for (size_t i = 0; i < frames; ++i)
-            data.samples[i * static_cast<size_t>(spec.channels) + static_cast<size_t>(c)] = to_pcm(spec.level * ch[i]);
+            data.samples[i * static_cast<size_t>(spec.channels) + static_cast<size_t>(c)] =
+                to_pcm(spec.level * ch[i]);
     }
     return data;
 }
@@ -136,40 +142,52 @@ std::vector<uint8_t> wav_bytes(const WavData& data) {
     put_u16(out, 16);
     put_tag(out, "data");
     put_u32(out, data_size);
-    for (int16_t s : data.samples) put_u16(out, static_cast<uint16_t>(s));
+    for (int16_t s : data.samples)
+        put_u16(out, static_cast<uint16_t>(s));
     return out;
 }
 
 bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(f);
 }
 
-bool write_wav(const std::string& path, const WavData& data) { return write_file(path, wav_bytes(data)); }
-bool write_wav(const std::string& path, const WavSpec& spec) { return write_wav(path, generate(spec)); }
+bool write_wav(const std::string& path, const WavData& data) {
+    return write_file(path, wav_bytes(data));
+}
+bool write_wav(const std::string& path, const WavSpec& spec) {
+    return write_wav(path, generate(spec));
+}
 
 std::optional<std::vector<uint8_t>> read_file(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
-    if (!f) return std::nullopt;
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    if (!f)
+        return std::nullopt;
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f),
+                                std::istreambuf_iterator<char>());
 }
 
 std::optional<WavData> read_wav(const std::string& path) {
     const auto bytes = read_file(path);
-    if (!bytes || bytes->size() < 12) return std::nullopt;
+    if (!bytes || bytes->size() < 12)
+        return std::nullopt;
     const auto& b = *bytes;
-    if (std::string(b.begin(), b.begin() + 4) != "RIFF" || std::string(b.begin() + 8, b.begin() + 12) != "WAVE")
+    if (std::string(b.begin(), b.begin() + 4) != "RIFF" ||
+        std::string(b.begin() + 8, b.begin() + 12) != "WAVE")
         return std::nullopt;
     WavData data;
     bool have_fmt = false;
     size_t at = 12;
     while (at + 8 <= b.size()) {
-        const std::string id(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        const std::string id(b.begin() + static_cast<std::ptrdiff_t>(at),
+                             b.begin() + static_cast<std::ptrdiff_t>(at + 4));
         const size_t size = get_u32(b, at + 4);
         at += 8;
         if (id == "fmt " && at + 16 <= b.size()) {
-            if (get_u16(b, at) != 1 || get_u16(b, at + 14) != 16) return std::nullopt;
+            if (get_u16(b, at) != 1 || get_u16(b, at + 14) != 16)
+                return std::nullopt;
             data.channels = static_cast<int32_t>(get_u16(b, at + 2));
             data.rate = static_cast<int32_t>(get_u32(b, at + 4));
             have_fmt = true;
@@ -186,4 +204,4 @@ std::optional<WavData> read_wav(const std::string& path) {
     return std::nullopt;
 }
 
-}  // namespace fixture
+} // namespace fixture

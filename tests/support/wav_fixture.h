@@ -17,16 +17,18 @@ struct WavSpec {
     int32_t channels = 2;
     double seconds = 5.0;
     Signal signal = Signal::Music;
-    double level = 0.3;       // peak-ish amplitude, full scale 1.0
-    uint32_t seed = 1;        // selects the noise and the melody
-    double frequency = 1000;  // Sine only
+    double level = 0.3;      // peak-ish amplitude, full scale 1.0
+    uint32_t seed = 1;       // selects the noise and the melody
+    double frequency = 1000; // Sine only
 };
 
 struct WavData {
     int32_t channels = 0;
     int32_t rate = 0;
-    std::vector<int16_t> samples;  // interleaved
-    int32_t frames() const { return channels > 0 ? static_cast<int32_t>(samples.size()) / channels : 0; }
+    std::vector<int16_t> samples; // interleaved
+    int32_t frames() const {
+        return channels > 0 ? static_cast<int32_t>(samples.size()) / channels : 0;
+    }
 };
 
 // The settings of a generated signal, in one expression.
@@ -47,4 +49,4 @@ std::optional<std::vector<uint8_t>> read_file(const std::string& path);
 // Minimal reader of canonical and chunked 16-bit PCM files; empty when the file is not one.
 std::optional<WavData> read_wav(const std::string& path);
 
-}  // namespace fixture
+} // namespace fixture
