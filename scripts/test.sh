@@ -9,8 +9,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # dpkg-dev (dpkg-shlibdeps), file and desktop-file-utils: the package test; groff-base: the
 # manual-page check.
 vekmrk_need_packages cmake make g++ libgtest-dev libgmock-dev qt6-base-dev clang libclang-rt-14-dev \
-    ca-certificates dpkg-dev file gzip groff-base desktop-file-utils
+    ca-certificates dpkg-dev file gzip groff-base desktop-file-utils clang-format-14
 jobs=$(vekmrk_jobs)
+
+echo "== Formatting" >&2
+"$root/scripts/format.sh"
 
 echo "== Release build and tests" >&2
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release
