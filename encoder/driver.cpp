@@ -22,7 +22,7 @@
 #include "encoder/config.h"
 #include "encoder/encoder_channel.h"
 #include "encoder/modulator.h"
-#include "encoder/read_ahead.h"
+#include "encoder/pipeline.h"
 
 namespace fs = std::filesystem;
 
@@ -203,68 +203,6 @@ std::optional<CommandLine> read_command_line(int argc, char** argv) {
     return line;
 }
 
-// The whole input in memory, planar: channel c occupies frames c*F ... c*F+F-1.
-struct PlanarAudio {
-    std::unique_ptr<float[]> block; // not zeroed: only frames read are ever used
-    std::vector<float*> starts;     // first frame of each channel
-    std::vector<float*> positions;  // where each channel's next block is read and encoded
-    size_t frames_read = 0;
-    // The largest absolute value watermarked so far, taken block by block while the block is
-    // at hand; empty once a sample is not finite.
-    std::optional<float> peak = 0.0f;
-};
-
-// Adds the block of every channel at its position to the audio's peak.
-void add_to_peak(PlanarAudio& audio, size_t block) {
-    for (size_t c = 0; c < audio.positions.size() && audio.peak; ++c) {
-        const std::optional<float> channel_peak =
-            audio_peak(std::span<const float>(audio.positions[c], block));
-        if (!channel_peak || *channel_peak > *audio.peak)
-            audio.peak = channel_peak;
-    }
-}
-
-// The frame loop: reads one second at a time into the channels' positions and watermarks it,
-// channel after channel, with progress on the console and in the log. Returns the exit code of
-// a failure, or nothing.
-std::optional<int> encode_frames(Driver& run, WavStream& in, PlanarAudio& audio,
-                                 std::vector<EncoderChannelPtr>& encoders,
-                                 const std::string& payload, std::time_t start,
-                                 int32_t& frames_done) {
-    const int32_t rate = in.rate;
-    const int32_t whole_seconds = in.frames / rate;
-    std::vector<EncoderChannel*> channels;
-    for (const EncoderChannelPtr& encoder : encoders)
-        channels.push_back(encoder.get());
-    std::vector<int32_t> begun(channels.size());
-    ReadAhead reader(in, audio.positions, rate, read_ahead_wanted());
-    // One pass per second of audio; the last pass reads a short or empty block.
-    int32_t got = 0;
-    do {
-        got = reader.next();
-        const auto block = static_cast<size_t>(got);
-        const int32_t failed =
-            encoder_process_channels(channels, audio.positions, block, payload, begun);
-        if (failed >= 0)
-            return fail(run, ExitCode::ChannelFailure,
-                        text_format("\b\b\b\bEncoder internal error for channel# %d at frame# %d\n",
-                                    failed, frames_done),
-                        "Encoder internal error");
-        add_to_peak(audio, block);
-        for (size_t c = 0; c < channels.size(); ++c) {
-            run.packets += begun[c];
-            audio.positions[c] += block;
-        }
-        audio.frames_read += block;
-        ++frames_done;
-        const int32_t percentage = progress_percentage(frames_done, whole_seconds);
-        std::fprintf(stderr, "\b\b\b\b%.3d%%", percentage);
-        run.speed = current_speed(frames_done, start);
-        log_report(run, percentage, nullptr);
-    } while (got == rate);
-    return {};
-}
-
 int run_encoder(int argc, char** argv) {
     print_banner();
     Driver run;
@@ -318,20 +256,7 @@ int run_encoder(int argc, char** argv) {
     if (!out)
         return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
 
-    const auto frames = static_cast<size_t>(in->frames);
     const auto channels = static_cast<size_t>(in->channels);
-    PlanarAudio audio;
-    try {
-        audio.block = std::make_unique_for_overwrite<float[]>(frames * channels);
-        audio.starts.resize(channels);
-        audio.positions.resize(channels);
-    } catch (const std::bad_alloc&) {
-        return fail(run, ExitCode::NoMemory, "Audio buffer memory allocation failure.\n",
-                    "Audio buffer memory allocation failure");
-    }
-    for (size_t c = 0; c < channels; ++c)
-        audio.starts[c] = audio.positions[c] = audio.block.get() + c * frames;
-
     std::vector<EncoderChannelPtr> encoders;
     try {
         encoders.reserve(channels);
@@ -369,28 +294,54 @@ int run_encoder(int argc, char** argv) {
     std::fprintf(stderr, "000%%");
     log_report(run, 0, nullptr);
     int32_t frames_done = 0;
-    if (const std::optional<int> failure =
-            encode_frames(run, *in, audio, encoders, payload, start, frames_done))
-        return *failure;
+    const int32_t whole_seconds = in->frames / rate;
+    EncodePipeline pipeline(
+        *in, *out, encoders, payload,
+        [&] { return encoder_create(rate, configuration, owner_name); },
+        {pipeline_threads(in->channels), pending.temp_path().parent_path().string()});
+    const PipelineOutcome first = pipeline.first_pass([&](int32_t frames, int32_t packets) {
+        frames_done = frames;
+        run.packets = packets;
+        const int32_t percentage = progress_percentage(frames_done, whole_seconds);
+        std::fprintf(stderr, "\b\b\b\b%.3d%%", percentage);
+        run.speed = current_speed(frames_done, start);
+        log_report(run, percentage, nullptr);
+    });
+    const std::string write_failure = text_format("Failure to write %s.", output.c_str());
+    if (first.failure == PipelineFailure::Channel)
+        return fail(run, ExitCode::ChannelFailure,
+                    text_format("\b\b\b\bEncoder internal error for channel# %d at frame# %d\n",
+                                first.failed_channel, first.failed_frame),
+                    "Encoder internal error");
+    if (first.failure == PipelineFailure::NoMemory)
+        return fail(run, ExitCode::NoMemory, "Audio buffer memory allocation failure.\n",
+                    "Audio buffer memory allocation failure");
+    if (first.failure != PipelineFailure::None)
+        return fail(run, ExitCode::OpenOutput, "\n" + write_failure + "\n", write_failure);
 
     std::fprintf(stderr, "\nWriting audio output to disk...\n");
     log_report(run, 100, "Audio clipping prevention...");
-    const std::optional<float> peak = audio.peak;
+    const std::optional<float> peak = pipeline.peak();
     if (!peak)
         return fail(run, ExitCode::ChannelFailure,
                     "The watermarked audio is out of range: choose a smaller gain.\n",
                     "Encoder internal error");
     log_report(run, 100, "Writing audio output to disk...");
 
-    const float attenuation = clipping_attenuation(*peak);
-    const std::vector<const float*> sources(audio.starts.begin(), audio.starts.end());
-    const std::string write_failure = text_format("Failure to write %s.", output.c_str());
-    if (!wav_write_frames(*out, sources, attenuation, static_cast<int32_t>(audio.frames_read)))
+    const PipelineOutcome second = pipeline.finish();
+    if (second.failure == PipelineFailure::NoMemory)
+        return fail(run, ExitCode::NoMemory, "Audio buffer memory allocation failure.\n",
+                    "Audio buffer memory allocation failure");
+    if (second.failure == PipelineFailure::InputChanged)
+        return fail(run, ExitCode::OpenInput,
+                    text_format("The input %s changed while it was read.\n", input.c_str()),
+                    text_format("Failure to open %s for reading.", input.c_str()));
+    if (second.failure != PipelineFailure::None)
         return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
     if (*peak > 1.0f)
         std::fprintf(stderr,
                      "-> Potential clipping detected; %.2f attenuation applied to the output.\n",
-                     static_cast<double>(attenuation));
+                     static_cast<double>(clipping_attenuation(*peak)));
 
     // The output replaces its target only once complete, so the summary is never printed for a
     // file that was not written.
@@ -447,20 +398,4 @@ std::optional<std::string> payload_normalize(std::string_view text, std::string&
     if (payload.size() % 2 != 0)
         payload += '0';
     return payload;
-}
-
-std::optional<float> audio_peak(std::span<const float> samples) noexcept {
-    float peak = 0.0f;
-    for (const float x : samples) {
-        const float magnitude = std::fabs(x);
-        if (!(magnitude <= std::numeric_limits<float>::max()))
-            return {};
-        if (magnitude > peak)
-            peak = magnitude;
-    }
-    return peak;
-}
-
-float clipping_attenuation(float peak) noexcept {
-    return peak > 1.0f ? 1.0f / peak : 1.0f;
 }

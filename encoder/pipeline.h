@@ -1,0 +1,121 @@
+#pragma once
+// The encoder's frame loop, streamed. The input is read one block (one second) at a time into a
+// few buffers that are reused, every channel's encoder watermarks the block, the peak of the
+// marked signal is tracked, and the block goes to the output at once: memory stays flat however
+// long the input is. When the machine has processors to spare, the channels run on threads of
+// their own (channels share nothing) while other threads read the next block and write the
+// previous one; the marked samples are the same on any number of threads.
+//
+// Clipping prevention scales the whole output by 1 / peak when the peak of the complete marked
+// signal exceeds full scale, which is known only at the end. While the peak stays within full
+// scale the blocks written during the first pass are the output, in one pass. When it exceeds
+// full scale, finish() reads the input again from its first sample, encodes it again with fresh
+// channel encoders (the encoder is deterministic, so the marked samples are the same) and writes
+// every block again, scaled, over the first pass's output. An input that cannot seek (a pipe)
+// is kept during the first pass as 16-bit samples in a temporary file, which the second pass
+// reads instead; an output that cannot seek receives nothing until finish() writes it.
+//
+//   EncodePipeline pipeline(*in, *out, encoders, payload, make_channel, options);
+//   PipelineOutcome run = pipeline.first_pass([](int32_t frames_done, int32_t packets) {...});
+//   std::optional<float> peak = pipeline.peak();   // empty: a marked sample is not finite
+//   run = pipeline.finish();                       // the second pass, when one is needed
+//   wav_close(out.release());                      // completes the header
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/wav.h"
+#include "encoder/encoder_channel.h"
+
+// The environment variable that sets the encoder's threads: 1 keeps it on one thread, another
+// positive number allows that many; unset, it uses every processor that helps.
+inline constexpr const char* kThreadsEnvVar = "VEKMRK_THREADS";
+
+// The threads worth running for `channels` channels: one per channel plus one for reading and
+// writing, at most the processors there are (or what VEKMRK_THREADS allows), at least one.
+int32_t pipeline_threads(int32_t channels) noexcept;
+
+// The largest absolute sample value (0 for no samples); empty when a sample is not finite.
+std::optional<float> audio_peak(std::span<const float> samples) noexcept;
+
+// The gain the output is written with: 1 / peak in single precision when the peak exceeds full
+// scale (1.0), else 1.0.
+float clipping_attenuation(float peak) noexcept;
+
+enum class PipelineFailure {
+    None,
+    Channel,      // a channel's encoder failed (short memory): failed_channel, failed_frame
+    NoMemory,     // buffers, threads' state or the second pass's encoders
+    Write,        // the output (or the temporary copy of the input) could not be written
+    InputChanged, // the second pass read other audio than the first: the input changed meanwhile
+};
+
+struct PipelineOutcome {
+    PipelineFailure failure = PipelineFailure::None;
+    int32_t failed_channel = -1; // Channel: the channel whose encoder failed
+    int32_t failed_frame = 0;    // Channel: the one-second frames done before the failing one
+};
+
+struct PipelineOptions {
+    int32_t threads = 1;      // threads to run on (pipeline_threads), 1 or more
+    std::string spool_folder; // where an input that cannot seek is kept for a second pass
+};
+
+class EncodePipeline {
+public:
+    using MakeChannel = std::function<EncoderChannelPtr()>;
+    using Progress = std::function<void(int32_t frames_done, int32_t packets)>;
+
+    // `in` positioned at its first sample, `out` just created (nothing written yet); `channels`
+    // holds one fresh encoder per input channel and is refilled by `make_channel` for a second
+    // pass. Everything passed in must outlive the pipeline.
+    EncodePipeline(WavStream& in, WavStream& out, std::vector<EncoderChannelPtr>& channels,
+                   std::string_view payload, MakeChannel make_channel, PipelineOptions options);
+    EncodePipeline(const EncodePipeline&) = delete;
+    EncodePipeline& operator=(const EncodePipeline&) = delete;
+    ~EncodePipeline(); // removes the temporary copy of the input, if any
+
+    // Reads, watermarks and (while the peak allows) writes the whole input, one-second frame
+    // after frame; after each frame calls `progress` with the frames done so far (the last,
+    // short or empty frame included) and the packets begun on all channels.
+    PipelineOutcome first_pass(const Progress& progress);
+
+    // The peak of the whole marked signal after first_pass; empty when a sample is not finite.
+    std::optional<float> peak() const noexcept;
+    // Sample frames read by first_pass: fewer than the input announced when it shrank meanwhile.
+    int64_t frames_read() const noexcept { return frames_read_; }
+    int32_t packets() const noexcept { return packets_; }
+
+    // Completes the output: nothing when first_pass wrote it all; otherwise a second pass that
+    // writes every block with gain clipping_attenuation(peak). Only after a first_pass that
+    // succeeded with a finite peak.
+    PipelineOutcome finish();
+
+private:
+    struct Pass;
+    PipelineOutcome run_pass(Pass& pass, const Progress* progress);
+
+    WavStream& in_;
+    WavStream& out_;
+    std::vector<EncoderChannelPtr>& channels_;
+    std::string payload_;
+    MakeChannel make_channel_;
+    PipelineOptions options_;
+    int32_t in_position_ = 0;    // the input's frame position at its first sample
+    long in_start_ = -1;         // file offset of the input's first sample; -1: cannot seek
+    long out_start_ = -1;        // file offset of the output's first sample; -1: cannot seek
+    std::FILE* spool_ = nullptr; // the input as 16-bit samples, when it cannot seek
+    std::string spool_path_;     // its name while it must still be removed by hand
+    bool first_done_ = false;
+    bool written_ = false; // the first pass wrote the complete output
+    int64_t frames_read_ = 0;
+    int32_t packets_ = 0;
+    float peak_ = 0.0f;
+    bool finite_ = true;
+};
