@@ -41,34 +41,6 @@ long seekable_offset(std::FILE* file) {
     return at;
 }
 
-// Creates a fresh temporary file for update in `folder` (the system's temporary folder when
-// empty) and tries to remove its name at once, so that nothing is left even if the process is
-// killed; where an open file cannot be removed, `path` keeps the name for removal at the end.
-std::FILE* create_spool(const std::string& folder, std::string& path) {
-    std::error_code error;
-    const fs::path where = folder.empty() ? fs::temp_directory_path(error) : fs::path(folder);
-    if (error)
-        return nullptr;
-    std::random_device entropy;
-    std::mt19937_64 draw((static_cast<uint64_t>(entropy()) << 32) ^
-                         static_cast<uint64_t>(std::time(nullptr)));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate =
-            where / text_format(".vekmrk-input-%08llx.tmp",
-                                static_cast<unsigned long long>(draw() & 0xFFFFFFFFu));
-        // "x": fails when the name exists, so no other file is ever overwritten.
-        std::FILE* file = std::fopen(candidate.c_str(), "w+bx");
-        if (file != nullptr) {
-            if (!fs::remove(candidate, error) || error)
-                path = candidate.string();
-            return file;
-        }
-        if (errno != EEXIST)
-            return nullptr;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 int32_t pipeline_threads(int32_t channels) noexcept {
@@ -84,21 +56,79 @@ int32_t pipeline_threads(int32_t channels) noexcept {
 }
 
 std::optional<float> audio_peak(std::span<const float> samples) noexcept {
-    float peak = 0.0f;
-    bool finite = true;
-    for (const float x : samples) {
-        const float magnitude = std::fabs(x);
-        // NaN fails both comparisons: it leaves the peak alone and marks the samples.
-        finite = finite && magnitude <= std::numeric_limits<float>::max();
-        peak = magnitude > peak ? magnitude : peak;
+    // Lane by lane, so that the compiler runs the lanes side by side; NaN fails every
+    // comparison, so it never becomes the peak and is caught by the count of finite values.
+    constexpr size_t kLanes = 8;
+    std::array<float, kLanes> peak{};
+    std::array<int32_t, kLanes> finite{};
+    const size_t whole = samples.size() - samples.size() % kLanes;
+    for (size_t i = 0; i < whole; i += kLanes) {
+        for (size_t j = 0; j < kLanes; ++j) {
+            const float magnitude = std::fabs(samples[i + j]);
+            peak[j] = magnitude > peak[j] ? magnitude : peak[j];
+            finite[j] += magnitude <= std::numeric_limits<float>::max() ? 1 : 0;
+        }
     }
-    if (!finite)
+    float largest = 0.0f;
+    size_t finite_count = 0;
+    for (size_t j = 0; j < kLanes; ++j) {
+        largest = peak[j] > largest ? peak[j] : largest;
+        finite_count += static_cast<size_t>(finite[j]);
+    }
+    for (size_t i = whole; i < samples.size(); ++i) {
+        const float magnitude = std::fabs(samples[i]);
+        largest = magnitude > largest ? magnitude : largest;
+        finite_count += magnitude <= std::numeric_limits<float>::max() ? 1 : 0;
+    }
+    if (finite_count != samples.size())
         return {};
-    return peak;
+    return largest;
 }
 
 float clipping_attenuation(float peak) noexcept {
     return peak > 1.0f ? 1.0f / peak : 1.0f;
+}
+
+bool TempFile::create(const std::string& folder, const char* kind) noexcept {
+    close();
+    try {
+        std::error_code error;
+        const fs::path where = folder.empty() ? fs::temp_directory_path(error) : fs::path(folder);
+        if (error)
+            return false;
+        std::random_device entropy;
+        std::mt19937_64 draw((static_cast<uint64_t>(entropy()) << 32) ^
+                             static_cast<uint64_t>(std::time(nullptr)));
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const fs::path candidate =
+                where / text_format(".vekmrk-%s-%08llx.tmp", kind,
+                                    static_cast<unsigned long long>(draw() & 0xFFFFFFFFu));
+            // "x": fails when the name exists, so no other file is ever overwritten.
+            file_ = std::fopen(candidate.c_str(), "w+bx");
+            if (file_ != nullptr) {
+                // Gone at once where an open file's name can be removed: nothing is left
+                // behind even when the process is killed.
+                if (!fs::remove(candidate, error) || error)
+                    path_ = candidate.string();
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+    } catch (const std::exception&) {
+    }
+    return false;
+}
+
+void TempFile::close() noexcept {
+    if (file_ != nullptr)
+        std::fclose(file_);
+    file_ = nullptr;
+    if (!path_.empty()) {
+        std::error_code error;
+        fs::remove(path_, error);
+        path_.clear();
+    }
 }
 
 // One pass over the input: the buffers, the division of the work among the threads, and the
@@ -109,14 +139,16 @@ struct EncodePipeline::Pass {
     // What the pass does.
     WavStream* in = nullptr;
     WavStream* out = nullptr;
-    std::FILE* spool_from = nullptr; // read the input from this copy instead of `in`
-    std::FILE* spool_to = nullptr;   // keep a copy of the input here
+    std::FILE* copy_from = nullptr; // read the input from this 16-bit copy instead of `in`
+    TempFile* copy_to = nullptr;    // first pass: keep a copy of the input here, until clipping
+    TempFile* marked = nullptr;     // first pass: where blocks go once the peak passes 1
+    std::string_view folder;        // where `marked` is made
     std::string_view payload;
     bool first = true;
-    bool write = true; // write the blocks; in the first pass, while the peak stays within
-                       // full scale
+    bool write = true; // write blocks at all
     float gain = 1.0f;
-    int32_t block = 0; // frames of one block: one second
+    int64_t block_limit = -1; // read at most this many blocks; -1: to the end of the input
+    int32_t block = 0;        // frames of one block: one second
     size_t channels = 0;
 
     // Who does what: thread t encodes channels groups[t].first ... groups[t].second - 1.
@@ -146,7 +178,7 @@ struct EncodePipeline::Pass {
 
     // State between steps, changed only by between_steps.
     int64_t step = 0;
-    int64_t last_block = -1; // the short block that ends the input, once read
+    int64_t last_block = -1; // the block that ends the pass, once read
     bool done = false;
     bool progress_due = false; // a one-second frame was completed in the step just ended
     PipelineOutcome outcome;
@@ -155,6 +187,9 @@ struct EncodePipeline::Pass {
     int32_t packets = 0;
     float peak = 0.0f;
     bool finite = true;
+    int64_t clip_block = -1; // first pass: the block whose peak first passes full scale
+    int32_t prefix_packets = 0;
+    float prefix_peak = 0.0f;
 
     bool reads() const { return last_block < 0; }
     bool encodes() const { return step >= 1 && (last_block < 0 || step - 1 <= last_block); }
@@ -163,19 +198,20 @@ struct EncodePipeline::Pass {
     void read_block() noexcept {
         const size_t set = static_cast<size_t>(step) % kSets;
         int32_t got = 0;
-        if (spool_from != nullptr) {
+        if (copy_from != nullptr) {
             const size_t frame_bytes = 2 * channels;
-            got = static_cast<int32_t>(std::fread(bytes.data(), 1, bytes.size(), spool_from) /
+            got = static_cast<int32_t>(std::fread(bytes.data(), 1, bytes.size(), copy_from) /
                                        frame_bytes);
             pcm16_to_planar(bytes.data(), static_cast<size_t>(got), planes[set], 0);
         } else {
             got = wav_read_frames(*in, planes[set], block);
         }
+        // Blocks from the clipping one on come from `marked`: their input is not needed again.
         // The copy holds the samples as the file does: x * 32768 is the 16-bit value exactly.
-        if (spool_to != nullptr && got > 0) {
+        if (copy_to != nullptr && clip_block < 0 && got > 0) {
             const size_t size = static_cast<size_t>(got) * 2 * channels;
             pcm16_from_planar(sources[set], 0, static_cast<size_t>(got), 32768.0, bytes.data());
-            read_failed = std::fwrite(bytes.data(), 1, size, spool_to) != size;
+            read_failed = std::fwrite(bytes.data(), 1, size, copy_to->file()) != size;
         }
         counts[set] = got;
     }
@@ -208,9 +244,23 @@ struct EncodePipeline::Pass {
         }
     }
 
+    // As 16-bit samples while the peak allows; from the clipping block on, as floats, planar.
     void write_block() noexcept {
-        const size_t set = static_cast<size_t>(step - 2) % kSets;
-        write_failed = !wav_write_frames(*out, sources[set], gain, counts[set]);
+        const int64_t index = step - 2;
+        const size_t set = static_cast<size_t>(index) % kSets;
+        const int32_t n = counts[set];
+        if (clip_block < 0 || index < clip_block) {
+            write_failed = !wav_write_frames(*out, sources[set], gain, n);
+            return;
+        }
+        if (marked->file() == nullptr && !marked->create(std::string(folder), "marked")) {
+            write_failed = true;
+            return;
+        }
+        for (size_t c = 0; c < channels && !write_failed; ++c) {
+            write_failed = std::fwrite(sources[set][c], sizeof(float), static_cast<size_t>(n),
+                                       marked->file()) != static_cast<size_t>(n);
+        }
     }
 
     void run_step(int32_t thread) noexcept {
@@ -228,7 +278,7 @@ struct EncodePipeline::Pass {
         if (reads()) {
             const int32_t got = counts[static_cast<size_t>(step) % kSets];
             frames_read += got;
-            if (got < block)
+            if (got < block || (block_limit >= 0 && step + 1 >= block_limit))
                 last_block = step;
             if (read_failed)
                 outcome.failure = PipelineFailure::Write;
@@ -236,6 +286,8 @@ struct EncodePipeline::Pass {
         if (writes() && write_failed)
             outcome.failure = PipelineFailure::Write;
         if (encodes()) {
+            const int32_t packets_before = packets;
+            const float peak_before = peak;
             for (const GroupResult& result : results) {
                 if (result.failed >= 0 && outcome.failure == PipelineFailure::None) {
                     outcome.failure = PipelineFailure::Channel;
@@ -247,12 +299,16 @@ struct EncodePipeline::Pass {
                 if (result.peak > peak)
                     peak = result.peak;
             }
+            if (first && write && clip_block < 0 && peak > 1.0f) {
+                clip_block = step - 1;
+                prefix_packets = packets_before;
+                prefix_peak = peak_before;
+            }
             ++frames_done;
             progress_due = first;
         }
-        // Once the peak passes full scale the first pass's output is void: the second pass
-        // writes it all.
-        if (first && !(finite && peak <= 1.0f))
+        // Samples that are not finite cannot be scaled: the run fails once the pass ends.
+        if (!finite)
             write = false;
         done = outcome.failure != PipelineFailure::None ||
                (last_block >= 0 && step >= last_block + (write ? 2 : 1));
@@ -278,19 +334,12 @@ EncodePipeline::EncodePipeline(WavStream& in, WavStream& out,
                                MakeChannel make_channel, PipelineOptions options)
     : in_(in), out_(out), channels_(channels), payload_(payload),
       make_channel_(std::move(make_channel)), options_(std::move(options)) {
-    in_start_ = seekable_offset(in_.file);
     in_position_ = in_.position;
+    in_start_ = seekable_offset(in_.file);
     out_start_ = seekable_offset(out_.file);
 }
 
-EncodePipeline::~EncodePipeline() {
-    if (spool_ != nullptr)
-        std::fclose(spool_);
-    if (!spool_path_.empty()) {
-        std::error_code error;
-        fs::remove(spool_path_, error);
-    }
-}
+EncodePipeline::~EncodePipeline() = default;
 
 std::optional<float> EncodePipeline::peak() const noexcept {
     if (!finite_)
@@ -303,6 +352,7 @@ PipelineOutcome EncodePipeline::run_pass(Pass& pass, const Progress* progress) {
     pass.in = &in_;
     pass.out = &out_;
     pass.payload = payload_;
+    pass.folder = options_.spool_folder;
     pass.block = in_.rate;
     pass.channels = channels;
     try {
@@ -317,7 +367,7 @@ PipelineOutcome EncodePipeline::run_pass(Pass& pass, const Progress* progress) {
             }
         }
         pass.begun.resize(channels);
-        if (pass.spool_from != nullptr || pass.spool_to != nullptr)
+        if (pass.copy_from != nullptr || pass.copy_to != nullptr)
             pass.bytes.resize(channels * block * 2);
     } catch (const std::bad_alloc&) {
         return {PipelineFailure::NoMemory};
@@ -351,9 +401,8 @@ PipelineOutcome EncodePipeline::run_pass(Pass& pass, const Progress* progress) {
                     loop(t);
             });
         }
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         // Run on the threads that did start.
-    } catch (const std::bad_alloc&) {
     }
     try {
         pass.plan(static_cast<int32_t>(helpers.size()) + 1);
@@ -375,21 +424,22 @@ PipelineOutcome EncodePipeline::run_pass(Pass& pass, const Progress* progress) {
 
 PipelineOutcome EncodePipeline::first_pass(const Progress& progress) {
     first_done_ = true;
-    if (in_start_ < 0) {
-        spool_ = create_spool(options_.spool_folder, spool_path_);
-        if (spool_ == nullptr)
-            return {PipelineFailure::Write};
-    }
+    if (in_start_ < 0 && !input_copy_.create(options_.spool_folder, "input"))
+        return {PipelineFailure::Write};
     Pass pass;
     pass.first = true;
     pass.write = out_start_ >= 0;
-    pass.spool_to = spool_;
+    pass.copy_to = in_start_ < 0 ? &input_copy_ : nullptr;
+    pass.marked = &marked_;
     const PipelineOutcome outcome = run_pass(pass, progress ? &progress : nullptr);
     frames_read_ = pass.frames_read;
     packets_ = pass.packets;
     peak_ = pass.peak;
     finite_ = pass.finite;
-    written_ = outcome.failure == PipelineFailure::None && pass.write;
+    clip_block_ = pass.write ? pass.clip_block : 0;
+    prefix_packets_ = pass.prefix_packets;
+    prefix_peak_ = pass.prefix_peak;
+    written_ = outcome.failure == PipelineFailure::None && pass.write && pass.clip_block < 0;
     return outcome;
 }
 
@@ -398,35 +448,80 @@ PipelineOutcome EncodePipeline::finish() {
         return {PipelineFailure::InputChanged};
     if (written_)
         return {};
-    if (spool_ != nullptr) {
-        if (std::fflush(spool_) != 0 || std::fseek(spool_, 0, SEEK_SET) != 0)
-            return {PipelineFailure::Write};
-    } else if (in_start_ < 0 || std::fseek(in_.file, in_start_, SEEK_SET) != 0) {
-        return {PipelineFailure::InputChanged};
-    }
-    in_.position = in_position_;
     if (out_start_ >= 0) {
         if (std::fseek(out_.file, out_start_, SEEK_SET) != 0)
             return {PipelineFailure::Write};
         out_.frames = 0;
         out_.position = 0;
     }
-    for (EncoderChannelPtr& channel : channels_) {
-        channel = make_channel_();
-        if (!channel)
-            return {PipelineFailure::NoMemory};
+    const float gain = clipping_attenuation(peak_);
+    // An output that cannot seek got nothing yet: every block is encoded again.
+    const bool everything = out_start_ < 0;
+    const int64_t blocks = everything ? -1 : clip_block_;
+    if (blocks != 0) {
+        if (input_copy_.file() != nullptr) {
+            if (std::fflush(input_copy_.file()) != 0 ||
+                std::fseek(input_copy_.file(), 0, SEEK_SET) != 0)
+                return {PipelineFailure::Write};
+        } else if (in_start_ < 0 || std::fseek(in_.file, in_start_, SEEK_SET) != 0) {
+            return {PipelineFailure::InputChanged};
+        }
+        in_.position = in_position_;
+        for (EncoderChannelPtr& channel : channels_) {
+            channel = make_channel_();
+            if (!channel)
+                return {PipelineFailure::NoMemory};
+        }
+        Pass pass;
+        pass.first = false;
+        pass.gain = gain;
+        pass.block_limit = blocks;
+        pass.copy_from = input_copy_.file();
+        const PipelineOutcome outcome = run_pass(pass, nullptr);
+        if (outcome.failure != PipelineFailure::None)
+            return outcome;
+        // The same input gives the same marked samples: anything else means it changed.
+        const bool same =
+            everything
+                ? pass.frames_read == frames_read_ && pass.packets == packets_ && pass.peak == peak_
+                : pass.frames_read == blocks * in_.rate && pass.packets == prefix_packets_ &&
+                      pass.peak == prefix_peak_;
+        if (!same || !pass.finite)
+            return {PipelineFailure::InputChanged};
     }
-    Pass pass;
-    pass.first = false;
-    pass.write = true;
-    pass.gain = clipping_attenuation(peak_);
-    pass.spool_from = spool_;
-    const PipelineOutcome outcome = run_pass(pass, nullptr);
-    if (outcome.failure != PipelineFailure::None)
-        return outcome;
-    // The same input gives the same marked samples: anything else means it changed meanwhile.
-    if (pass.frames_read != frames_read_ || pass.packets != packets_ || !pass.finite ||
-        pass.peak != peak_)
-        return {PipelineFailure::InputChanged};
+    if (everything)
+        return {};
+    return write_marked();
+}
+
+// Writes the blocks kept as floats from the clipping block on, scaled, after the others.
+PipelineOutcome EncodePipeline::write_marked() {
+    std::FILE* file = marked_.file();
+    if (file == nullptr || std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0)
+        return {PipelineFailure::Write};
+    const float gain = clipping_attenuation(peak_);
+    const size_t channels = channels_.size();
+    const auto block = static_cast<size_t>(in_.rate);
+    std::vector<float> samples;
+    std::vector<const float*> sources;
+    try {
+        samples.resize(channels * block);
+        for (size_t c = 0; c < channels; ++c)
+            sources.push_back(samples.data() + c * block);
+    } catch (const std::bad_alloc&) {
+        return {PipelineFailure::NoMemory};
+    }
+    int64_t left = frames_read_ - clip_block_ * in_.rate;
+    while (left > 0) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(left, in_.rate));
+        for (size_t c = 0; c < channels; ++c) {
+            if (std::fread(samples.data() + c * block, sizeof(float), n, file) != n)
+                return {PipelineFailure::Write};
+        }
+        if (!wav_write_frames(out_, sources, gain, static_cast<int32_t>(n)))
+            return {PipelineFailure::Write};
+        left -= static_cast<int64_t>(n);
+    }
+    marked_.close();
     return {};
 }

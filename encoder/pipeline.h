@@ -8,12 +8,15 @@
 //
 // Clipping prevention scales the whole output by 1 / peak when the peak of the complete marked
 // signal exceeds full scale, which is known only at the end. While the peak stays within full
-// scale the blocks written during the first pass are the output, in one pass. When it exceeds
-// full scale, finish() reads the input again from its first sample, encodes it again with fresh
-// channel encoders (the encoder is deterministic, so the marked samples are the same) and writes
-// every block again, scaled, over the first pass's output. An input that cannot seek (a pipe)
-// is kept during the first pass as 16-bit samples in a temporary file, which the second pass
-// reads instead; an output that cannot seek receives nothing until finish() writes it.
+// scale, the blocks are written as they come, and for most inputs that first pass is the output.
+// From the block where the peak first passes full scale on, the marked samples go to a
+// temporary file as floats instead. finish() then writes the output again, scaled: the blocks
+// before that one are read and encoded a second time with fresh channel encoders (the encoder
+// is deterministic, so the marked samples are the same), the rest come from the temporary file.
+// An input that cannot seek (a pipe) is kept as 16-bit samples in a temporary file until the
+// peak passes full scale, for that second pass; an output that cannot seek receives nothing
+// until finish() encodes the whole input again. Temporary files are made in the folder the
+// options name and removed at once where the system allows (else at the end).
 //
 //   EncodePipeline pipeline(*in, *out, encoders, payload, make_channel, options);
 //   PipelineOutcome run = pipeline.first_pass([](int32_t frames_done, int32_t packets) {...});
@@ -64,7 +67,25 @@ struct PipelineOutcome {
 
 struct PipelineOptions {
     int32_t threads = 1;      // threads to run on (pipeline_threads), 1 or more
-    std::string spool_folder; // where an input that cannot seek is kept for a second pass
+    std::string spool_folder; // where temporary files go: beside the output
+};
+
+// A temporary file for update, made in a given folder with a fresh name; its name is removed at
+// once where the system allows an open file's name to go, else when it is closed.
+class TempFile {
+public:
+    TempFile() = default;
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() { close(); }
+    // False when no file can be made in `folder` (the system's temporary folder when empty).
+    bool create(const std::string& folder, const char* kind) noexcept;
+    void close() noexcept;
+    std::FILE* file() const noexcept { return file_; }
+
+private:
+    std::FILE* file_ = nullptr;
+    std::string path_; // the name still to remove, if any
 };
 
 class EncodePipeline {
@@ -92,14 +113,15 @@ public:
     int64_t frames_read() const noexcept { return frames_read_; }
     int32_t packets() const noexcept { return packets_; }
 
-    // Completes the output: nothing when first_pass wrote it all; otherwise a second pass that
-    // writes every block with gain clipping_attenuation(peak). Only after a first_pass that
-    // succeeded with a finite peak.
+    // Completes the output: nothing when first_pass wrote it all; otherwise writes every block
+    // with gain clipping_attenuation(peak). Only after a first_pass that succeeded with a
+    // finite peak.
     PipelineOutcome finish();
 
 private:
     struct Pass;
     PipelineOutcome run_pass(Pass& pass, const Progress* progress);
+    PipelineOutcome write_marked();
 
     WavStream& in_;
     WavStream& out_;
@@ -107,13 +129,16 @@ private:
     std::string payload_;
     MakeChannel make_channel_;
     PipelineOptions options_;
-    int32_t in_position_ = 0;    // the input's frame position at its first sample
-    long in_start_ = -1;         // file offset of the input's first sample; -1: cannot seek
-    long out_start_ = -1;        // file offset of the output's first sample; -1: cannot seek
-    std::FILE* spool_ = nullptr; // the input as 16-bit samples, when it cannot seek
-    std::string spool_path_;     // its name while it must still be removed by hand
+    int32_t in_position_ = 0; // the input's frame position at its first sample
+    long in_start_ = -1;      // file offset of the input's first sample; -1: cannot seek
+    long out_start_ = -1;     // file offset of the output's first sample; -1: cannot seek
+    TempFile input_copy_;     // the input as 16-bit samples, when it cannot seek
+    TempFile marked_;         // marked samples as floats, from clip_block_ on
     bool first_done_ = false;
-    bool written_ = false; // the first pass wrote the complete output
+    bool written_ = false;       // the first pass wrote the complete output
+    int64_t clip_block_ = -1;    // first block after which the peak exceeds full scale
+    int32_t prefix_packets_ = 0; // packets begun before clip_block_
+    float prefix_peak_ = 0.0f;   // peak of the blocks before clip_block_
     int64_t frames_read_ = 0;
     int32_t packets_ = 0;
     float peak_ = 0.0f;
