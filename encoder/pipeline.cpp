@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <barrier>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -25,8 +24,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Blocks in flight: one being read, one being encoded, one being written.
-constexpr size_t kSets = 3;
+// With threads, the reading thread reads this many blocks ahead of the one it encodes, and the
+// first thread writes this many blocks behind the one it encodes.
+constexpr int64_t kReadAhead = 2;
+constexpr int64_t kWriteBehind = 2;
+// Buffer sets in the ring: at most this many, and as many as fit this many bytes (but never
+// fewer than the blocks in flight).
+constexpr size_t kMostSets = 8;
+constexpr size_t kRingBytes = size_t{12} << 20;
 
 // Most threads the pipeline starts, whatever the machine or VEKMRK_THREADS offers.
 constexpr int64_t kMaxThreads = 64;
@@ -131,10 +136,12 @@ void TempFile::close() noexcept {
     }
 }
 
-// One pass over the input: the buffers, the division of the work among the threads, and the
-// state of the block steps. In step s, block s is read, block s-1 encoded and block s-2
-// written, each in a buffer set of its own; the threads meet between steps, where one of them
-// takes stock (between_steps) while the others wait.
+// One pass over the input. Every thread walks the blocks in order; for block b the reading
+// thread reads block b + read_ahead, each encoding thread encodes its channels of block b, and
+// the first thread takes stock of block b - write_behind (packets, peak, progress) and writes
+// it. A block lives in one of a ring of buffer sets from its read until it is written, so a
+// thread may run a few blocks ahead of another: a thread that the system pauses for a moment
+// does not stop the others at once.
 struct EncodePipeline::Pass {
     // What the pass does.
     WavStream* in = nullptr;
@@ -144,6 +151,7 @@ struct EncodePipeline::Pass {
     TempFile* marked = nullptr;     // first pass: where blocks go once the peak passes 1
     std::string_view folder;        // where `marked` is made
     std::string_view payload;
+    const Progress* progress = nullptr;
     bool first = true;
     bool write = true; // write blocks at all
     float gain = 1.0f;
@@ -151,181 +159,324 @@ struct EncodePipeline::Pass {
     int32_t block = 0;        // frames of one block: one second
     size_t channels = 0;
 
-    // Who does what: thread t encodes channels groups[t].first ... groups[t].second - 1.
+    // Who does what: thread t runs the predictors of channels envelope_groups[t] (first ...
+    // second - 1) and adds the chips of channels modulate_groups[t], once the threads
+    // envelope_threads[t] have their envelopes. In the walk over the blocks the reader reads
+    // read_ahead blocks ahead of the envelopes, the chips are added modulate_behind blocks
+    // behind them and the writer writes write_behind blocks behind them.
     int32_t threads = 1;
-    std::vector<std::pair<size_t, size_t>> groups;
+    std::vector<std::pair<size_t, size_t>> envelope_groups;
+    std::vector<std::pair<size_t, size_t>> modulate_groups;
+    std::vector<std::vector<int32_t>> envelope_threads;
     int32_t reader = 0;
     int32_t writer = 0;
+    int64_t read_ahead = 0;
+    int64_t modulate_behind = 0;
+    int64_t write_behind = 0;
 
-    std::vector<EncoderChannel*> encoders;
-    std::array<std::vector<float>, kSets> samples;
-    std::array<std::vector<float*>, kSets> planes;
-    std::array<std::vector<const float*>, kSets> sources;
-    std::array<int32_t, kSets> counts{};
-    std::vector<uint8_t> bytes; // a block as 16-bit samples, for the copy of the input
-
-    // Results of a step, each written by the one thread that does the task.
     struct GroupResult {
         int32_t failed = -1; // channel whose encoder failed
         int32_t packets = 0;
         float peak = 0.0f;
         bool finite = true;
     };
-    std::vector<GroupResult> results; // one per thread
-    std::vector<int32_t> begun;       // one per channel
-    bool read_failed = false;
-    bool write_failed = false;
+    struct Slot {
+        std::vector<float> samples; // the block, planar, then the envelopes
+        std::vector<float*> planes;
+        std::vector<const float*> sources;
+        std::vector<float*> envelopes;
+        int32_t count = 0;                // frames of the block
+        std::vector<GroupResult> results; // one per thread
+    };
+    std::vector<Slot> ring;
+    std::vector<EncoderChannel*> encoders;
+    std::vector<uint8_t> bytes; // the reader's block as 16-bit samples, for the input copy
 
-    // State between steps, changed only by between_steps.
-    int64_t step = 0;
-    int64_t last_block = -1; // the block that ends the pass, once read
-    bool done = false;
-    bool progress_due = false; // a one-second frame was completed in the step just ended
-    PipelineOutcome outcome;
+    // What the threads have done: blocks read, blocks encoded by each thread, blocks written.
+    // Every change bumps `epoch`, on which waiting threads sleep.
+    std::atomic<int64_t> read_count{0};
+    std::unique_ptr<std::atomic<int64_t>[]> enveloped; // one per thread
+    std::unique_ptr<std::atomic<int64_t>[]> modulated; // one per thread
+    std::atomic<int64_t> written{0};
+    std::atomic<int64_t> last_block{-1}; // the block that ends the pass, once read
+    std::atomic<int64_t> clip_block{-1}; // first pass: the block whose peak first passes 1
+    std::atomic<bool> stop{false};
+    std::atomic<int> failure_met{static_cast<int>(PipelineFailure::None)};
+    std::atomic<uint64_t> epoch{0};
+
+    // The reader's own.
     int64_t frames_read = 0;
+    // The first thread's own: the totals, taken block by block in order.
+    PipelineOutcome outcome;
     int32_t frames_done = 0;
     int32_t packets = 0;
     float peak = 0.0f;
     bool finite = true;
-    int64_t clip_block = -1; // first pass: the block whose peak first passes full scale
     int32_t prefix_packets = 0;
     float prefix_peak = 0.0f;
 
-    bool reads() const { return last_block < 0; }
-    bool encodes() const { return step >= 1 && (last_block < 0 || step - 1 <= last_block); }
-    bool writes() const { return write && step >= 2 && (last_block < 0 || step - 2 <= last_block); }
+    void announce() noexcept {
+        epoch.fetch_add(1);
+        epoch.notify_all();
+    }
+    // The first failure met ends the pass for every thread.
+    void fail(PipelineFailure failure) noexcept {
+        int none = static_cast<int>(PipelineFailure::None);
+        failure_met.compare_exchange_strong(none, static_cast<int>(failure));
+        stop.store(true);
+        announce();
+    }
+    // Sleeps until `ready` holds; false when the pass stops first.
+    template <typename Ready> bool wait_until(Ready ready) noexcept {
+        for (;;) {
+            const uint64_t seen = epoch.load();
+            if (stop.load())
+                return false;
+            if (ready())
+                return true;
+            epoch.wait(seen);
+        }
+    }
+    bool past_end(int64_t b) const noexcept {
+        const int64_t last = last_block.load();
+        return last >= 0 && b > last;
+    }
+    Slot& slot(int64_t b) noexcept { return ring[static_cast<size_t>(b) % ring.size()]; }
 
-    void read_block() noexcept {
-        const size_t set = static_cast<size_t>(step) % kSets;
+    // Reads block b into its set once the block that set held is written.
+    bool read_block(int64_t b, PipelineFailure& failure) noexcept {
+        if (past_end(b))
+            return true;
+        const auto sets = static_cast<int64_t>(ring.size());
+        if (!wait_until([&] { return written.load() > b - sets; }))
+            return false;
+        Slot& s = slot(b);
         int32_t got = 0;
         if (copy_from != nullptr) {
             const size_t frame_bytes = 2 * channels;
             got = static_cast<int32_t>(std::fread(bytes.data(), 1, bytes.size(), copy_from) /
                                        frame_bytes);
-            pcm16_to_planar(bytes.data(), static_cast<size_t>(got), planes[set], 0);
+            pcm16_to_planar(bytes.data(), static_cast<size_t>(got), s.planes, 0);
         } else {
-            got = wav_read_frames(*in, planes[set], block);
+            got = wav_read_frames(*in, s.planes, block);
         }
         // Blocks from the clipping one on come from `marked`: their input is not needed again.
         // The copy holds the samples as the file does: x * 32768 is the 16-bit value exactly.
-        if (copy_to != nullptr && clip_block < 0 && got > 0) {
+        if (copy_to != nullptr && clip_block.load() < 0 && got > 0) {
             const size_t size = static_cast<size_t>(got) * 2 * channels;
-            pcm16_from_planar(sources[set], 0, static_cast<size_t>(got), 32768.0, bytes.data());
-            read_failed = std::fwrite(bytes.data(), 1, size, copy_to->file()) != size;
+            pcm16_from_planar(s.sources, 0, static_cast<size_t>(got), 32768.0, bytes.data());
+            if (std::fwrite(bytes.data(), 1, size, copy_to->file()) != size) {
+                failure = PipelineFailure::Write;
+                return false;
+            }
         }
-        counts[set] = got;
+        s.count = got;
+        frames_read += got;
+        if (got < block || (block_limit >= 0 && b + 1 >= block_limit))
+            last_block.store(b);
+        read_count.store(b + 1);
+        announce();
+        return true;
     }
 
-    void encode_block(int32_t thread) noexcept {
-        const size_t set = static_cast<size_t>(step - 1) % kSets;
-        const auto [begin, end] = groups[static_cast<size_t>(thread)];
+    // The envelopes of this thread's channels of block b: the predictors' work.
+    bool envelope_block(int32_t thread, int64_t b) noexcept {
+        const auto [begin, end] = envelope_groups[static_cast<size_t>(thread)];
         if (begin == end)
-            return;
-        const size_t n = static_cast<size_t>(counts[set]);
-        const size_t size = end - begin;
-        GroupResult& result = results[static_cast<size_t>(thread)];
-        result = GroupResult{};
-        const int32_t failed = encoder_process_channels(
-            std::span<EncoderChannel* const>(encoders).subspan(begin, size),
-            std::span<float* const>(planes[set]).subspan(begin, size), n, payload,
-            std::span<int32_t>(begun).subspan(begin, size));
-        if (failed >= 0) {
-            result.failed = static_cast<int32_t>(begin) + failed;
-            return;
+            return true;
+        if (!wait_until([&] { return read_count.load() > b || past_end(b); }))
+            return false;
+        if (!past_end(b)) {
+            Slot& s = slot(b);
+            const size_t size = end - begin;
+            encoder_envelope_channels(
+                std::span<EncoderChannel* const>(encoders).subspan(begin, size),
+                std::span<const float* const>(s.sources).subspan(begin, size),
+                static_cast<size_t>(s.count),
+                std::span<float* const>(s.envelopes).subspan(begin, size));
         }
-        for (size_t c = begin; c < end; ++c) {
-            result.packets += begun[c];
-            const std::optional<float> peak_of =
-                audio_peak(std::span<const float>(sources[set][c], n));
-            if (!peak_of)
-                result.finite = false;
-            else if (*peak_of > result.peak)
-                result.peak = *peak_of;
-        }
+        enveloped[static_cast<size_t>(thread)].store(b + 1);
+        announce();
+        return true;
     }
 
-    // As 16-bit samples while the peak allows; from the clipping block on, as floats, planar.
-    void write_block() noexcept {
-        const int64_t index = step - 2;
-        const size_t set = static_cast<size_t>(index) % kSets;
-        const int32_t n = counts[set];
-        if (clip_block < 0 || index < clip_block) {
-            write_failed = !wav_write_frames(*out, sources[set], gain, n);
-            return;
-        }
-        if (marked->file() == nullptr && !marked->create(std::string(folder), "marked")) {
-            write_failed = true;
-            return;
-        }
-        for (size_t c = 0; c < channels && !write_failed; ++c) {
-            write_failed = std::fwrite(sources[set][c], sizeof(float), static_cast<size_t>(n),
-                                       marked->file()) != static_cast<size_t>(n);
-        }
-    }
-
-    void run_step(int32_t thread) noexcept {
-        if (thread == reader && reads())
-            read_block();
-        if (thread == writer && writes())
-            write_block();
-        if (encodes())
-            encode_block(thread);
-    }
-
-    // Takes stock of the step just done, alone, while every thread waits.
-    void between_steps() noexcept {
-        progress_due = false;
-        if (reads()) {
-            const int32_t got = counts[static_cast<size_t>(step) % kSets];
-            frames_read += got;
-            if (got < block || (block_limit >= 0 && step + 1 >= block_limit))
-                last_block = step;
-            if (read_failed)
-                outcome.failure = PipelineFailure::Write;
-        }
-        if (writes() && write_failed)
-            outcome.failure = PipelineFailure::Write;
-        if (encodes()) {
-            const int32_t packets_before = packets;
-            const float peak_before = peak;
-            for (const GroupResult& result : results) {
-                if (result.failed >= 0 && outcome.failure == PipelineFailure::None) {
-                    outcome.failure = PipelineFailure::Channel;
-                    outcome.failed_channel = result.failed;
-                    outcome.failed_frame = frames_done;
+    // The chips added to this thread's channels of block b, and their peak.
+    bool modulate_block(int32_t thread, int64_t b) noexcept {
+        const auto [begin, end] = modulate_groups[static_cast<size_t>(thread)];
+        if (b < 0 || begin == end)
+            return true;
+        auto ready = [&] {
+            if (past_end(b))
+                return true;
+            for (const int32_t t : envelope_threads[static_cast<size_t>(thread)]) {
+                if (enveloped[static_cast<size_t>(t)].load() <= b)
+                    return false;
+            }
+            return true;
+        };
+        if (!wait_until(ready))
+            return false;
+        if (!past_end(b)) {
+            Slot& s = slot(b);
+            const auto n = static_cast<size_t>(s.count);
+            GroupResult& result = s.results[static_cast<size_t>(thread)];
+            result = GroupResult{};
+            for (size_t c = begin; c < end; ++c) {
+                const int32_t begun =
+                    encoder_modulate(*encoders[c], std::span<float>(s.planes[c], n),
+                                     std::span<const float>(s.envelopes[c], n), payload);
+                if (begun < 0) {
+                    result.failed = static_cast<int32_t>(c);
+                    break;
                 }
-                packets += result.packets;
-                finite = finite && result.finite;
-                if (result.peak > peak)
-                    peak = result.peak;
+                result.packets += begun;
+                const std::optional<float> peak_of =
+                    audio_peak(std::span<const float>(s.sources[c], n));
+                if (!peak_of)
+                    result.finite = false;
+                else if (*peak_of > result.peak)
+                    result.peak = *peak_of;
             }
-            if (first && write && clip_block < 0 && peak > 1.0f) {
-                clip_block = step - 1;
-                prefix_packets = packets_before;
-                prefix_peak = peak_before;
+        }
+        modulated[static_cast<size_t>(thread)].store(b + 1);
+        announce();
+        return true;
+    }
+
+    // Takes stock of block b once every thread has encoded it, reports progress, and writes it:
+    // as 16-bit samples while the peak allows; from the clipping block on, as floats, planar.
+    bool write_block(int64_t b, PipelineFailure& failure) noexcept {
+        if (b < 0 || past_end(b))
+            return true;
+        auto done = [&] {
+            if (past_end(b))
+                return true;
+            for (int32_t t = 0; t < threads; ++t) {
+                const auto [begin, end] = modulate_groups[static_cast<size_t>(t)];
+                if (begin != end && modulated[static_cast<size_t>(t)].load() <= b)
+                    return false;
             }
-            ++frames_done;
-            progress_due = first;
+            return true;
+        };
+        if (!wait_until(done))
+            return false;
+        if (past_end(b))
+            return true;
+        Slot& s = slot(b);
+        const int32_t packets_before = packets;
+        const float peak_before = peak;
+        for (const GroupResult& result : s.results) {
+            if (result.failed >= 0) {
+                outcome.failed_channel = result.failed;
+                outcome.failed_frame = frames_done;
+                failure = PipelineFailure::Channel;
+                return false;
+            }
+            packets += result.packets;
+            finite = finite && result.finite;
+            if (result.peak > peak)
+                peak = result.peak;
+        }
+        ++frames_done;
+        if (first && progress != nullptr)
+            (*progress)(frames_done, packets);
+        if (first && write && clip_block.load() < 0 && peak > 1.0f) {
+            clip_block.store(b);
+            prefix_packets = packets_before;
+            prefix_peak = peak_before;
         }
         // Samples that are not finite cannot be scaled: the run fails once the pass ends.
         if (!finite)
             write = false;
-        done = outcome.failure != PipelineFailure::None ||
-               (last_block >= 0 && step >= last_block + (write ? 2 : 1));
-        ++step;
+        if (write) {
+            const int64_t clip = clip_block.load();
+            if (clip < 0 || b < clip) {
+                if (!wav_write_frames(*out, s.sources, gain, s.count)) {
+                    failure = PipelineFailure::Write;
+                    return false;
+                }
+            } else {
+                if (marked->file() == nullptr && !marked->create(std::string(folder), "marked")) {
+                    failure = PipelineFailure::Write;
+                    return false;
+                }
+                for (size_t c = 0; c < channels; ++c) {
+                    const auto n = static_cast<size_t>(s.count);
+                    if (std::fwrite(s.sources[c], sizeof(float), n, marked->file()) != n) {
+                        failure = PipelineFailure::Write;
+                        return false;
+                    }
+                }
+            }
+        }
+        written.store(b + 1);
+        announce();
+        return true;
     }
 
-    // Threads with nothing else to do encode; with fewer channels than threads one thread only
-    // reads and writes. Channels are split into contiguous groups (pairs run side by side).
+    // The work of one thread, block after block, until the pass ends or stops.
+    void run(int32_t thread) noexcept {
+        PipelineFailure failure = PipelineFailure::None;
+        for (int64_t b = 0;; ++b) {
+            bool going = true;
+            // The reader starts with the blocks it reads ahead.
+            for (int64_t r = b == 0 ? 0 : b + read_ahead;
+                 going && thread == reader && r <= b + read_ahead; ++r)
+                going = read_block(r, failure);
+            if (going)
+                going = envelope_block(thread, b);
+            if (going)
+                going = modulate_block(thread, b - modulate_behind);
+            if (going && thread == writer)
+                going = write_block(b - write_behind, failure);
+            if (!going) {
+                // Only the thread that met a failure names it; the others merely stop.
+                if (failure != PipelineFailure::None)
+                    fail(failure);
+                return;
+            }
+            const int64_t last = last_block.load();
+            if (last >= 0 && b >= last + write_behind)
+                return;
+        }
+    }
+
+    // One or two channels: the first thread runs the predictors (two side by side take little
+    // more time than one) and the second does everything else. More channels: every thread
+    // runs the predictors of a contiguous group of channels (in pairs) and adds their chips;
+    // the last one also reads and writes.
     void plan(int32_t thread_count) {
         threads = thread_count;
-        const size_t encoding = std::min(channels, static_cast<size_t>(threads));
-        groups.assign(static_cast<size_t>(threads), {0, 0});
-        for (size_t g = 0; g < encoding; ++g)
-            groups[g] = {g * channels / encoding, (g + 1) * channels / encoding};
-        reader = encoding < static_cast<size_t>(threads) ? threads - 1 : 0;
-        writer = threads - 1;
-        results.assign(static_cast<size_t>(threads), GroupResult{});
+        const auto count = static_cast<size_t>(threads);
+        envelope_groups.assign(count, {0, 0});
+        modulate_groups.assign(count, {0, 0});
+        envelope_threads.assign(count, {});
+        reader = writer = threads - 1;
+        if (threads == 1) {
+            envelope_groups[0] = modulate_groups[0] = {0, channels};
+            envelope_threads[0] = {0};
+            return;
+        }
+        if (channels <= 2) {
+            envelope_groups[0] = {0, channels};
+            modulate_groups[1] = {0, channels};
+            envelope_threads[1] = {0};
+            read_ahead = kReadAhead;
+            modulate_behind = 1;
+            write_behind = 1;
+            return;
+        }
+        // Groups of whole pairs (the last channel of an odd count alone).
+        const size_t pairs = (channels + 1) / 2;
+        const size_t groups = std::min(pairs, count);
+        for (size_t g = 0; g < groups; ++g) {
+            const size_t begin = 2 * (g * pairs / groups);
+            const size_t end = std::min(channels, 2 * ((g + 1) * pairs / groups));
+            envelope_groups[g] = modulate_groups[g] = {begin, end};
+            envelope_threads[g] = {static_cast<int32_t>(g)};
+        }
+        read_ahead = kReadAhead;
+        write_behind = kWriteBehind;
     }
 };
 
@@ -353,72 +504,64 @@ PipelineOutcome EncodePipeline::run_pass(Pass& pass, const Progress* progress) {
     pass.out = &out_;
     pass.payload = payload_;
     pass.folder = options_.spool_folder;
+    pass.progress = progress;
     pass.block = in_.rate;
     pass.channels = channels;
-    try {
-        for (const EncoderChannelPtr& channel : channels_)
-            pass.encoders.push_back(channel.get());
-        const size_t block = static_cast<size_t>(std::max(pass.block, 1));
-        for (size_t set = 0; set < kSets; ++set) {
-            pass.samples[set].resize(channels * block);
-            for (size_t c = 0; c < channels; ++c) {
-                pass.planes[set].push_back(pass.samples[set].data() + c * block);
-                pass.sources[set].push_back(pass.planes[set].back());
-            }
-        }
-        pass.begun.resize(channels);
-        if (pass.copy_from != nullptr || pass.copy_to != nullptr)
-            pass.bytes.resize(channels * block * 2);
-    } catch (const std::bad_alloc&) {
-        return {PipelineFailure::NoMemory};
-    }
 
     // Helpers wait for the plan, which depends on how many of them could be started.
     std::atomic<int> go{0}; // 1: run, -1: leave
     std::vector<std::thread> helpers;
-    struct Completion {
-        Pass* pass;
-        void operator()() noexcept { pass->between_steps(); }
-    };
-    std::optional<std::barrier<Completion>> meet;
-    // Progress is reported by the first thread between steps, while the others go on.
-    auto loop = [&pass, &meet, progress](int32_t thread) {
-        for (;;) {
-            pass.run_step(thread);
-            meet->arrive_and_wait();
-            if (thread == 0 && pass.progress_due && progress != nullptr)
-                (*progress)(pass.frames_done, pass.packets);
-            if (pass.done)
-                return;
-        }
-    };
     const int32_t wanted = std::max(options_.threads, 1);
     try {
         for (int32_t t = 1; t < wanted; ++t) {
-            helpers.emplace_back([&go, &loop, t] {
+            helpers.emplace_back([&go, &pass, t] {
                 go.wait(0);
                 if (go.load() > 0)
-                    loop(t);
+                    pass.run(t);
             });
         }
     } catch (const std::exception&) {
         // Run on the threads that did start.
     }
-    try {
-        pass.plan(static_cast<int32_t>(helpers.size()) + 1);
-        meet.emplace(pass.threads, Completion{&pass});
-    } catch (const std::bad_alloc&) {
-        go.store(-1);
+    auto leave = [&](int how) {
+        go.store(how);
         go.notify_all();
+        if (how > 0)
+            pass.run(0);
         for (std::thread& helper : helpers)
             helper.join();
+    };
+    try {
+        pass.plan(static_cast<int32_t>(helpers.size()) + 1);
+        const size_t block = static_cast<size_t>(std::max(pass.block, 1));
+        // Room for a thread to run ahead of another, within a budget for many channels.
+        const size_t minimum = static_cast<size_t>(pass.read_ahead + pass.write_behind + 1);
+        const size_t affordable =
+            kRingBytes / std::max<size_t>(1, 2 * channels * block * sizeof(float));
+        const size_t sets = pass.threads > 1 ? std::clamp(affordable, minimum, kMostSets) : 1;
+        pass.ring.resize(sets);
+        for (Pass::Slot& slot : pass.ring) {
+            slot.samples.resize(2 * channels * block);
+            for (size_t c = 0; c < channels; ++c) {
+                slot.planes.push_back(slot.samples.data() + c * block);
+                slot.sources.push_back(slot.planes.back());
+                slot.envelopes.push_back(slot.samples.data() + (channels + c) * block);
+            }
+            slot.results.resize(static_cast<size_t>(pass.threads));
+        }
+        for (const EncoderChannelPtr& channel : channels_)
+            pass.encoders.push_back(channel.get());
+        const auto threads = static_cast<size_t>(pass.threads);
+        pass.enveloped = std::make_unique<std::atomic<int64_t>[]>(threads);
+        pass.modulated = std::make_unique<std::atomic<int64_t>[]>(threads);
+        if (pass.copy_from != nullptr || pass.copy_to != nullptr)
+            pass.bytes.resize(channels * block * 2);
+    } catch (const std::bad_alloc&) {
+        leave(-1);
         return {PipelineFailure::NoMemory};
     }
-    go.store(1);
-    go.notify_all();
-    loop(0);
-    for (std::thread& helper : helpers)
-        helper.join();
+    leave(1);
+    pass.outcome.failure = static_cast<PipelineFailure>(pass.failure_met.load());
     return pass.outcome;
 }
 
@@ -436,10 +579,10 @@ PipelineOutcome EncodePipeline::first_pass(const Progress& progress) {
     packets_ = pass.packets;
     peak_ = pass.peak;
     finite_ = pass.finite;
-    clip_block_ = pass.write ? pass.clip_block : 0;
+    clip_block_ = pass.write ? pass.clip_block.load() : 0;
     prefix_packets_ = pass.prefix_packets;
     prefix_peak_ = pass.prefix_peak;
-    written_ = outcome.failure == PipelineFailure::None && pass.write && pass.clip_block < 0;
+    written_ = outcome.failure == PipelineFailure::None && pass.write && clip_block_ < 0;
     return outcome;
 }
 
