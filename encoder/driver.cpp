@@ -62,7 +62,8 @@ int encode(const CommandLine& line, ProgramRun& run) {
             return program_fail_configure(run, 0, configuration, owner_problem);
     }
     for (size_t c = 0; c < channels; ++c) {
-        encoders.push_back(encoder_create(rate, configuration, owner_name));
+        encoders.push_back(c == 0 ? encoder_create(rate, configuration, owner_name)
+                                  : encoder_create_sibling(*encoders.front()));
         if (!encoders.back())
             return program_fail_configure(run, static_cast<int32_t>(c), configuration, "");
     }

@@ -64,7 +64,7 @@ int32_t modulate(EncoderChannel& channel, std::span<float> samples, const float*
                  std::string_view payload) {
     try {
         const size_t n = samples.size();
-        const float* waveform = channel.chip_waveform.data();
+        const float* waveform = channel.chip_waveform->data();
         const int32_t samples_per_chip = channel.samples_per_chip;
         int32_t position = channel.position_in_chip;
         int64_t processed = channel.samples_processed;

@@ -611,7 +611,8 @@ PipelineOutcome EncodePipeline::finish() {
         }
         in_.position = in_position_;
         for (EncoderChannelPtr& channel : channels_) {
-            channel = make_channel_();
+            channel = &channel == &channels_.front() ? make_channel_()
+                                                     : encoder_create_sibling(*channels_.front());
             if (!channel)
                 return {PipelineFailure::NoMemory};
         }

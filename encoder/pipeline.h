@@ -94,8 +94,9 @@ public:
     using Progress = std::function<void(int32_t frames_done, int32_t packets)>;
 
     // `in` positioned at its first sample, `out` just created (nothing written yet); `channels`
-    // holds one fresh encoder per input channel and is refilled by `make_channel` for a second
-    // pass. Everything passed in must outlive the pipeline.
+    // holds one fresh encoder per input channel and is refilled for a second pass: the first by
+    // `make_channel`, the others as its siblings. Everything passed in must outlive the
+    // pipeline.
     EncodePipeline(WavStream& in, WavStream& out, std::vector<EncoderChannelPtr>& channels,
                    std::string_view payload, MakeChannel make_channel, PipelineOptions options);
     EncodePipeline(const EncodePipeline&) = delete;

@@ -189,7 +189,7 @@ TEST(Modulator, MarkIsEnvelopeShapedWaveformTimesGain) {
         const double mark2 = static_cast<double>(twice[t]) - static_cast<double>(original[t]);
         if (std::fabs(mark1) < 1e-5)
             continue;
-        const float w = one->chip_waveform[(start + t) % 882];
+        const float w = (*one->chip_waveform)[(start + t) % 882];
         EXPECT_EQ(mark1 > 0, w > 0.0f) << "sample " << t;
         EXPECT_NEAR(mark2 / mark1, 2.0, 1e-2) << "sample " << t;
         ++checked;
