@@ -34,10 +34,11 @@ int32_t encoder_process_channels(std::span<EncoderChannel* const> channels,
 // The two halves of encoder_process, for callers that run them on different threads. First the
 // masking envelopes of one block of every channel (the predictors' work, the costly half):
 // envelopes[c] receives n values computed from blocks[c], which is only read; the predictors
-// of two channels run side by side.
+// of two channels run side by side. A block that is not `last_of_call` is continued by the next
+// one as if both were one call of encoder_process.
 void encoder_envelope_channels(std::span<EncoderChannel* const> channels,
                                std::span<const float* const> blocks, size_t n,
-                               std::span<float* const> envelopes) noexcept;
+                               std::span<float* const> envelopes, bool last_of_call) noexcept;
 
 // Then the chips added to the block under its envelope, in place: the samples and the count of
 // packets begun (or -1) are those of encoder_process on the same block.

@@ -33,6 +33,26 @@ constexpr int64_t kWriteBehind = 2;
 constexpr size_t kMostSets = 8;
 constexpr size_t kRingBytes = size_t{12} << 20;
 
+} // namespace
+
+// How the one-second frames are cut into blocks: each into `parts` blocks of `chunk` frames, the
+// last part taking the rest of the second.
+struct BlockSchedule {
+    int32_t rate = 1;  // frames of one second
+    int32_t chunk = 1; // frames of a block, at most `rate`
+    int64_t parts = 1; // blocks per second
+    BlockSchedule(int32_t frames_per_second, int32_t frames_per_block)
+        : rate(std::max(frames_per_second, 1)), chunk(std::clamp(frames_per_block, 1, rate)),
+          parts((rate + chunk - 1) / chunk) {}
+    bool ends_second(int64_t b) const { return b % parts == parts - 1; }
+    int32_t size(int64_t b) const {
+        return ends_second(b) ? rate - static_cast<int32_t>(parts - 1) * chunk : chunk;
+    }
+    int64_t frames_before(int64_t b) const { return b / parts * rate + b % parts * chunk; }
+};
+
+namespace {
+
 // Most threads the pipeline starts, whatever the machine or VEKMRK_THREADS offers.
 constexpr int64_t kMaxThreads = 64;
 
@@ -156,7 +176,7 @@ struct EncodePipeline::Pass {
     bool write = true; // write blocks at all
     float gain = 1.0f;
     int64_t block_limit = -1; // read at most this many blocks; -1: to the end of the input
-    int32_t block = 0;        // frames of one block: one second
+    const BlockSchedule* schedule = nullptr;
     size_t channels = 0;
 
     // Who does what: thread t runs the predictors of channels envelope_groups[t] (first ...
@@ -254,11 +274,12 @@ struct EncodePipeline::Pass {
         int32_t got = 0;
         if (copy_from != nullptr) {
             const size_t frame_bytes = 2 * channels;
-            got = static_cast<int32_t>(std::fread(bytes.data(), 1, bytes.size(), copy_from) /
-                                       frame_bytes);
+            const size_t wanted = static_cast<size_t>(schedule->size(b)) * frame_bytes;
+            got =
+                static_cast<int32_t>(std::fread(bytes.data(), 1, wanted, copy_from) / frame_bytes);
             pcm16_to_planar(bytes.data(), static_cast<size_t>(got), s.planes, 0);
         } else {
-            got = wav_read_frames(*in, s.planes, block);
+            got = wav_read_frames(*in, s.planes, schedule->size(b));
         }
         // Blocks from the clipping one on come from `marked`: their input is not needed again.
         // The copy holds the samples as the file does: x * 32768 is the 16-bit value exactly.
@@ -272,7 +293,7 @@ struct EncodePipeline::Pass {
         }
         s.count = got;
         frames_read += got;
-        if (got < block || (block_limit >= 0 && b + 1 >= block_limit))
+        if (got < schedule->size(b) || (block_limit >= 0 && b + 1 >= block_limit))
             last_block.store(b);
         read_count.store(b + 1);
         announce();
@@ -293,7 +314,8 @@ struct EncodePipeline::Pass {
                 std::span<EncoderChannel* const>(encoders).subspan(begin, size),
                 std::span<const float* const>(s.sources).subspan(begin, size),
                 static_cast<size_t>(s.count),
-                std::span<float* const>(s.envelopes).subspan(begin, size));
+                std::span<float* const>(s.envelopes).subspan(begin, size),
+                schedule->ends_second(b));
         }
         enveloped[static_cast<size_t>(thread)].store(b + 1);
         announce();
@@ -377,9 +399,12 @@ struct EncodePipeline::Pass {
             if (result.peak > peak)
                 peak = result.peak;
         }
-        ++frames_done;
-        if (first && progress != nullptr)
-            (*progress)(frames_done, packets);
+        // A frame is done at the end of each second and at the end of the input.
+        if (schedule->ends_second(b) || b == last_block.load()) {
+            ++frames_done;
+            if (first && progress != nullptr)
+                (*progress)(frames_done, packets);
+        }
         if (first && write && clip_block.load() < 0 && peak > 1.0f) {
             clip_block.store(b);
             prefix_packets = packets_before;
@@ -486,6 +511,7 @@ EncodePipeline::EncodePipeline(WavStream& in, WavStream& out,
     : in_(in), out_(out), channels_(channels), payload_(payload),
       make_channel_(std::move(make_channel)), options_(std::move(options)) {
     in_position_ = in_.position;
+    schedule_ = std::make_unique<BlockSchedule>(in_.rate, in_.rate);
     in_start_ = seekable_offset(in_.file);
     out_start_ = seekable_offset(out_.file);
 }
@@ -505,7 +531,7 @@ PipelineOutcome EncodePipeline::run_pass(Pass& pass, const Progress* progress) {
     pass.payload = payload_;
     pass.folder = options_.spool_folder;
     pass.progress = progress;
-    pass.block = in_.rate;
+    pass.schedule = schedule_.get();
     pass.channels = channels;
 
     // Helpers wait for the plan, which depends on how many of them could be started.
@@ -533,7 +559,7 @@ PipelineOutcome EncodePipeline::run_pass(Pass& pass, const Progress* progress) {
     };
     try {
         pass.plan(static_cast<int32_t>(helpers.size()) + 1);
-        const size_t block = static_cast<size_t>(std::max(pass.block, 1));
+        const auto block = static_cast<size_t>(schedule_->chunk);
         // Room for a thread to run ahead of another, within a budget for many channels.
         const size_t minimum = static_cast<size_t>(pass.read_ahead + pass.write_behind + 1);
         const size_t affordable =
@@ -628,8 +654,8 @@ PipelineOutcome EncodePipeline::finish() {
         const bool same =
             everything
                 ? pass.frames_read == frames_read_ && pass.packets == packets_ && pass.peak == peak_
-                : pass.frames_read == blocks * in_.rate && pass.packets == prefix_packets_ &&
-                      pass.peak == prefix_peak_;
+                : pass.frames_read == schedule_->frames_before(blocks) &&
+                      pass.packets == prefix_packets_ && pass.peak == prefix_peak_;
         if (!same || !pass.finite)
             return {PipelineFailure::InputChanged};
     }
@@ -645,7 +671,7 @@ PipelineOutcome EncodePipeline::write_marked() {
         return {PipelineFailure::Write};
     const float gain = clipping_attenuation(peak_);
     const size_t channels = channels_.size();
-    const auto block = static_cast<size_t>(in_.rate);
+    const auto block = static_cast<size_t>(schedule_->chunk);
     std::vector<float> samples;
     std::vector<const float*> sources;
     try {
@@ -655,9 +681,9 @@ PipelineOutcome EncodePipeline::write_marked() {
     } catch (const std::bad_alloc&) {
         return {PipelineFailure::NoMemory};
     }
-    int64_t left = frames_read_ - clip_block_ * in_.rate;
-    while (left > 0) {
-        const size_t n = static_cast<size_t>(std::min<int64_t>(left, in_.rate));
+    int64_t left = frames_read_ - schedule_->frames_before(clip_block_);
+    for (int64_t b = clip_block_; left > 0; ++b) {
+        const auto n = static_cast<size_t>(std::min<int64_t>(left, schedule_->size(b)));
         for (size_t c = 0; c < channels; ++c) {
             if (std::fread(samples.data() + c * block, sizeof(float), n, file) != n)
                 return {PipelineFailure::Write};

@@ -88,6 +88,8 @@ private:
     std::string path_; // the name still to remove, if any
 };
 
+struct BlockSchedule;
+
 class EncodePipeline {
 public:
     using MakeChannel = std::function<EncoderChannelPtr()>;
@@ -130,11 +132,12 @@ private:
     std::string payload_;
     MakeChannel make_channel_;
     PipelineOptions options_;
-    int32_t in_position_ = 0; // the input's frame position at its first sample
-    long in_start_ = -1;      // file offset of the input's first sample; -1: cannot seek
-    long out_start_ = -1;     // file offset of the output's first sample; -1: cannot seek
-    TempFile input_copy_;     // the input as 16-bit samples, when it cannot seek
-    TempFile marked_;         // marked samples as floats, from clip_block_ on
+    std::unique_ptr<BlockSchedule> schedule_; // how frames are cut into blocks
+    int32_t in_position_ = 0;                 // the input's frame position at its first sample
+    long in_start_ = -1;  // file offset of the input's first sample; -1: cannot seek
+    long out_start_ = -1; // file offset of the output's first sample; -1: cannot seek
+    TempFile input_copy_; // the input as 16-bit samples, when it cannot seek
+    TempFile marked_;     // marked samples as floats, from clip_block_ on
     bool first_done_ = false;
     bool written_ = false;       // the first pass wrote the complete output
     int64_t clip_block_ = -1;    // first block after which the peak exceeds full scale
