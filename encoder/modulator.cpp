@@ -171,7 +171,8 @@ int32_t encoder_process_channels(std::span<EncoderChannel* const> channels,
 void encoder_envelope_channels(std::span<EncoderChannel* const> channels,
                                std::span<const float* const> blocks, size_t n,
                                std::span<float* const> envelopes_out, bool last_of_call) noexcept {
-    (void)last_of_call;
+    for (EncoderChannel* channel : channels)
+        channel->predictor->carry = !last_of_call;
     envelopes(
         channels, n, [&](size_t c) { return blocks[c]; },
         [&](size_t c) { return envelopes_out[c]; });

@@ -31,7 +31,7 @@ constexpr int64_t kWriteBehind = 2;
 // Buffer sets in the ring: at most this many, and as many as fit this many bytes (but never
 // fewer than the blocks in flight).
 constexpr size_t kMostSets = 8;
-constexpr size_t kRingBytes = size_t{12} << 20;
+constexpr size_t kRingBytes = size_t{8} << 20;
 
 } // namespace
 
@@ -511,7 +511,13 @@ EncodePipeline::EncodePipeline(WavStream& in, WavStream& out,
     : in_(in), out_(out), channels_(channels), payload_(payload),
       make_channel_(std::move(make_channel)), options_(std::move(options)) {
     in_position_ = in_.position;
-    schedule_ = std::make_unique<BlockSchedule>(in_.rate, in_.rate);
+    // Blocks of one second, or shorter ones when a second of every channel (samples and
+    // envelopes, in every buffer set the threads need) would not fit the ring's budget.
+    const size_t frame_bytes = 2 * channels_.size() * sizeof(float);
+    const auto sets = static_cast<size_t>(options_.threads > 1 ? kReadAhead + kWriteBehind + 1 : 1);
+    const size_t fit = kRingBytes / std::max<size_t>(1, frame_bytes * sets);
+    schedule_ = std::make_unique<BlockSchedule>(
+        in_.rate, static_cast<int32_t>(std::min<size_t>(fit, static_cast<size_t>(in_.rate))));
     in_start_ = seekable_offset(in_.file);
     out_start_ = seekable_offset(out_.file);
 }

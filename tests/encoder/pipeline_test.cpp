@@ -149,6 +149,21 @@ TEST_F(Pipeline, ClippingInputGivesTheBytesOfTheInMemoryEncoder) {
               4);
 }
 
+// Seventy channels do not fit the buffers one second at a time: each second is cut into shorter
+// blocks, which must give the bytes of one-second blocks.
+TEST_F(Pipeline, ManyChannelsGiveTheBytesOfTheInMemoryEncoder) {
+    const std::string input = dir.file("in.wav");
+    ASSERT_TRUE(fixture::write_wav(input, quiet_then_loud(22050, 70)));
+    const std::vector<uint8_t> expected = encode_in_memory(input, dir.file("expected.wav"));
+    for (const int32_t threads : {1, 2}) {
+        SCOPED_TRACE(threads);
+        const Encoded run = encode(input, dir.file("out.wav"), threads);
+        EXPECT_EQ(run.outcome.failure, PipelineFailure::None);
+        EXPECT_EQ(run.frames_done, 4);
+        EXPECT_TRUE(run.bytes == expected);
+    }
+}
+
 // Quiet music needs one pass; through a pipe it gives the same bytes too.
 TEST_F(Pipeline, QuietInputIsWrittenInOnePass) {
     const std::string input = dir.file("quiet.wav");
