@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian-like machine, builds everything and runs every test through ctest:
 # first the normal build (with the Debian package test), then the AddressSanitizer +
-# UndefinedBehaviorSanitizer build (which skips the package test).
+# UndefinedBehaviorSanitizer build (which skips the package test, and of the front end builds
+# its core only).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/setup.sh"
@@ -22,7 +23,7 @@ ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
 
 echo "== Sanitizer build and tests (ASan + UBSan)" >&2
 cmake -S "$root" -B "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DVEKMRK_SANITIZE=ON \
-    -DVEKMRK_BUILD_FRONTEND=OFF
+    -DVEKMRK_BUILD_FRONTEND=ON -DVEKMRK_BUILD_FRONTEND_UI=OFF
 cmake --build "$root/build-sanitize" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$root/build-sanitize" --output-on-failure -j"$jobs"
