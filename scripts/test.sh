@@ -2,7 +2,7 @@
 # Sets up a fresh Debian-like machine, builds everything and runs every test through ctest:
 # first the normal build (with the Debian package test), then the AddressSanitizer +
 # UndefinedBehaviorSanitizer build (which skips the package test, and of the front end builds
-# its core only).
+# its core only), then the libFuzzer targets, each run for the time it registers.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/setup.sh"
@@ -27,5 +27,11 @@ cmake -S "$root" -B "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DVEKMRK_SAN
 cmake --build "$root/build-sanitize" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$root/build-sanitize" --output-on-failure -j"$jobs"
+
+echo "== Fuzz targets (clang, libFuzzer)" >&2
+cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEKMRK_FUZZ=ON -DVEKMRK_BUILD_FRONTEND=OFF
+cmake --build "$root/build-fuzz" -j"$jobs" --target fuzz
+ctest --test-dir "$root/build-fuzz" --output-on-failure -j"$jobs" -L fuzz
 
 echo "All tests passed." >&2
