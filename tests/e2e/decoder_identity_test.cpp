@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/simd.h"
-#include "tests/decoder/scratch_dir.h"
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"
 #include "tests/support/wav_fixture.h"
@@ -139,7 +139,7 @@ int count_packet_lines(const std::string& err) {
 TEST(DecoderIdentity, ReportsMatchWhatWasRecorded) {
     for (const MarkedCase& c : cases()) {
         SCOPED_TRACE(c.name);
-        ScratchDir dir;
+        fixture::TempDir dir;
         const std::string plain = dir.file("plain.wav");
         const std::string marked = dir.file("marked.wav");
         ASSERT_TRUE(fixture::write_wav(c.payload.empty() ? marked : plain, c.input));

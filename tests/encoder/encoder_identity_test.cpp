@@ -16,7 +16,7 @@
 #include "common/owner_name.h"
 #include "common/simd.h"
 #include "encoder/read_ahead.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"
 #include "tests/support/wav_fixture.h"
@@ -112,7 +112,7 @@ const IdentityCase kCases[] = {
 // Every case runs as the machine allows (the best vector instructions, a reading thread) and
 // with the portable vector instructions on one thread: both must write the recorded bytes.
 TEST(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
-    TempDir dir;
+    fixture::TempDir dir;
     for (const IdentityCase& c : kCases) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> bytes = fixture::wav_bytes(fixture::generate(c.input));
@@ -120,7 +120,7 @@ TEST(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
         ASSERT_EQ(fixture::sha256_hex(bytes), c.input_sha256) << "the test generator changed";
         const std::string input = dir.file("in.wav");
         const std::string output = dir.file("out.wav");
-        ASSERT_TRUE(fixture::write_file(input, bytes));
+        ASSERT_TRUE(fixture::write_file(input, std::string(bytes.begin(), bytes.end())));
 
         for (const bool plain : {false, true}) {
             SCOPED_TRACE(plain ? "portable vector instructions, one thread"

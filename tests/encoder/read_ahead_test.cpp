@@ -5,7 +5,7 @@
 #include <bit>
 #include <vector>
 
-#include "tests/common/temp_dir.h"
+#include "tests/support/files.h"
 #include "tests/support/wav_fixture.h"
 
 namespace {
@@ -51,7 +51,7 @@ Read read_all(const std::string& path, int32_t block, bool threaded) {
 // On a thread of its own or inline, the same blocks land in the same places: a file of whole
 // blocks (the last pass is empty), one with a short last block, an empty one, mono and stereo.
 TEST(ReadAhead, ThreadedReadingMatchesInlineReading) {
-    TempDir dir;
+    fixture::TempDir dir;
     const struct {
         int32_t channels;
         double seconds;
@@ -84,7 +84,7 @@ TEST(ReadAhead, ThreadedReadingMatchesInlineReading) {
 
 // A reader given up before the end (the frame loop failed) stops and is joined.
 TEST(ReadAhead, StopsWhenGivenUpEarly) {
-    TempDir dir;
+    fixture::TempDir dir;
     fixture::WavSpec wav;
     wav.rate = 8000;
     wav.channels = 2;
