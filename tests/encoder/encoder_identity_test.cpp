@@ -1,8 +1,8 @@
 // Byte identity of vekmrkenc's output. Every case below writes a generated input, encodes it with
 // the real program and compares the output file's SHA-256 with the checksum recorded from the
-// straightforward implementation (one sample at a time, plain loops) before any of its work was
-// made faster. The inputs' checksums are recorded too, so that a change of the test generator
-// is told apart from a change of the encoder. A mismatch here means the watermarked bytes
+// plain implementation (one sample at a time, plain loops), which every faster version must
+// match byte for byte. The inputs' checksums are recorded too, so that a change of the test
+// generator is told apart from a change of the encoder. A mismatch here means the watermarked bytes
 // changed: the encoder's arithmetic must be put back, never the checksums re-recorded to match.
 
 #include <gtest/gtest.h>
