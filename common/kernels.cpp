@@ -61,6 +61,8 @@ KernelTable build(SimdLevel level) {
 
 SimdLevel simd_detected() noexcept {
 #if defined(__x86_64__) && defined(__GNUC__)
+    // Safe to repeat; needed if this runs before the runtime's own constructors.
+    __builtin_cpu_init();
     // The kernels of this level also use 32 registers for 128-bit vectors (VL).
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) {
         return SimdLevel::Avx512;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "common/simd.h"
@@ -11,8 +12,8 @@
 inline constexpr SimdLevel kKernelLevels[] = {SimdLevel::Plain, SimdLevel::Portable,
                                               SimdLevel::Avx2, SimdLevel::Avx512};
 
-inline std::string kernel_level_name(const testing::TestParamInfo<SimdLevel>& info) {
-    switch (info.param) {
+inline std::string kernel_level_name(SimdLevel level) {
+    switch (level) {
     case SimdLevel::Plain:
         return "Plain";
     case SimdLevel::Portable:
@@ -23,6 +24,15 @@ inline std::string kernel_level_name(const testing::TestParamInfo<SimdLevel>& in
         return "Avx512";
     }
     return "Unknown";
+}
+
+inline std::string kernel_level_test_name(const testing::TestParamInfo<SimdLevel>& info) {
+    return kernel_level_name(info.param);
+}
+
+// How GoogleTest shows a level in test names and messages.
+inline void PrintTo(SimdLevel level, std::ostream* out) {
+    *out << kernel_level_name(level);
 }
 
 class KernelLevel : public testing::TestWithParam<SimdLevel> {
@@ -37,4 +47,5 @@ protected:
 
 // Runs the suite derived from KernelLevel on every level.
 #define VEKMRK_ON_EVERY_KERNEL_LEVEL(Suite)                                                        \
-    INSTANTIATE_TEST_SUITE_P(Levels, Suite, testing::ValuesIn(kKernelLevels), kernel_level_name)
+    INSTANTIATE_TEST_SUITE_P(Levels, Suite, testing::ValuesIn(kKernelLevels),                      \
+                             kernel_level_test_name)

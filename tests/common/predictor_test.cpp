@@ -285,9 +285,8 @@ TEST(Predictor, BlockSizeDoesNotChangeTheState) {
 }
 
 // The kernels of orders 2 and 4, alone and two side by side, on every level, in both output
-// forms, give the plain update's output and leave the plain update's state, bit
-// for bit, block after block (blocks of one sample and empty blocks included). Order 3 takes
-// the plain path.
+// forms, give the plain update's output and leave the plain update's state, bit for bit, block
+// after block (blocks of one sample and empty blocks included). Order 3 takes the plain path.
 class PredictorLevel : public KernelLevel {};
 VEKMRK_ON_EVERY_KERNEL_LEVEL(PredictorLevel);
 
@@ -297,26 +296,24 @@ TEST_P(PredictorLevel, FastFormsMatchThePlainUpdateBitForBit) {
     const size_t blocks[] = {1, 0, 4410, 1, 2, 999, 0, 6587};
     for (const Form& form : kForms) {
         for (const int32_t order : {2, 3, 4}) {
-            {
-                SCOPED_TRACE(testing::Message() << form.name << ", order " << order);
-                auto plain_left = make_default(order);
-                auto plain_right = make_default(order);
-                auto alone = make_default(order);
-                auto pair_left = make_default(order);
-                auto pair_right = make_default(order);
-                size_t at = 0;
-                for (const size_t n : blocks) {
-                    const std::span<const float> in_left = std::span(left).subspan(at, n);
-                    const std::span<const float> in_right = std::span(right).subspan(at, n);
-                    at += n;
-                    const std::vector<uint32_t> want_left =
-                        fixture::float_bits(form.plain(*plain_left, in_left));
-                    const std::vector<uint32_t> want_right =
-                        fixture::float_bits(form.plain(*plain_right, in_right));
-                    EXPECT_TRUE(same_as_plain(form, level(), *alone, *pair_left, *pair_right,
-                                              in_left, in_right, want_left, want_right, *plain_left,
-                                              *plain_right));
-                }
+            SCOPED_TRACE(testing::Message() << form.name << ", order " << order);
+            auto plain_left = make_default(order);
+            auto plain_right = make_default(order);
+            auto alone = make_default(order);
+            auto pair_left = make_default(order);
+            auto pair_right = make_default(order);
+            size_t at = 0;
+            for (const size_t n : blocks) {
+                const std::span<const float> in_left = std::span(left).subspan(at, n);
+                const std::span<const float> in_right = std::span(right).subspan(at, n);
+                at += n;
+                const std::vector<uint32_t> want_left =
+                    fixture::float_bits(form.plain(*plain_left, in_left));
+                const std::vector<uint32_t> want_right =
+                    fixture::float_bits(form.plain(*plain_right, in_right));
+                EXPECT_TRUE(same_as_plain(form, level(), *alone, *pair_left, *pair_right, in_left,
+                                          in_right, want_left, want_right, *plain_left,
+                                          *plain_right));
             }
         }
     }
@@ -365,18 +362,16 @@ TEST_P(PredictorLevel, FastVersionsKeepEveryRoundingOnExtremeStates) {
                 copy_state(*start_b, *ref_b);
                 const std::vector<uint32_t> want_a = fixture::float_bits(form.plain(*ref_a, in_a));
                 const std::vector<uint32_t> want_b = fixture::float_bits(form.plain(*ref_b, in_b));
-                {
-                    SCOPED_TRACE(testing::Message()
-                                 << form.name << ", order " << order << ", trial " << trial);
-                    auto alone = make_default(order);
-                    auto pair_a = make_default(order);
-                    auto pair_b = make_default(order);
-                    copy_state(*start_a, *alone);
-                    copy_state(*start_a, *pair_a);
-                    copy_state(*start_b, *pair_b);
-                    ASSERT_TRUE(same_as_plain(form, level(), *alone, *pair_a, *pair_b, in_a, in_b,
-                                              want_a, want_b, *ref_a, *ref_b));
-                }
+                SCOPED_TRACE(testing::Message()
+                             << form.name << ", order " << order << ", trial " << trial);
+                auto alone = make_default(order);
+                auto pair_a = make_default(order);
+                auto pair_b = make_default(order);
+                copy_state(*start_a, *alone);
+                copy_state(*start_a, *pair_a);
+                copy_state(*start_b, *pair_b);
+                ASSERT_TRUE(same_as_plain(form, level(), *alone, *pair_a, *pair_b, in_a, in_b,
+                                          want_a, want_b, *ref_a, *ref_b));
             }
         }
     }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "encoder/modulator.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/files.h"
 #include "tests/support/wav_fixture.h"
 
 namespace {
@@ -24,7 +24,7 @@ struct Encoded {
     std::optional<float> peak;
     int32_t packets = 0;
     int32_t frames_done = 0;
-    std::vector<uint8_t> bytes; // the output file
+    std::string bytes; // the output file
 };
 
 // Encodes `input` into `output` through the pipeline on `threads` threads; with `through_pipe`
@@ -75,13 +75,13 @@ Encoded encode(const std::string& input, const std::string& output, int32_t thre
     if (feeder.joinable())
         feeder.join();
     EXPECT_TRUE(wav_close(out.release()));
-    result.bytes = fixture::read_file(output).value_or(std::vector<uint8_t>{});
+    result.bytes = fixture::read_file(output);
     return result;
 }
 
 // The straightforward encoder: the whole input in memory, each channel encoded one second at a
 // time, the peak taken over everything, the output written at once.
-std::vector<uint8_t> encode_in_memory(const std::string& input, const std::string& output) {
+std::string encode_in_memory(const std::string& input, const std::string& output) {
     WavStreamPtr in = wav_open_read(input);
     const auto frames = static_cast<size_t>(in->frames);
     std::vector<std::vector<float>> audio(static_cast<size_t>(in->channels),
@@ -104,7 +104,7 @@ std::vector<uint8_t> encode_in_memory(const std::string& input, const std::strin
     const std::vector<const float*> sources(planes.begin(), planes.end());
     EXPECT_TRUE(wav_write_frames(*out, sources, clipping_attenuation(peak), in->frames));
     EXPECT_TRUE(wav_close(out.release()));
-    return fixture::read_file(output).value_or(std::vector<uint8_t>{});
+    return fixture::read_file(output);
 }
 
 // 2.5 s of quiet music, then 1 s of loud noise that clips once marked.
@@ -119,7 +119,7 @@ fixture::WavData quiet_then_loud(int32_t rate, int32_t channels) {
 
 class Pipeline : public ::testing::Test {
 protected:
-    TempDir dir;
+    fixture::TempDir dir;
 };
 
 // Three channels of quiet music that turn into loud noise after 2.5 s: the peak passes full
@@ -129,7 +129,7 @@ protected:
 TEST_F(Pipeline, ClippingInputGivesTheBytesOfTheInMemoryEncoder) {
     const std::string input = dir.file("in.wav");
     ASSERT_TRUE(fixture::write_wav(input, quiet_then_loud(44100, 3)));
-    const std::vector<uint8_t> expected = encode_in_memory(input, dir.file("expected.wav"));
+    const std::string expected = encode_in_memory(input, dir.file("expected.wav"));
     ASSERT_EQ(expected.size(), 44u + 3u * 2u * 154350u);
 
     for (const int32_t threads : {1, 2, 3, 5}) {
@@ -154,7 +154,7 @@ TEST_F(Pipeline, ClippingInputGivesTheBytesOfTheInMemoryEncoder) {
 TEST_F(Pipeline, ManyChannelsGiveTheBytesOfTheInMemoryEncoder) {
     const std::string input = dir.file("in.wav");
     ASSERT_TRUE(fixture::write_wav(input, quiet_then_loud(22050, 70)));
-    const std::vector<uint8_t> expected = encode_in_memory(input, dir.file("expected.wav"));
+    const std::string expected = encode_in_memory(input, dir.file("expected.wav"));
     for (const int32_t threads : {1, 2}) {
         SCOPED_TRACE(threads);
         const Encoded run = encode(input, dir.file("out.wav"), threads);
