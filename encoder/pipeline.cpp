@@ -24,8 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// With threads, the reading thread reads this many blocks ahead of the one it encodes, and the
-// first thread writes this many blocks behind the one it encodes.
+// With threads, the reading thread reads this many blocks ahead of the envelopes, and the
+// writing thread writes this many blocks behind them (more than two channels).
 constexpr int64_t kReadAhead = 2;
 constexpr int64_t kWriteBehind = 2;
 // Buffer sets in the ring: at most this many, and as many as fit this many bytes (but never
@@ -156,12 +156,13 @@ void TempFile::close() noexcept {
     }
 }
 
-// One pass over the input. Every thread walks the blocks in order; for block b the reading
-// thread reads block b + read_ahead, each encoding thread encodes its channels of block b, and
-// the first thread takes stock of block b - write_behind (packets, peak, progress) and writes
-// it. A block lives in one of a ring of buffer sets from its read until it is written, so a
-// thread may run a few blocks ahead of another: a thread that the system pauses for a moment
-// does not stop the others at once.
+// One pass over the input. Every thread walks the blocks in order doing its share: for block b
+// the reading thread reads block b + read_ahead, the predictors' threads compute the envelopes
+// of block b, the marking threads add the chips to block b - modulate_behind, and the writing
+// thread takes stock of block b - write_behind (packets, peak, progress) and writes it. A block
+// lives in one of a ring of buffer sets from its read until it is written, so a thread may run
+// a few blocks ahead of another: a thread that the system pauses for a moment does not stop
+// the others at once.
 struct EncodePipeline::Pass {
     // What the pass does.
     WavStream* in = nullptr;
@@ -226,7 +227,7 @@ struct EncodePipeline::Pass {
 
     // The reader's own.
     int64_t frames_read = 0;
-    // The first thread's own: the totals, taken block by block in order.
+    // The writing thread's own: the totals, taken block by block in order.
     PipelineOutcome outcome;
     int32_t frames_done = 0;
     int32_t packets = 0;

@@ -1,10 +1,11 @@
 #pragma once
-// The encoder's frame loop, streamed. The input is read one block (one second) at a time into a
-// few buffers that are reused, every channel's encoder watermarks the block, the peak of the
-// marked signal is tracked, and the block goes to the output at once: memory stays flat however
-// long the input is. When the machine has processors to spare, the channels run on threads of
-// their own (channels share nothing) while other threads read the next block and write the
-// previous one; the marked samples are the same on any number of threads.
+// The encoder's frame loop, streamed. The input is read one block (a second, or a part of one
+// when the channels are many) at a time into a few buffers that are reused, every channel's
+// encoder watermarks the block, the peak of the marked signal is tracked, and the block goes to
+// the output at once: memory stays flat however long the input is and whatever its channel
+// count. When the machine has processors to spare, the predictors (the costly part) run on
+// threads of their own while another thread reads, adds the chips and writes (channels share
+// nothing); the marked samples are the same on any number of threads.
 //
 // Clipping prevention scales the whole output by 1 / peak when the peak of the complete marked
 // signal exceeds full scale, which is known only at the end. While the peak stays within full
@@ -103,11 +104,12 @@ public:
                    std::string_view payload, MakeChannel make_channel, PipelineOptions options);
     EncodePipeline(const EncodePipeline&) = delete;
     EncodePipeline& operator=(const EncodePipeline&) = delete;
-    ~EncodePipeline(); // removes the temporary copy of the input, if any
+    ~EncodePipeline(); // removes the temporary files, if any
 
     // Reads, watermarks and (while the peak allows) writes the whole input, one-second frame
     // after frame; after each frame calls `progress` with the frames done so far (the last,
-    // short or empty frame included) and the packets begun on all channels.
+    // short or empty frame included) and the packets begun on all channels. `progress` runs on
+    // one of the pipeline's threads, one call at a time, while the caller's thread waits.
     PipelineOutcome first_pass(const Progress& progress);
 
     // The peak of the whole marked signal after first_pass; empty when a sample is not finite.

@@ -51,35 +51,40 @@ concat_wav() {
 }
 
 # measure <label> <seconds of audio> <runs> <command...>: runs the command; prints the median
-# wall time, the speed as a multiple of real time and the median peak memory.
+# wall time, the speed as a multiple of real time, the median processor time (user and system,
+# all threads: less disturbed by a loaded machine than the wall time) and the median peak
+# memory.
 measure() {
     local label=$1 audio=$2 n=$3
     shift 3
-    local times=() mems=()
+    local times=() mems=() cpus=()
     local i
     for ((i = 0; i < n; i++)); do
         local start end
         start=$EPOCHREALTIME
-        /usr/bin/time -f "%M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt"
+        /usr/bin/time -f "%M %U %S" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt"
         end=$EPOCHREALTIME
-        read -r m <"$work/time.txt"
+        read -r m u k <"$work/time.txt"
+        cpus+=("$(awk -v u="$u" -v k="$k" 'BEGIN { printf "%.2f", u + k }')")
         times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')")
         mems+=("$m")
     done
-    local median_t median_m
+    local median_t median_m median_c
     median_t=$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
     median_m=$(printf '%s\n' "${mems[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
-    awk -v l="$label" -v t="$median_t" -v m="$median_m" -v s="$audio" 'BEGIN {
-        printf "%-34s %9.3f s %9.0fx %10.1f MiB\n", l, t, s / t, m / 1024 }'
+    median_c=$(printf '%s\n' "${cpus[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+    awk -v l="$label" -v t="$median_t" -v m="$median_m" -v s="$audio" -v c="$median_c" 'BEGIN {
+        printf "%-34s %9.3f s %9.0fx %8.2f s %10.1f MiB\n", l, t, s / t, c, m / 1024 }'
 }
 
 header() {
     echo
     echo "$1"
-    printf "%-34s %11s %10s %14s\n" "" "wall" "x-realtime" "peak memory"
+    printf "%-34s %11s %10s %10s %14s\n" "" "wall" "x-realtime" "cpu" "peak memory"
 }
 
-# Pins this shell, and what it starts, to processor 0 with VEKMRK_THREADS=1; `all` undoes it.
+# one_core pins this shell, and what it starts, to processor 0 with VEKMRK_THREADS=1;
+# all_cores undoes it.
 all_processors=$(taskset -p $$ | awk '{print $NF}')
 one_core() {
     taskset -p 1 $$ >/dev/null
