@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "common/chip_waveform.h"
+#include "common/config_words.h"
 
 // The installation's configuration folder, fixed when the programs are built.
 #ifndef VEKMRK_SYSCONFDIR
@@ -15,8 +15,6 @@
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-// XORed into the seed to give the check mask of a private layer, as both programs do.
-constexpr uint32_t kCheckMaskKey = 0x36D9;
 
 // The folder of the running program: the target of /proc/self/exe where the system has it,
 // otherwise the folder of argv0 made absolute. Empty when neither can be found.
@@ -105,7 +103,7 @@ std::string owner_name_problem(std::string_view name) {
     }
     const std::string quoted = "The owner name \"" + std::string(name) + "\"";
     // These characters separate the words and lists of the configuration text.
-    if (name.find_first_of(" \t\n[](),") != std::string_view::npos) {
+    if (name.find_first_of(kConfigSeparators) != std::string_view::npos) {
         return quoted + " holds a blank, tab, line feed or one of [ ] ( ) , which cut a layer "
                         "code apart: nobody else could read this private layer. Choose an owner "
                         "name without them.";
@@ -125,13 +123,12 @@ std::string owner_name_problem(std::string_view name) {
                "in them shares it. Choose an owner name of at most 31 bytes (\"" +
                std::string(ending) + "\" keys the same layer as this one).";
     }
-    const int32_t seed = owner_name_hash(name);
-    const uint32_t mask = (static_cast<uint32_t>(seed) ^ kCheckMaskKey) & 0xFFFFu;
-    if (seed == 0) {
+    const LayerKey key = layer_key(name);
+    if (key.seed == 0) {
         return quoted + " hashes to 0, the public layer's chip waveform: anybody could find its "
                         "marks. Choose another owner name.";
     }
-    if (mask == 0) {
+    if (key.check_mask == 0) {
         return quoted + " gives the check mask 0, so the public layer would read its private "
                         "marks. Choose another owner name.";
     }

@@ -151,6 +151,19 @@ bool progress_log_write_decoder(std::string_view path, int32_t status, int32_t p
     }
 }
 
+bool progress_log_write_summary(std::string_view path, std::string_view input, int32_t packets,
+                                double speed, std::string_view entries) noexcept {
+    try {
+        std::string text = report_for(ProgressLogLayout::Decoder, 1000, packets, speed, nullptr);
+        // The summary line stands between the status line and the packet line.
+        text.insert(text.find('\n') + 1, "Analysis summary for " + std::string(input) + "\n");
+        text += entries;
+        return progress_log_write_text(path, text);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 std::string progress_log_problem(std::string_view path) {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(fs::path(path), error);

@@ -65,8 +65,8 @@ using PathBuffer = std::array<char, kPathBytes>;
 struct Registry {
     std::array<PathBuffer, kSlots> files{};
     std::array<bool, kSlots> used{};
-    PathBuffer log_path{};   // empty: no log
-    PathBuffer log_temp{};   // the new file the final report is written to, beside the log
+    PathBuffer log_path{}; // empty: no log
+    PathBuffer log_temp{}; // the new file the final report is written to, beside the log
     std::array<std::array<char, kReportBytes>, kEndings.size()> reports{};
     std::array<size_t, kEndings.size()> report_sizes{};
 };
@@ -202,9 +202,8 @@ void signal_cleanup_set_log(std::string_view path, ProgressLogLayout layout) noe
             }
             const std::string message =
                 text_format("Stopped by signal %d (%s)", ending.number, ending.name);
-            const std::string bytes =
-                progress_log_bytes(layout, -signal_exit_status(ending.number), 0, 0.0,
-                                   message.c_str());
+            const std::string bytes = progress_log_bytes(layout, -signal_exit_status(ending.number),
+                                                         0, 0.0, message.c_str());
             if (bytes.size() > kReportBytes) {
                 continue;
             }

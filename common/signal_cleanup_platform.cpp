@@ -64,8 +64,8 @@ void signal_safe_replace(const char* temp, const char* path, const char* bytes,
     const bool closed = std::fclose(file) == 0;
     std::error_code error;
     const std::filesystem::file_status existing = std::filesystem::symlink_status(path, error);
-    const bool replaceable = !std::filesystem::exists(existing) ||
-                             std::filesystem::is_regular_file(existing);
+    const bool replaceable =
+        !std::filesystem::exists(existing) || std::filesystem::is_regular_file(existing);
     if (!written || !closed || !replaceable) {
         std::remove(temp);
         return;

@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     // Frame sizes: one second, or a fraction of it chosen by the input.
-    const size_t frame = data[2] == 0 ? static_cast<size_t>(rate)
-                                      : static_cast<size_t>(rate) * data[2] / 256 + 1;
+    const size_t frame =
+        data[2] == 0 ? static_cast<size_t>(rate) : static_cast<size_t>(rate) * data[2] / 256 + 1;
     std::vector<float> audio(static_cast<size_t>(rate) / 2);
     const std::span<const uint8_t> samples(data + 3, (size - 3) & ~size_t{1});
     for (size_t i = 0; i < audio.size(); ++i) {
@@ -55,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(k >= 0 && k <= kPacketCapacity);
         for (int32_t i = 0; i < k; ++i) {
             const DecodedPacket& packet = channel->packets[static_cast<size_t>(i)];
-            check(!packet.payload.empty() && packet.time_stamp >= -1 &&
-                  packet.time_stamp <= 4095);
+            check(!packet.payload.empty() && packet.time_stamp >= -1 && packet.time_stamp <= 4095);
             check(packet.payload.find_first_not_of(kHexDigits) == std::string::npos);
         }
     }

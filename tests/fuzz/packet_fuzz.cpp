@@ -24,9 +24,8 @@ void check(bool condition) {
 }
 
 bool is_hex(const std::string& digits) {
-    return std::all_of(digits.begin(), digits.end(), [](char c) {
-        return kHexDigits.find(c) != std::string_view::npos;
-    });
+    return std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return kHexDigits.find(c) != std::string_view::npos; });
 }
 
 } // namespace
@@ -83,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = static_cast<size_t>(kSyncChips); i < built->size(); ++i) {
         body.push_back(((*built)[i] == '1' ? 1.0f : -1.0f) * polarity);
     }
-    check(packet_parse(body, polarity, static_cast<int32_t>(body.size()), digits, time_stamp,
-                       mask));
+    check(
+        packet_parse(body, polarity, static_cast<int32_t>(body.size()), digits, time_stamp, mask));
     check(digits == payload && (time_stamp >= 0) == with_time);
     return 0;
 }
