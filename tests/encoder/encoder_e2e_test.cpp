@@ -441,13 +441,17 @@ TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
 TEST_F(EncoderProgram, RefusesAnOutputItCannotCreate) {
     const std::string input = make_wav("in.wav", 1.0);
     fs::create_directory(path("folder"));
-    const std::string cases[] = {path("no/such/folder/out.wav"), path("folder")};
-    for (const std::string& output : cases) {
+    // The second line says why.
+    const std::pair<std::string, std::string> cases[] = {
+        {path("no/such/folder/out.wav"), "does not exist"}, {path("folder"), "is a folder"}};
+    for (const auto& [output, reason] : cases) {
         SCOPED_TRACE(output);
         const std::string log = path("log.txt");
         const fixture::ProgramResult run = encode({"-logfile", log, input, "AB", output});
         EXPECT_EQ(run.exit_code, 20);
-        EXPECT_EQ(run.err, kBanner + "Failure to open " + output + " for writing.\n");
+        EXPECT_TRUE(run.err.starts_with(kBanner + "Failure to open " + output + " for writing.\n"))
+            << run.err;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
         EXPECT_EQ(read_text(log), " -20\r\nFailure to open " + output + " for writing.\r\n");
     }
     EXPECT_EQ(listing(), (std::vector<std::string>{"folder", "in.wav", "log.txt"}));
