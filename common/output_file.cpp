@@ -6,8 +6,8 @@
 #include <random>
 #include <system_error>
 
-#include "common/output_file_platform.h"
 #include "common/signal_cleanup.h"
+#include "common/system_calls.h"
 #include "common/text_format.h"
 
 namespace fs = std::filesystem;

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "common/signal_cleanup_platform.h"
+#include "common/system_calls.h"
 #include "common/text_format.h"
 
 namespace {

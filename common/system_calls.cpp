@@ -1,4 +1,4 @@
-#include "common/signal_cleanup_platform.h"
+#include "common/system_calls.h"
 
 #include <csignal>
 #include <cstdio>
@@ -46,6 +46,19 @@ void signal_safe_end(int signal_number) noexcept {
     std::_Exit(128 + signal_number);
 }
 
+OwnerCopy file_owner_copy(const std::string& from, const std::string& to) noexcept {
+    struct stat old_file {};
+    struct stat new_file {};
+    if (::stat(from.c_str(), &old_file) != 0 || ::stat(to.c_str(), &new_file) != 0) {
+        return OwnerCopy::NotKept;
+    }
+    if (old_file.st_uid == new_file.st_uid && old_file.st_gid == new_file.st_gid) {
+        return OwnerCopy::Same;
+    }
+    return ::chown(to.c_str(), old_file.st_uid, old_file.st_gid) == 0 ? OwnerCopy::Kept
+                                                                      : OwnerCopy::NotKept;
+}
+
 #else
 #include <filesystem>
 #include <system_error>
@@ -79,4 +92,9 @@ void signal_safe_replace(const char* temp, const char* path, const char* bytes,
 void signal_safe_end(int signal_number) noexcept {
     std::_Exit(128 + signal_number);
 }
+
+OwnerCopy file_owner_copy(const std::string&, const std::string&) noexcept {
+    return OwnerCopy::Same;
+}
+
 #endif
