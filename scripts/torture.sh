@@ -210,8 +210,7 @@ signal_case() { # $1 program (enc|dec), $2 signal, $3 delay in seconds, $4 input
     kill -s "$sig" "$pid" 2>/dev/null
     wait "$pid"
     rc=$?
-    number=$(kill -l "$sig")
-    number=$(($(kill -l "$number") + 128))
+    number=$(($(kill -l "$sig") + 128))
     if [ "$rc" = 0 ]; then
         check_run "$d" "0" "$d/run.log"
     else

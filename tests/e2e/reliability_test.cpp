@@ -45,8 +45,8 @@ protected:
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
         input_ = path("in.wav");
-        ASSERT_TRUE(fixture::write_wav(
-            input_, fixture::settings(22050, 2, 3.0, fixture::Signal::Music)));
+        ASSERT_TRUE(
+            fixture::write_wav(input_, fixture::settings(22050, 2, 3.0, fixture::Signal::Music)));
     }
     void TearDown() override {
         std::error_code error;
@@ -87,8 +87,8 @@ TEST_F(Reliability, ASignalRemovesTheTemporaryFileAndEndsTheLog) {
         ::setenv("TMPDIR", dir_.c_str(), 1);
         std::freopen("/dev/null", "w", stdout);
         std::freopen("/dev/null", "w", stderr);
-        ::execl(kEncoder.c_str(), kEncoder.c_str(), "-logfile", log.c_str(), input_.c_str(),
-                "0123", output.c_str(), static_cast<char*>(nullptr));
+        ::execl(kEncoder.c_str(), kEncoder.c_str(), "-logfile", log.c_str(), input_.c_str(), "0123",
+                output.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     // Waits until the log reports the run under way (a status of 0 to 999).
@@ -181,10 +181,10 @@ TEST_F(Reliability, ALogPathThatIsNotARegularFileIsRefusedAndLeftAlone) {
 
 TEST_F(Reliability, RefusesBeforeAnyWorkWhatCannotSucceed) {
     // A 44-byte header claiming 65535 channels: refused, whatever memory it would take.
-    const std::vector<uint8_t> header = {
-        'R', 'I', 'F', 'F', 36,  0,   0,   0,   'W',  'A', 'V', 'E', 'f', 'm', 't',
-        ' ', 16,  0,   0,   0,   1,   0,   255, 255,  0x22, 0x56, 0,   0,   0,   0,
-        0,   0,   0,   0,   16,  0,   'd', 'a', 't',  'a', 0,   0,   0,   0};
+    const std::vector<uint8_t> header = {'R', 'I', 'F',  'F',  36,  0,   0,   0, 'W', 'A', 'V',
+                                         'E', 'f', 'm',  't',  ' ', 16,  0,   0, 0,   1,   0,
+                                         255, 255, 0x22, 0x56, 0,   0,   0,   0, 0,   0,   0,
+                                         0,   16,  0,    'd',  'a', 't', 'a', 0, 0,   0,   0};
     const std::string wide = path("wide.wav");
     fixture::write_file(wide, header);
     for (const auto& args : {std::vector<std::string>{wide},

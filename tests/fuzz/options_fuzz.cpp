@@ -1,8 +1,8 @@
 // libFuzzer target: the option and configuration parsers of both programs. The input is a
-// command line, its words separated by NUL bytes; the words go through the decoder's command
-// line, and joined by blanks through both configuration grammars (with the first word as the
-// owner name) and the owner-name checks. Beyond the sanitizers it checks what every accepted
-// configuration promises.
+// command line, its words separated by NUL bytes; the words go through both programs' command
+// lines and the payload check, and joined by blanks through both configuration grammars (with
+// the first word as the owner name) and the owner-name checks. Beyond the sanitizers it checks
+// what every accepted command line and configuration promises.
 
 #include <cmath>
 #include <cstdint>
@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "common/owner_name.h"
+#include "common/program.h"
 #include "decoder/config.h"
-#include "decoder/driver.h"
 #include "encoder/config.h"
+#include "encoder/driver.h"
 
 namespace {
 
@@ -35,8 +36,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at = end + 1;
     }
 
-    if (const std::optional<DecoderArguments> args = decoder_arguments(words)) {
-        check(args->input == words.back());
+    std::vector<char*> argv = {const_cast<char*>("vekmrk")};
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    const int argc = static_cast<int>(argv.size());
+    argv.push_back(nullptr);
+    for (const Program program : {Program::Encoder, Program::Decoder}) {
+        const std::optional<CommandLine> line = program_command_line(program, argc, argv.data());
+        if (!line) {
+            continue;
+        }
+        // The files are the last words.
+        check(line->input ==
+              (program == Program::Encoder ? words[words.size() - 3] : words.back()));
+        std::string problem;
+        if (const std::optional<std::string> payload = payload_normalize(line->payload, problem)) {
+            check(payload->size() % 2 == 0 && payload->size() <= kMaxPayloadDigits + 1);
+            check(payload->find_first_not_of("0123456789ABCDEF") == std::string::npos);
+        } else {
+            check(!problem.empty());
+        }
     }
 
     std::string configuration;
