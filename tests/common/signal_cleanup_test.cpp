@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "tests/common/temp_dir.h"
+#include "tests/support/files.h"
 
 namespace fs = std::filesystem;
 
 TEST(SignalCleanupDeathTest, RemovesTheFilesAndEndsTheLogWithTheSignal) {
-    TempDir dir;
+    fixture::TempDir dir;
     const std::string temp = dir.file(".out.wav.tmp");
     const std::string log = dir.file("run.log");
     const struct {
@@ -27,8 +27,8 @@ TEST(SignalCleanupDeathTest, RemovesTheFilesAndEndsTheLogWithTheSignal) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.signal_number);
-        write_bytes(temp, "half an output");
-        write_bytes(log, "  42\r\n");
+        fixture::write_file(temp, "half an output");
+        fixture::write_file(log, "  42\r\n");
         EXPECT_EXIT(
             {
                 signal_cleanup_install();
@@ -38,7 +38,7 @@ TEST(SignalCleanupDeathTest, RemovesTheFilesAndEndsTheLogWithTheSignal) {
             },
             testing::KilledBySignal(c.signal_number), "");
         EXPECT_FALSE(fs::exists(temp));
-        const std::string report = read_bytes(log);
+        const std::string report = fixture::read_file(log);
         EXPECT_TRUE(report.starts_with(c.status)) << report;
         EXPECT_NE(report.find(c.words), std::string::npos) << report;
         // Nothing else is left in the folder: the report's own new file was renamed.
@@ -47,7 +47,7 @@ TEST(SignalCleanupDeathTest, RemovesTheFilesAndEndsTheLogWithTheSignal) {
 }
 
 TEST(SignalCleanupDeathTest, ASignalDuringAHoldActsWhenTheHoldEnds) {
-    TempDir dir;
+    fixture::TempDir dir;
     const std::string temp = dir.file(".out.wav.tmp");
     const std::string kept = dir.file("kept.txt"); // not registered
     EXPECT_EXIT(
@@ -57,8 +57,8 @@ TEST(SignalCleanupDeathTest, ASignalDuringAHoldActsWhenTheHoldEnds) {
                 SignalHold hold;
                 std::raise(SIGTERM);
                 // Still running: the file is created and registered before the signal acts.
-                write_bytes(kept, "x");
-                write_bytes(temp, "x");
+                fixture::write_file(kept, "x");
+                fixture::write_file(temp, "x");
                 signal_cleanup_add(temp);
             }
             std::_Exit(0);
@@ -82,6 +82,6 @@ TEST(SignalCleanupDeathTest, ASignalDuringAHoldActsWhenTheHoldEnds) {
 }
 
 TEST(SignalCleanupDeathTest, AWritePastTheFileSizeLimitFailsInsteadOfEndingTheProgram) {
-    TempDir dir;
+    fixture::TempDir dir;
     EXPECT_EXIT(write_past_the_limit(dir.file("big.bin")), testing::ExitedWithCode(20), "");
 }

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/wav_fixture.h"
 
@@ -138,7 +139,7 @@ TEST_F(Reliability, WritesPipesInPlaceFollowsLinksAndSaysWhatAReplacedFileKeeps)
 
     // A file with a second name is replaced under the name given; the other name keeps the old
     // contents, and the encoder says so.
-    fixture::write_file(path("old.wav"), {'o', 'l', 'd'});
+    fixture::write_file(path("old.wav"), "old");
     fs::create_hard_link(path("old.wav"), path("out.wav"));
     result = run(kEncoder, {input_, "0123", path("out.wav")});
     EXPECT_EQ(result.exit_code, 0) << result.err;
@@ -156,7 +157,7 @@ TEST_F(Reliability, WritesPipesInPlaceFollowsLinksAndSaysWhatAReplacedFileKeeps)
 
 TEST_F(Reliability, ALogPathThatIsNotARegularFileIsRefusedAndLeftAlone) {
     const std::string precious = path("out.wav");
-    fixture::write_file(precious, {'k', 'e', 'e', 'p'});
+    fixture::write_file(precious, "keep");
     fs::create_symlink("out.wav", path("link.log"));
     fs::create_symlink("made.txt", path("dangling.log"));
     ASSERT_EQ(::mkfifo(path("pipe.log").c_str(), 0600), 0);
@@ -181,10 +182,9 @@ TEST_F(Reliability, ALogPathThatIsNotARegularFileIsRefusedAndLeftAlone) {
 
 TEST_F(Reliability, RefusesBeforeAnyWorkWhatCannotSucceed) {
     // A 44-byte header claiming 65535 channels: refused, whatever memory it would take.
-    const std::vector<uint8_t> header = {'R', 'I', 'F',  'F',  36,  0,   0,   0, 'W', 'A', 'V',
-                                         'E', 'f', 'm',  't',  ' ', 16,  0,   0, 0,   1,   0,
-                                         255, 255, 0x22, 0x56, 0,   0,   0,   0, 0,   0,   0,
-                                         0,   16,  0,    'd',  'a', 't', 'a', 0, 0,   0,   0};
+    constexpr char kHeader[] = "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\xff\xff\x22\x56\0\0"
+                               "\0\0\0\0\0\0\x10\0data\0\0\0\0";
+    const std::string header(kHeader, sizeof kHeader - 1);
     const std::string wide = path("wide.wav");
     fixture::write_file(wide, header);
     for (const auto& args : {std::vector<std::string>{wide},
