@@ -183,10 +183,15 @@ for prog in enc dec; do
             run_in "$d" "$dec" "${args[@]}"
             check_run "$d" "0 1 3 4 10 11" "$d/log.txt"
         fi
-        [ "$(sha256sum <"$d/in.wav")" = "$before" ] || {
-            problems+=("the input changed")
+        # The run's own input must never change (another file may be named as the log).
+        input_word=""
+        if [ $prog = enc ] && [ $count -ge 3 ]; then input_word=${args[count - 3]}; fi
+        if [ $prog = dec ] && [ $count -ge 1 ]; then input_word=${args[count - 1]}; fi
+        if [ "$(sha256sum <"$d/in.wav")" != "$before" ]; then
+            [ "$input_word" = in.wav ] || [ "$input_word" = "$d/in.wav" ] &&
+                problems+=("the input changed")
             cp "$work/inputs/short.wav" "$d/in.wav"
-        }
+        fi
         [ -d "$d/dir" ] || { problems+=("a folder was replaced"); rm -f "$d/dir"; mkdir "$d/dir"; }
         verdict "command-line fuzz" "$prog $(printf '%q ' "${args[@]}" | head -c 300)" "$d"
     done
