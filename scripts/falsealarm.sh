@@ -8,13 +8,15 @@
 #   --decoder PATH     the decoder to measure (default: built from this tree into build-yield)
 #   --baseline PATH    a second decoder read on the same files
 #   --encoder PATH     the encoder that marks the other-layer files (default: built from this tree)
-# The unmarked audio is made one hour at a time (one file per hour, then deleted): the rate and
+#   --clean            delete the hour files kept from earlier runs and stop
+# The unmarked audio is made one hour at a time, one file per hour, kept in out/falsealarm/hours/
+# (about 400 MB an hour) so that the next run, of another decoder, only reads: the rate and
 # channel count change from hour to hour (22.05, 32, 44.1, 48 kHz; mono, stereo), and each hour
 # strings together some 40 segments drawn from music, speech, noise, tones, sweeps, plucked notes
 # and silence, each one edited: another start, speed (pitch and tempo) changed by up to 8 %,
 # filtered, turned up or down, sometimes reversed, always resampled to the hour's rate. The draws
 # are seeded by the hour, so a run can be repeated exactly.
-# Takes about half a minute per hour on one core (most of it making the audio).
+# Making an hour takes about half a minute of one core; reading it, a few seconds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/setup.sh"
@@ -33,8 +35,9 @@ while [ $# -gt 0 ]; do
         --baseline) baseline=$2; shift ;;
         --encoder) encoder=$2; shift ;;
         --decoder-options) decoder_options=$2; shift ;;
+        --clean) rm -rf "$root/out/falsealarm/hours"; exit 0 ;;
         *) echo "usage: $0 [--hours N] [--quick] [--decoder PATH] [--baseline PATH] [--encoder PATH]" \
-            "[--decoder-options WORDS]" >&2; exit 1 ;;
+            "[--decoder-options WORDS] [--clean]" >&2; exit 1 ;;
     esac
     shift
 done
@@ -51,7 +54,7 @@ decoder=$(realpath "$decoder")
 encoder=$(realpath "$encoder")
 [ -z "$baseline" ] || baseline=$(realpath "$baseline")
 work="$root/out/falsealarm"
-mkdir -p "$work/marked"
+mkdir -p "$work/marked" "$work/hours"
 tmp=$(mktemp -d "$work/tmp.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 
@@ -178,7 +181,7 @@ make_hour() {
                 # The speed change shortens or lengthens the cut; loop short pieces with repeat.
                 sox -V1 -R "$input" -r "$rate" -c "$channels" -b 16 "$part" \
                     trim "$start" repeat 19 trim 0 "$(awk -v l="$len" -v s="$speed" 'BEGIN {print l * s}')" \
-                    speed "$speed" vol "${gain}dB" "${effects[@]}" rate "$rate"
+                    speed "$speed" vol "${gain}dB" "${effects[@]}" rate -q "$rate"
                 ;;
             tone)
                 local wave=${source%%_*} freq=${source#*_}
@@ -200,9 +203,12 @@ echo "Unmarked audio, $hours hour(s):" >&2
 formats=("22050 1" "44100 2" "32000 2" "48000 1" "44100 1" "48000 2" "22050 2" "32000 1")
 for ((h = 1; h <= hours; h++)); do
     read -r rate channels <<<"${formats[$(((h - 1) % ${#formats[@]}))]}"
-    segments=$(make_hour "$h" "$rate" "$channels" "$tmp/hour.wav")
-    read_file "hour $h: $rate Hz, $channels channel(s), $segments segments" "$tmp/hour.wav" "-u VEKMRK_OWNER"
-    rm -f "$tmp/hour.wav"
+    hour="$work/hours/hour-$h-$rate-$channels.wav"
+    if [ ! -e "$hour" ]; then
+        make_hour "$h" "$rate" "$channels" "$tmp/hour.wav" >"$hour.segments"
+        mv "$tmp/hour.wav" "$hour"
+    fi
+    read_file "hour $h: $rate Hz, $channels channel(s), $(cat "$hour.segments") segments" "$hour" "-u VEKMRK_OWNER"
 done
 
 echo

@@ -312,8 +312,9 @@ decode() {
         for (j = 1; j <= lines; j++) {
             if (line[j] !~ /^x/) continue
             got = substr(line[j], 2); v = -1
-            if (match(got, / \(T [0-9][0-9]:[0-9][0-9]\)/)) {
-                v = substr(got, RSTART + 4, 2) * 4 + substr(got, RSTART + 7, 2) / 15
+            if (match(got, / \(T [0-9]+:[0-9][0-9]\)$/)) {
+                split(substr(got, RSTART + 4, RLENGTH - 5), mmss, ":")
+                v = mmss[1] * 4 + mmss[2] / 15
                 got = substr(got, 1, RSTART - 1)
             }
             if (got != payload) { wrong_payload++; continue }
