@@ -55,7 +55,7 @@ cut_master() {
     [ -e "$master/$name.wav" ] && return 0
     local rate
     rate=$(soxi -r "$input")
-    ffmpeg -v error -y -ss "$start" -t "$seconds" -i "$input" -ac 2 -ar "$rate" -c:a pcm_s16le \
+    ffmpeg -nostdin -v error -y -ss "$start" -t "$seconds" -i "$input" -ac 2 -ar "$rate" -c:a pcm_s16le \
         "$master/$name.tmp.wav"
     mv "$master/$name.tmp.wav" "$master/$name.wav"
 }
@@ -75,7 +75,7 @@ speech_master() {
             [ -e "$f" ] || continue
             i=$((i + 1))
             [ "$i" -ge "$first" ] || continue
-            ffmpeg -v error -y -i "$f" -ac 1 -ar 44100 -c:a pcm_s16le "$tmp/$(printf %05d "$i").wav"
+            ffmpeg -nostdin -v error -y -i "$f" -ac 1 -ar 44100 -c:a pcm_s16le "$tmp/$(printf %05d "$i").wav"
             list+=("$tmp/$(printf %05d "$i").wav")
             total=$(awk -v t="$total" -v d="$(soxi -D "$tmp/$(printf %05d "$i").wav")" 'BEGIN {print t + d}')
             awk -v t="$total" -v s="$seconds" 'BEGIN {exit !(t < s)}' || break 2
