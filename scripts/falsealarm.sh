@@ -13,10 +13,10 @@
 # (about 400 MB an hour) so that the next run, of another decoder, only reads: the rate and
 # channel count change from hour to hour (22.05, 32, 44.1, 48 kHz; mono, stereo), and each hour
 # strings together some 40 segments drawn from music, speech, noise, tones, sweeps, plucked notes
-# and silence, each one edited: another start, speed (pitch and tempo) changed by up to 8 %,
-# filtered, turned up or down, sometimes reversed, always resampled to the hour's rate. The draws
-# are seeded by the hour, so a run can be repeated exactly.
-# Making an hour takes about half a minute of one core; reading it, a few seconds.
+# and silence, each one edited: another start, turned up or down, sometimes filtered or
+# reversed, one in ten with the speed (pitch and tempo) changed by up to 8 % and resampled back
+# to the hour's rate. The draws are seeded by the hour, so a run can be repeated exactly.
+# Making an hour takes about ten seconds of one core; reading it, a few seconds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/setup.sh"
@@ -129,9 +129,12 @@ marked_channel_seconds=$channel_seconds
 master="$corpus/master"
 # Long generated sources to cut segments from (-R: the same samples on every run).
 make_source() {
-    local name=$1
+    local name=$1 rate
     shift
-    [ -e "$work/$name.wav" ] || sox -V1 -R -n -r 48000 -c 2 -b 16 "$work/$name.wav" synth "$@"
+    for rate in 22050 32000 44100 48000; do
+        [ -e "$work/$name-$rate.wav" ] ||
+            sox -V1 -R -n -r "$rate" -c 2 -b 16 "$work/$name-$rate.wav" synth "$@"
+    done
 }
 make_source white 600 whitenoise
 make_source pink 600 pinknoise
@@ -145,8 +148,8 @@ plan_hour() {
         while (total < 3600) {
             u = rand(); len = 20 + int(rand() * 150)
             if (total + len > 3600) len = 3600 - total
-            speed = sprintf("%.4f", 0.92 + rand() * 0.16); gain = sprintf("%.1f", -24 + rand() * 30)
-            f = rand(); filter = (f < 0.2 ? "sinc_-" int(3000 + rand() * 9000) : f < 0.35 ? "sinc_" int(100 + rand() * 400) : f < 0.45 ? "treble_+8" : "none")
+            speed = (rand() < 0.1 ? sprintf("%.4f", 0.92 + rand() * 0.16) : 1); gain = sprintf("%.1f", -24 + rand() * 30)
+            f = rand(); filter = (f < 0.1 ? "sinc_-" int(3000 + rand() * 9000) : f < 0.15 ? "sinc_" int(100 + rand() * 400) : f < 0.25 ? "treble_+8" : "none")
             rev = (rand() < 0.15)
             if (u < 0.55) {
                 p = name[1 + int(rand() * nreal)]
@@ -176,12 +179,14 @@ make_hour() {
         [ "$rev" = 0 ] || effects+=(reverse)
         case $kind in
             real | noise)
-                local input="$master/$source.wav"
-                [ "$kind" = real ] || input="$work/$source.wav"
+                # The corpus holds every piece at every rate; noise is made at each rate once.
+                local input="$corpus/$rate/stereo/$source.wav" speed_effects=()
+                [ "$kind" = real ] || input="$work/$source-$rate.wav"
+                [ "$speed" = 1 ] || speed_effects=(speed "$speed" rate -q "$rate")
                 # The speed change shortens or lengthens the cut; loop short pieces with repeat.
-                sox -V1 -R "$input" -r "$rate" -c "$channels" -b 16 "$part" \
+                sox -V1 -R "$input" -c "$channels" -b 16 "$part" \
                     trim "$start" repeat 19 trim 0 "$(awk -v l="$len" -v s="$speed" 'BEGIN {print l * s}')" \
-                    speed "$speed" vol "${gain}dB" "${effects[@]}" rate -q "$rate"
+                    "${speed_effects[@]}" vol "${gain}dB" "${effects[@]}"
                 ;;
             tone)
                 local wave=${source%%_*} freq=${source#*_}

@@ -16,6 +16,7 @@
 #                      file that the measured decoder reads less often than the baseline is listed
 #   --decoder-options  words added to every decoder command line (e.g. an option of the decoder)
 #   --out DIR          where the results go (default out/yield/<decoder's hash>[-quick])
+#   --report FILE      only print the tables again from a cases.tsv of an earlier run
 # Marked and changed files are kept in out/yield/files/<encoder's hash>/ and reused, so measuring
 # another decoder costs only the decoding. Written packets are the encoder's "-> N packets
 # encoded" figure (a packet under way at the end of the file counts); after a cut, the packets
@@ -33,6 +34,7 @@ encoder=""
 baseline=""
 decoder_options=""
 out=""
+report_only=""
 while [ $# -gt 0 ]; do
     case $1 in
         --quick) quick=1 ;;
@@ -41,15 +43,20 @@ while [ $# -gt 0 ]; do
         --baseline) baseline=$2; shift ;;
         --decoder-options) decoder_options=$2; shift ;;
         --out) out=$2; shift ;;
+        --report) report_only=$2; shift ;;
         *) echo "usage: $0 [--quick] [--decoder PATH] [--encoder PATH] [--baseline PATH]" \
-            "[--decoder-options WORDS] [--out DIR]" >&2; exit 1 ;;
+            "[--decoder-options WORDS] [--out DIR] [--report FILE]" >&2; exit 1 ;;
     esac
     shift
 done
 
 vekmrk_need_packages cmake make g++ sox ffmpeg
-"$root/scripts/corpus.sh"
+[ -n "$report_only" ] || "$root/scripts/corpus.sh"
 corpus="$root/out/corpus"
+if [ -n "$report_only" ] && { [ -z "$decoder" ] || [ -z "$encoder" ]; }; then
+    echo "--report needs the --decoder and --encoder of that run (for the header)" >&2
+    exit 1
+fi
 if [ -z "$decoder" ] || [ -z "$encoder" ]; then
     vekmrk_build_programs "$root" "$root/build-yield"
     [ -n "$decoder" ] || decoder="$root/build-yield/decoder/vekmrkdec"
@@ -148,6 +155,8 @@ cases_list() {
         done
         for r in 22050 44100 48000; do
             for br in 25 40 50 100; do
+                # 50 at 44.1 and 48 kHz: the payload cases above
+                [ "$br" != 50 ] || [ "$r" = 22050 ] || continue
                 echo "rawbr $p $r 2 0123ABCD 0 public $br none"
             done
         done
@@ -367,10 +376,19 @@ report() {
     function cell(r, w, b) { return r " of " w (has_base ? " [b: " b "]" : "") }
     NR == 1 { next }
     {
+        # A file read in two groups counts once in the totals and once per table.
+        file_key = $2 SUBSEP $3 SUBSEP $4 SUBSEP $5 SUBSEP $6 SUBSEP $7 SUBSEP $8 SUBSEP $9
+        table_key = ($1 == "rates" || $1 == "changes" ? $1 : "options") SUBSEP file_key
+        if (table_key in seen_case) next
+        seen_case[table_key] = 1
+        repeated = (file_key in seen_file)
+        seen_file[file_key] = 1
+    }
+    {
         g = $1; piece = $2; rate = $3; ch = $4; pay = $5; ts = $6; layer = $7; br = $8; change = $9
         written = $10; read = $11; stamps = $12; wrong = $13; wstamps = $14; cpu = $15; secs = $16
-        all_wrong += wrong; all_wstamps += wstamps; all_cpu += cpu; all_secs += secs; cases++
-        if (has_base) {
+        if (!repeated) { all_wrong += wrong; all_wstamps += wstamps; all_cpu += cpu; all_secs += secs; cases++ }
+        if (has_base && !repeated) {
             b_wrong += $20; b_wstamps += $21; b_cpu += $22
             if (read < $18) fewer = fewer sprintf("| %s | %s | %s | %d | %s | ts %s | %s | %s | %s | %d | %d |\n", g, piece, rate, ch, pay, ts, layer, br, change, read, $18)
         }
@@ -458,7 +476,7 @@ report() {
             print "."
             print ""
         }
-        printf "Wrong packets (another payload): %d; wrong time stamps: %d; over %d cases.\n", all_wrong, all_wstamps, cases
+        printf "Wrong packets (another payload): %d; wrong time stamps: %d; over %d files read.\n", all_wrong, all_wstamps, cases
         if (has_base) printf "Baseline: wrong packets %d, wrong time stamps %d.\n", b_wrong, b_wstamps
         printf "Decoder speed: %.1f h of audio in %.1f s of CPU time = %.0fx real time (one process, one core)%s.\n", all_secs / 3600, all_cpu, (all_cpu > 0 ? all_secs / all_cpu : 0), (has_base && b_cpu > 0 ? sprintf("; baseline %.0fx", all_secs / b_cpu) : "")
         if (errors != "") { print ""; print "Decoder failures:"; printf "%s", errors }
@@ -471,6 +489,10 @@ report() {
     }' "$1"
 }
 
+if [ -n "$report_only" ]; then
+    report "$report_only"
+    exit 0
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 results="$out/cases.tsv"
