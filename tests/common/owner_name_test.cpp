@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "tests/common/temp_dir.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -49,14 +49,42 @@ TEST(OwnerName, Problems) {
         SCOPED_TRACE(bad);
         EXPECT_NE(owner_name_problem(bad), "");
     }
-    for (const char* good : {"abc", "VekTestOwner", "Soci\xC3\xA9t\xC3\xA9", "a-b_c.d"}) {
+    // Names that would key a layer nobody can name, or one that others share or read.
+    const struct {
+        std::string name;
+        const char* reason;
+    } refused[] = {
+        {"public", "value of -layer"},
+        {"private", "value of -layer"},
+        {"-owner", "starts with \"-\""},
+        {std::string("\xFF\xFE"
+                     "A\0B\0",
+                     6),
+         "UTF-16"},
+        {std::string("A\0B", 3), "NUL bytes"},
+        {"ycianjkiuncopltq", "check mask 0"},
+        {"@\x80", "hashes to 0"},
+        {"VekAudioWatermarkStudioNorthEast", "only its last 31 bytes"},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.reason);
+        EXPECT_NE(owner_name_problem(r.name).find(r.reason), std::string::npos)
+            << owner_name_problem(r.name);
+    }
+    // The refusal of a long name gives the 31-byte ending that keys the same layer.
+    const std::string long_name = "0123456789"
+                                  "AbcdefghijklmnopqrstuvwxyzABCDE";
+    EXPECT_NE(owner_name_problem(long_name).find("\"AbcdefghijklmnopqrstuvwxyzABCDE\""),
+              std::string::npos);
+    for (const char* good : {"abc", "VekTestOwner", "Soci\xC3\xA9t\xC3\xA9", "a-b_c.d",
+                             "AbcdefghijklmnopqrstuvwxyzABCDE", "publicity", "x-"}) {
         SCOPED_TRACE(good);
         EXPECT_EQ(owner_name_problem(good), "");
     }
 }
 
 TEST(OwnerName, FirstLineOfTheFile) {
-    TempDir dir;
+    fixture::TempDir dir;
     EXPECT_EQ(owner_name_from_folder(dir.path()), "");
     const struct {
         const char* content;
@@ -68,10 +96,15 @@ TEST(OwnerName, FirstLineOfTheFile) {
         {"  kept as is \t\n", "  kept as is \t"},
         {"", ""},
         {"\r\nname on line two\n", ""},
+        // A UTF-8 byte-order mark is no part of the name.
+        {"\xEF\xBB\xBF"
+         "abc\r\n",
+         "abc"},
+        {"\xEF\xBB\xBF", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.content);
-        write_bytes(dir.file(kOwnerFileName), c.content);
+        fixture::write_file(dir.file(kOwnerFileName), c.content);
         EXPECT_EQ(owner_name_from_folder(dir.path()), c.expected);
     }
 }
@@ -121,8 +154,8 @@ TEST(OwnerName, EnvironmentComesFirstThenTheFirstFileWithAName) {
     const std::filesystem::path installed = etc / kOwnerFileName;
     std::filesystem::create_directories(etc);
     RemoveAtEnd cleanup({beside, installed, etc, etc.parent_path()});
-    write_bytes(beside.string(), "FileOwner\r\n");
-    write_bytes(installed.string(), "EtcOwner\n");
+    fixture::write_file(beside.string(), "FileOwner\r\n");
+    fixture::write_file(installed.string(), "EtcOwner\n");
 
     ::setenv(kOwnerEnvVar, "EnvOwner", 1);
     EXPECT_EQ(owner_name_lookup(nullptr), "EnvOwner");
@@ -134,7 +167,7 @@ TEST(OwnerName, EnvironmentComesFirstThenTheFirstFileWithAName) {
     EXPECT_EQ(owner_name_lookup("/nonexistent/vekmrkenc"), "FileOwner");
 
     // A file whose first line is empty gives no name: the search goes on.
-    write_bytes(beside.string(), "\r\nFileOwner\r\n");
+    fixture::write_file(beside.string(), "\r\nFileOwner\r\n");
     EXPECT_EQ(owner_name_lookup(nullptr), "EtcOwner");
     std::filesystem::remove(beside);
     EXPECT_EQ(owner_name_lookup(nullptr), "EtcOwner");
