@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "common/pcm16.h"
+#include "common/terminal.h"
 #include "common/text_format.h"
 
 namespace {
@@ -369,6 +370,7 @@ WavStreamPtr wav_open_read(std::string_view path, WavRefusal* refusal) noexcept 
         stream->mode = 'r';
         Source source;
         if (path == "-") {
+            terminal_binary_mode(stdin);
             stream->file = stdin;
             stream->streamed = true;
         } else {
