@@ -46,7 +46,8 @@ std::optional<VerifyResult> verify_marked_file(std::string_view path,
             }
             for (size_t c = 0; c < channels; ++c) {
                 for (int32_t i = 0; i < found[c]; ++i) {
-                    const bool ours = decoders[c]->packets[static_cast<size_t>(i)].payload == payload;
+                    const bool ours =
+                        decoders[c]->packets[static_cast<size_t>(i)].payload == payload;
                     ++(ours ? result.readable : result.other);
                 }
             }
