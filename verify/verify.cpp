@@ -3,9 +3,19 @@
 #include <new>
 #include <vector>
 
+#include "common/packet.h"
 #include "common/wav.h"
 #include "decoder/decoder_channel.h"
 #include "decoder/detector.h"
+
+int32_t verify_longest_payload(bool time_stamps) noexcept {
+    constexpr int32_t kCheckChips = 32;     // four check digits
+    constexpr int32_t kTimeStampChips = 24; // three digits
+    constexpr int32_t kLookAhead = 3;       // the later sync the search compares with
+    const int32_t body = kTrackCapacity - kSyncChips - kLookAhead - kCheckChips -
+                         (time_stamps ? kTimeStampChips : 0);
+    return body / 8 / 2 * 2;
+}
 
 std::optional<VerifyResult> verify_marked_file(std::string_view path,
                                                std::string_view configuration,

@@ -17,6 +17,11 @@ struct VerifyResult {
     int32_t other = 0;    // packets that carry some other payload (a mark already in the input)
 };
 
+// The most payload digits (an even count) whose packets the decoder can read: a packet's body
+// and the sync after it, with three chips of the sync search's look-ahead, must fit in one chip
+// track. 52 digits with time stamps, 56 without.
+int32_t verify_longest_payload(bool time_stamps) noexcept;
+
 // Decodes the WAV file at `path` with the decoder configuration `configuration` ("-layer",
 // "-rawbr" words) and the owner name, and counts the packets that carry `payload` (upper-case
 // digits, as the encoder wrote them). Empty when the file cannot be read or a channel cannot
