@@ -14,6 +14,11 @@ bool is_configuration_option(const ArgumentRules& rules, std::string_view name) 
     return false;
 }
 
+bool is_program_option(const ArgumentRules& rules, std::string_view word) {
+    return word == "-logfile" || word == "-q" || word == "-S" || word == "-h" || word == "--help" ||
+           word == "--version" || (rules.verify && word == "-verify");
+}
+
 // "--gain=2" -> "-gain" when that is an option: the spelling of another program's options.
 std::string likely_meant(const ArgumentRules& rules, std::string_view word) {
     const size_t first = word.find_first_not_of('-');
@@ -51,15 +56,22 @@ std::string arguments_option_names(const ArgumentRules& rules) {
     return names + "-q, -S, -h, --help and --version";
 }
 
-std::optional<Arguments> arguments_parse(std::span<const std::string_view> words,
-                                         const ArgumentRules& rules, std::string& problem) {
-    Arguments a;
+bool arguments_parse(std::span<const std::string_view> words, const ArgumentRules& rules,
+                     Arguments& a, std::string& problem) {
+    a = Arguments{};
     problem.clear();
     bool options_ended = false;
+    bool value_due = false; // the configuration option just read still wants its value
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string_view word = words[i];
         const bool has_next = i + 1 < words.size();
-        if (options_ended || word == "-" || !word.starts_with('-')) {
+        if (value_due && !options_ended && !is_program_option(rules, word) &&
+            !is_configuration_option(rules, word.substr(0, word.find_first_of(kSeparators)))) {
+            // The value, whatever else it looks like: "-gain -2" is a negative gain.
+            a.configuration += ' ';
+            a.configuration += word;
+            value_due = false;
+        } else if (options_ended || word == "-" || !word.starts_with('-')) {
             a.files.emplace_back(word);
         } else if (word == "--") {
             options_ended = true;
@@ -82,34 +94,29 @@ std::optional<Arguments> arguments_parse(std::span<const std::string_view> words
             a.log_path = words[++i];
         } else {
             // A configuration option, alone ("-gain 2") or with its value in the grammar's
-            // brackets ("-gain(2)"); the value is checked with the whole configuration.
+            // brackets ("-gain(2)"); the value is checked with the whole configuration, and a
+            // program option may stand between the name and its value.
             const std::string_view name = word.substr(0, word.find_first_of(kSeparators));
             if (!is_configuration_option(rules, name)) {
                 if (problem.empty()) {
                     const std::string meant = likely_meant(rules, word);
-                    problem = text_format("%s: unknown option; %s%s%s", std::string(word).c_str(),
-                                          meant.empty() ? "" : "did you mean ",
-                                          meant.c_str(), meant.empty() ? "" : "? ");
-                    problem += "the options are " + arguments_option_names(rules);
+                    problem = std::string(word) + ": unknown option; " +
+                              (meant.empty() ? "the options are " + arguments_option_names(rules)
+                                             : "did you mean " + meant + "?");
                 }
                 continue;
             }
             a.configuration += ' ';
             a.configuration += word;
-            const bool value_inside =
-                word.find_first_not_of(kSeparators, name.size()) != std::string_view::npos;
-            if (!value_inside && has_next) {
-                a.configuration += ' ';
-                a.configuration += words[++i];
-            }
+            value_due = word.find_first_not_of(kSeparators, name.size()) == std::string_view::npos;
         }
     }
     if (a.help || a.version) {
         problem.clear();
-        return a;
+        return true;
     }
     if (!problem.empty())
-        return {};
+        return false;
     const bool count_ok =
         rules.files == 0 ? !a.files.empty() : a.files.size() == static_cast<size_t>(rules.files);
     if (!count_ok) {
@@ -118,7 +125,7 @@ std::optional<Arguments> arguments_parse(std::span<const std::string_view> words
             given += " " + file;
         problem = text_format("%s wanted, %zu given%s%s", files_wanted(rules).c_str(),
                               a.files.size(), a.files.empty() ? "" : ":", given.c_str());
-        return {};
+        return false;
     }
-    return a;
+    return true;
 }

@@ -67,17 +67,17 @@ std::string allowed(const ConfigOption& option) {
                (option.low_excluded ? "above " + number_text(option.low) + " up to "
                                     : "from " + number_text(option.low) + " to ") +
                number_text(option.high);
-        if (option.sign_ignored)
-            text += " (the sign is ignored)";
         break;
     case ConfigValue::Word:
         text = std::string(option.choices);
         break;
     }
+    std::string notes;
     if (!option.default_value.empty())
-        text += text_format(" (default %.*s)", static_cast<int>(option.default_value.size()),
-                            option.default_value.data());
-    return text;
+        notes = "default " + std::string(option.default_value);
+    if (option.kind == ConfigValue::Number && option.sign_ignored)
+        notes += notes.empty() ? "the sign is ignored" : "; the sign is ignored";
+    return notes.empty() ? text : text + " (" + notes + ")";
 }
 
 std::string value_problem(const ConfigOption& option, std::string_view value) {

@@ -7,6 +7,7 @@
 #include <random>
 #include <system_error>
 
+#include "common/terminal.h"
 #include "common/text_format.h"
 
 namespace fs = std::filesystem;
@@ -45,12 +46,21 @@ PendingOutput::~PendingOutput() {
 bool PendingOutput::create(const std::string& output) {
     std::error_code error;
     target_ = output;
-    if (fs::is_symlink(fs::symlink_status(target_, error)) && fs::exists(target_, error)) {
+    to_stdout_ = output == "-";
+    if (to_stdout_) {
+        // Standard output gets the file once complete; until then it grows in the temporary
+        // folder, where the header can still be completed.
+        target_ = fs::temp_directory_path(error) / "vekmrk-stdout.wav";
+        if (error)
+            return false;
+    }
+    if (!to_stdout_ && fs::is_symlink(fs::symlink_status(target_, error)) &&
+        fs::exists(target_, error)) {
         target_ = fs::canonical(target_, error);
         if (error)
             return false;
     }
-    const bool exists = fs::exists(target_, error);
+    const bool exists = !to_stdout_ && fs::exists(target_, error);
     if (exists) {
         if (fs::is_directory(target_, error) || !writable(target_))
             return false;
@@ -79,6 +89,20 @@ bool PendingOutput::create(const std::string& output) {
 
 bool PendingOutput::commit() {
     std::error_code error;
+    if (to_stdout_) {
+        std::FILE* file = std::fopen(temp_.c_str(), "rb");
+        if (file == nullptr)
+            return false;
+        terminal_binary_mode(stdout);
+        char block[64 * 1024];
+        bool ok = true;
+        size_t got = 0;
+        while (ok && (got = std::fread(block, 1, sizeof block, file)) > 0)
+            ok = std::fwrite(block, 1, got, stdout) == got;
+        ok = ok && !std::ferror(file) && std::fflush(stdout) == 0;
+        std::fclose(file);
+        return ok;
+    }
     if (existing_permissions_)
         fs::permissions(temp_, *existing_permissions_, fs::perm_options::replace, error);
     fs::rename(temp_, target_, error);

@@ -33,11 +33,14 @@ public:
     const std::filesystem::path& temp_path() const { return temp_; }
 
     // Moves the complete temporary file over the target, with the permissions of the file it
-    // replaces. False when the rename fails; the temporary file is then removed.
+    // replaces. False when the rename fails; the temporary file is then removed. For the output
+    // "-" the temporary file lies in the system's temporary folder and is copied to standard
+    // output here (false when a write fails), then removed.
     bool commit();
 
 private:
     std::filesystem::path target_;
     std::filesystem::path temp_;
     std::optional<std::filesystem::perms> existing_permissions_;
+    bool to_stdout_ = false; // the output is "-": standard output
 };

@@ -330,31 +330,31 @@ std::string wav_refusal_text(const WavRefusal& refusal) {
     case WavProblem::None:
         return {};
     case WavProblem::NotFound:
-        return "no such file";
+        return "No such file";
     case WavProblem::Folder:
-        return "it is a folder, not a file";
+        return "It is a folder, not a file";
     case WavProblem::Unreadable:
-        return "the file cannot be read (check its permissions)";
+        return "The file cannot be read: check its permissions";
     case WavProblem::NoMemory:
-        return "not enough memory to read its header";
+        return "Not enough memory to read its header";
     case WavProblem::Empty:
-        return "the file is empty";
+        return "The file is empty";
     case WavProblem::NotWave:
-        return "not a RIFF WAVE file: give a 16-bit PCM WAV file";
+        return "Not a RIFF WAVE file: give a 16-bit PCM WAV file";
     case WavProblem::CutShort:
-        return "the file ends inside its WAV header: it is cut short or damaged";
+        return "The file ends inside its WAV header: it is cut short or damaged";
     case WavProblem::NoFormat:
-        return "the WAV file has no valid fmt chunk before its audio";
+        return "The WAV file has no valid fmt chunk before its audio";
     case WavProblem::NoData:
-        return "the WAV file has no data chunk";
+        return "The WAV file has no data chunk";
     case WavProblem::NoChannels:
-        return "the WAV format declares 0 channels";
+        return "The WAV format declares 0 channels";
     case WavProblem::UnsupportedPcm:
         return text_format("%u-bit PCM is not supported: %s", refusal.bits, kConvert);
     case WavProblem::UnsupportedFloat:
         return text_format("%u-bit float is not supported: %s", refusal.bits, kConvert);
     case WavProblem::UnsupportedCode:
-        return text_format("compressed audio (format 0x%04X) is not supported: %s",
+        return text_format("Compressed audio (format 0x%04X) is not supported: %s",
                            refusal.format_tag, kConvert);
     }
     return {};

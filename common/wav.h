@@ -74,8 +74,9 @@ struct WavRefusal {
     uint32_t bits = 0;       // bits per sample the format declares
 };
 
-// The reason in a few words that follow "Failure to open X for reading: ", with what would be
-// right where there is something to do (the sox command that converts the file).
+// The reason as one sentence without a final full stop, with what would be right where there
+// is something to do (the sox command that converts the file): the line that follows
+// "Failure to open X for reading.".
 std::string wav_refusal_text(const WavRefusal& refusal);
 
 struct WavStream {

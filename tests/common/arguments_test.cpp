@@ -17,10 +17,11 @@ const ArgumentRules kDecoder{kOptions, false, 0};
 // The parse of `line` (words split at blanks) as one text: files|configuration|log|flags, or
 // "!" and the problem.
 std::string parse(const ArgumentRules& rules, const std::vector<std::string_view>& words) {
+    Arguments parsed;
     std::string problem;
-    const std::optional<Arguments> a = arguments_parse(words, rules, problem);
-    if (!a)
+    if (!arguments_parse(words, rules, parsed, problem))
         return "!" + problem;
+    const Arguments* a = &parsed;
     std::string out;
     for (const std::string& file : a->files)
         out += file + ",";
@@ -42,7 +43,8 @@ TEST(Arguments, SortsWordsAsSoxUsersExpect) {
         {&kEncoder,
          {"-logfile", "w.txt", "-gain", "1.0", "-layer", "public", "in.wav", "0A", "out.wav"},
          "in.wav,0A,out.wav,| -gain 1.0 -layer public|w.txt|"},
-        {&kEncoder, {"in.wav", "0A", "out.wav", "-logfile", "x.log", "-q", "-verify"},
+        {&kEncoder,
+         {"in.wav", "0A", "out.wav", "-logfile", "x.log", "-q", "-verify"},
          "in.wav,0A,out.wav,||x.log|qV"},
         {&kEncoder, {"-gain(-2)", "-", "0A", "-", "-S"}, "-,0A,-,| -gain(-2)||S"},
         {&kEncoder, {"--", "-odd.wav", "0A", "out.wav"}, "-odd.wav,0A,out.wav,|||"},
@@ -53,8 +55,10 @@ TEST(Arguments, SortsWordsAsSoxUsersExpect) {
         {&kEncoder, {"--gain=2", "in.wav", "0A", "out.wav"}, "!did you mean -gain 2?"},
         {&kDecoder, {"-verify", "a.wav"}, "!-verify: unknown option"},
         {&kEncoder, {"in.wav", "0A", "-logfile"}, "!-logfile needs a value"},
-        {&kEncoder, {"in.wav", "0A"}, "!three file arguments, <infile> <hexPayload> <outfile> "
-                                      "wanted, 2 given: in.wav 0A"},
+        {&kEncoder,
+         {"in.wav", "0A"},
+         "!three file arguments, <infile> <hexPayload> <outfile> "
+         "wanted, 2 given: in.wav 0A"},
         {&kDecoder, {"-q"}, "!one or more input files wanted, 0 given"},
     };
     for (const auto& c : cases) {

