@@ -19,7 +19,7 @@ ln -s "$decoder" "$work/bin/vekmrkdec"
 export PATH="$work/bin:$PATH"
 export VEKMRK_OWNER=Acme
 failed=0
-program_line='^(VEKMRK_OWNER=[^ ]+ )?vekmrk(enc|dec) '
+program_line='^(cat [^ |]+ [|] )?(VEKMRK_OWNER=[^ ]+ )?vekmrk(enc|dec) '
 
 readme_examples() {
     awk '/^```/ { block = !block; next } block' "$src/README.md" | grep -E "$program_line" |
@@ -63,7 +63,7 @@ run_examples vekmrkdec.1 < <(page_examples "$src/docs/man/vekmrkdec.1")
 
 # The options of --help ("  -gain <g> ..." lines) in the README and the page.
 for program in vekmrkenc vekmrkdec; do
-    options=$("$program" --help | grep -oE '^ +-[a-z-]+' | sed 's/^ *//' | sort -u)
+    options=$("$program" --help | grep -oE '^[[:space:]]+-[a-z-]+' | sed 's/^[[:space:]]*//' | sort -u || true)
     [ -n "$options" ] || { echo "FAIL: $program --help lists no option"; failed=1; }
     for option in $options; do
         grep -qF -- "$option" "$src/README.md" || { echo "FAIL: README lacks $program $option"; failed=1; }
