@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -360,6 +361,81 @@ TEST_F(EncoderProgram, ReplacesAnExistingOutputAndKeepsLinks) {
     EXPECT_EQ(fs::status(target).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(listing(), (std::vector<std::string>{"in.wav", "link.wav", "real.wav"}));
+}
+
+TEST_F(EncoderProgram, StandardInputAndOutputGiveTheSameBytesAndTheTagsSurvive) {
+    // A LIST/INFO title after the audio, as tag editors append it.
+    const std::string plain = make_wav("plain.wav", 6.0);
+    std::vector<uint8_t> bytes = *fixture::read_file(plain);
+    const std::string title("LIST\x12\0\0\0INFOINAM\x06\0\0\0Title\0", 26);
+    bytes.insert(bytes.end(), title.begin(), title.end());
+    const uint32_t riff = static_cast<uint32_t>(bytes.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        bytes[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(riff >> (8 * i));
+    const std::string input = path("in.wav");
+    ASSERT_TRUE(fixture::write_file(input, bytes));
+
+    const fixture::ProgramResult file = encode({input, "0123ABCD", path("file.wav")});
+    ASSERT_EQ(file.exit_code, 0) << file.err;
+    const std::vector<uint8_t> written = *fixture::read_file(path("file.wav"));
+    EXPECT_TRUE(std::search(written.begin(), written.end(), title.begin(), title.end()) !=
+                written.end());
+
+    const fixture::ProgramResult piped =
+        fixture::run_program("/bin/sh", {"-c", "exec \"$0\" - 0123ABCD - < \"$1\" > \"$2\"",
+                                         kProgram, input, path("piped.wav")});
+    ASSERT_EQ(piped.exit_code, 0) << piped.err;
+    EXPECT_EQ(fixture::read_file(path("piped.wav")), written);
+    // The result lines make way for the audio on standard output.
+    EXPECT_NE(piped.err.find("\"-\" + (0123ABCD) => \"-\"\n"), std::string::npos) << piped.err;
+    EXPECT_NE(piped.err.find("-> 3 packets encoded"), std::string::npos) << piped.err;
+}
+
+// Runs that succeed but whose output carries no readable mark say so, on the console and in the
+// log; -verify counts what the decoder's own code finds.
+TEST_F(EncoderProgram, WarnsWhenTheMarkCannotBeReadBackAndVerifiesOnRequest) {
+    const std::string music = make_wav("music.wav", 8.0);
+    const std::string silence = make_wav("silence.wav", 8.0, 44100, 1, fixture::Signal::Silence);
+    const std::string log = path("log.txt");
+    const struct {
+        std::vector<std::string> args;
+        const char* warning; // "" for none
+    } cases[] = {
+        {{music, "0123ABCD"}, ""},
+        {{silence, "0123ABCD"}, "the input is silent"},
+        {{"-gain", "0", music, "0123ABCD"}, "gain 0 adds no mark"},
+        {{music, std::string(54, 'A'), "-addts", "1"},
+         "a payload of 54 digits is longer than the "
+         "decoder reads (52 digits with time stamps)"},
+        {{music, std::string(40, 'A')}, "the input lasts 8.0 s, shorter than the 15.4 s"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.warning);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {path("out.wav"), "-logfile", log});
+        const fixture::ProgramResult run = encode(args);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        const std::string logged = read_text(log);
+        if (*c.warning == '\0') {
+            EXPECT_EQ(run.err.find("Warning"), std::string::npos) << run.err;
+            EXPECT_EQ(logged.find("Warning"), std::string::npos) << logged;
+        } else {
+            EXPECT_NE(run.err.find(std::string("Warning: ") + c.warning), std::string::npos)
+                << run.err;
+            EXPECT_NE(logged.find(std::string("\r\nWarning: ") + c.warning), std::string::npos)
+                << logged;
+        }
+    }
+    const fixture::ProgramResult verified = encode({"-verify", music, "0123ABCD", path("v.wav")});
+    ASSERT_EQ(verified.exit_code, 0) << verified.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(verified.out, m,
+                                  std::regex(R"(-> (\d+) packets encoded.*\n-> (\d+) of (\d+) )"
+                                             R"(packets readable\n$)")))
+        << verified.out;
+    EXPECT_EQ(m[3].str(), m[1].str()); // M: the packets written
+    EXPECT_GE(std::stoi(m[2].str()), 1);
+    EXPECT_LT(std::stoi(m[2].str()), std::stoi(m[3].str()));
 }
 
 // --- Failures -----------------------------------------------------------------------------
