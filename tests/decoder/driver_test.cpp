@@ -8,7 +8,7 @@
 #include "common/owner_name.h"
 #include "common/program.h"
 #include "decoder/config.h"
-#include "tests/decoder/scratch_dir.h"
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/wav_fixture.h"
 
@@ -42,11 +42,11 @@ std::string log_without_speed(const std::string& log) {
     return std::regex_replace(log, std::regex(R"(average of \d+\.\dx)"), "average of _x");
 }
 
-std::string write_input(const ScratchDir& dir, const std::string& name, int32_t rate,
+std::string write_input(const fixture::TempDir& dir, const std::string& name, int32_t rate,
                         int32_t channels, double seconds,
                         fixture::Signal signal = fixture::Signal::Noise) {
-    const std::string path = write_generated(dir, name, rate, channels, seconds, signal);
-    EXPECT_FALSE(path.empty());
+    const std::string path = dir.file(name);
+    EXPECT_TRUE(fixture::write_wav(path, fixture::settings(rate, channels, seconds, signal)));
     return path;
 }
 
@@ -58,9 +58,9 @@ TEST(DecoderProgram, NoArgumentPrintsBannerAndUsage) {
 }
 
 TEST(DecoderProgram, LogfileFollowedByTheInputIsRefusedAndTheInputKept) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_input(dir, "in.wav", 22050, 1, 1.0);
-    const std::string before = file_text(input);
+    const std::string before = fixture::read_file(input);
     for (const auto& args :
          std::vector<std::vector<std::string>>{{"-logfile", input},
                                                {"-layer", "public", "-logfile", input},
@@ -69,25 +69,25 @@ TEST(DecoderProgram, LogfileFollowedByTheInputIsRefusedAndTheInputKept) {
         const auto r = decode(args);
         EXPECT_EQ(r.exit_code, 1);
         EXPECT_EQ(r.err.rfind(kBanner, 0), 0u);
-        EXPECT_EQ(file_text(input), before);
+        EXPECT_EQ(fixture::read_file(input), before);
     }
 }
 
 TEST(DecoderProgram, UnreadableInputExits10WithAnEmptyLineInTheLog) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string missing = dir.file("missing.wav");
     const std::string log = dir.file("log.txt");
     const auto r = decode({"-logfile", log, missing});
     EXPECT_EQ(r.exit_code, 10);
     EXPECT_EQ(r.err, kBanner + "Failure to open " + missing + " for reading.\nNo such file\n");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(file_text(log),
+    EXPECT_EQ(fixture::read_file(log),
               " -10\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure to open " + missing +
                   " for reading.\r\nNo such file\r\n\r\n");
 }
 
 TEST(DecoderProgram, UnsupportedRateExits11AndNamesTheRatesRead) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_input(dir, "in8000.wav", 8000, 1, 2.0);
     const std::string log = dir.file("log.txt");
     const auto r = decode({"-logfile", log, input});
@@ -96,12 +96,12 @@ TEST(DecoderProgram, UnsupportedRateExits11AndNamesTheRatesRead) {
                               "11025, 16000, 22050, 24000, 32000, 44100 and 48000 Hz";
     EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(file_text(log).starts_with(
+    EXPECT_TRUE(fixture::read_file(log).starts_with(
         " -11\r\n   0 packet(s) decoded at an average of 0.0x\r\n" + words));
 }
 
 TEST(DecoderProgram, BadConfigurationIsRefusedByName) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_input(dir, "in.wav", 44100, 2, 1.0);
     const std::string log = dir.file("log.txt");
     const std::string channel = "Failure to configure the decoder for channel# 0 with:\n\t";
@@ -133,7 +133,7 @@ TEST(DecoderProgram, BadConfigurationIsRefusedByName) {
         const auto r = decode(args);
         EXPECT_EQ(r.exit_code, c.exit_code);
         EXPECT_NE(r.err.find(c.words), std::string::npos) << r.err;
-        const std::string logged = file_text(log);
+        const std::string logged = fixture::read_file(log);
         EXPECT_TRUE(logged.starts_with("  -" + std::to_string(c.exit_code) + "\r\n")) << logged;
         EXPECT_NE(logged.find(c.words), std::string::npos) << logged;
     }
@@ -146,7 +146,7 @@ TEST(DecoderProgram, BadConfigurationIsRefusedByName) {
 }
 
 TEST(DecoderProgram, UnmarkedInputEndsWithAnEmptySummary) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_input(dir, "noise.wav", 44100, 2, 3.0);
     const std::string log = dir.file("log.txt");
     const auto r = decode({"-logfile", log, input, "-S"});
@@ -156,13 +156,13 @@ TEST(DecoderProgram, UnmarkedInputEndsWithAnEmptySummary) {
     // Three whole seconds (-S: standard error is not a terminal): 033, 066, 100, and 100 again
     // after the empty last read.
     EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b033%\b\b\b\b066%\b\b\b\b100%\b\b\b\b100%\n");
-    EXPECT_EQ(log_without_speed(file_text(log)),
+    EXPECT_EQ(log_without_speed(fixture::read_file(log)),
               "1000\r\nAnalysis summary for " + input +
                   "\r\n   0 packet(s) decoded at an average of _x\r\n");
 }
 
 TEST(DecoderProgram, EveryAcceptedRateIsDecodedAndShortInputsKeepTheFigureInRange) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     for (const int32_t rate : {11025, 16000, 22050, 24000, 32000, 44100, 48000}) {
         SCOPED_TRACE(rate);
         const std::string input =
@@ -201,7 +201,7 @@ std::vector<std::string> packet_lines(const std::string& err) {
 }
 
 TEST(DecoderProgram, LongConfigurationAndPathsAreKeptWhole) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_input(dir, "in.wav", 22050, 1, 1.0);
     // Over 500 characters of configuration: the last -rawbr wins.
     std::vector<std::string> args;
@@ -223,7 +223,7 @@ TEST(DecoderProgram, LongConfigurationAndPathsAreKeptWhole) {
 }
 
 TEST(DecoderProgram, ReadsSeveralFilesAndStandardInputEachWithItsReport) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string marked = kVectors + "/out1.wav";
     const std::string missing = dir.file("missing.wav");
     const std::string entry = "(x0123ABCD) - 3 instance(s)\n";

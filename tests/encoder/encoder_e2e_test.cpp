@@ -3,12 +3,9 @@
 // leave no output behind and keep an existing file intact.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
@@ -19,6 +16,7 @@
 #include "common/owner_name.h"
 #include "common/program.h"
 #include "encoder/config.h"
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"
 #include "tests/support/wav_fixture.h"
@@ -35,26 +33,9 @@ std::string usage(const std::string& program) {
     return program_usage(Program::Encoder, program, encoder_help_text());
 }
 
-std::string read_text(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 class EncoderProgram : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::path(::testing::TempDir()) / "vekmrkenc-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code error;
-        fs::remove_all(dir_, error);
-    }
-
-    std::string path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
+    std::string path(const std::string& name) const { return dir_.file(name); }
 
     std::string make_wav(const std::string& name, double seconds, int32_t rate = 44100,
                          int32_t channels = 1, fixture::Signal signal = fixture::Signal::Music) {
@@ -77,20 +58,20 @@ protected:
     // The names in the work folder, sorted.
     std::vector<std::string> listing() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_))
+        for (const auto& entry : fs::directory_iterator(dir_.path()))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
 
-    std::string dir_;
+    fixture::TempDir dir_;
 };
 
 // --- Conformance vectors ------------------------------------------------------------------
 
 std::map<std::string, std::string> recorded_checksums() {
     std::map<std::string, std::string> sums;
-    std::istringstream lines(read_text(kVectors + "/SHA256SUMS"));
+    std::istringstream lines(fixture::read_file(kVectors + "/SHA256SUMS"));
     std::string sum, name;
     while (lines >> sum >> name)
         sums[name] = sum;
@@ -177,9 +158,8 @@ TEST_F(EncoderProgram, FindsTheOwnerNameBesideTheProgramOrInItsEtcFolder) {
         fs::create_directories(path(place.owner_file_folder));
         const std::string program = bin + "/vekmrkenc";
         fs::copy_file(kProgram, program);
-        ASSERT_TRUE(fixture::write_file(
-            path(place.owner_file_folder) + "/" + kOwnerFileName,
-            {'V', 'e', 'k', 'T', 'e', 's', 't', 'O', 'w', 'n', 'e', 'r', '\r', '\n'}));
+        ASSERT_TRUE(fixture::write_file(path(place.owner_file_folder) + "/" + kOwnerFileName,
+                                        "VekTestOwner\r\n"));
         const std::string output = path("out2.wav");
         const fixture::ProgramResult run =
             fixture::run_program(program,
@@ -233,7 +213,7 @@ TEST_F(EncoderProgram, RefusesALogFileThatWouldOverwriteAFile) {
     EXPECT_NE(run.err.find("wanted, 2 given"), std::string::npos) << run.err;
 
     const std::vector<std::pair<std::string, std::string>> named = {
-        {input, "input"}, {dir_ + "/./in.wav", "input"}, {output, "output"}};
+        {input, "input"}, {dir_.file("./in.wav"), "input"}, {output, "output"}};
     for (const auto& [log, which] : named) {
         SCOPED_TRACE(log);
         run = encode({"-logfile", log, input, "AB", output});
@@ -259,7 +239,7 @@ TEST_F(EncoderProgram, ChecksThePayload) {
         const fixture::ProgramResult run = encode({"-logfile", log, input, payload, output});
         EXPECT_EQ(run.exit_code, 1);
         EXPECT_EQ(run.err, kBanner + message + "\n");
-        EXPECT_EQ(read_text(log), "  -1\r\n" + message + "\r\n");
+        EXPECT_EQ(fixture::read_file(log), "  -1\r\n" + message + "\r\n");
         EXPECT_FALSE(fs::exists(output));
     }
     // Lower-case digits are taken as upper-case, and an odd count is padded.
@@ -278,8 +258,8 @@ TEST_F(EncoderProgram, LogFileOptionNeverReachesTheConfiguration) {
     EXPECT_TRUE(run.err.starts_with(kBanner + "Failure to configure the encoder for channel# 0 "
                                               "with:\n\t -gain 2 -layer private\n"))
         << run.err;
-    EXPECT_TRUE(
-        read_text(path("log.txt")).starts_with("  -4\r\nFailure to configure the encoder\r\n"));
+    EXPECT_TRUE(fixture::read_file(path("log.txt"))
+                    .starts_with("  -4\r\nFailure to configure the encoder\r\n"));
 }
 
 // --- A normal run -------------------------------------------------------------------------
@@ -303,7 +283,7 @@ TEST_F(EncoderProgram, ReportsProgressOnTheConsoleAndInTheLog) {
     const std::regex report("1000\r\n3 packets encoded at an average of \\d+\\.\\dx\r\n"
                             "A watermarked file named: " +
                             output + " was created\\.\r\n");
-    EXPECT_TRUE(std::regex_match(read_text(log), report)) << read_text(log);
+    EXPECT_TRUE(std::regex_match(fixture::read_file(log), report)) << fixture::read_file(log);
 
     const std::optional<fixture::WavData> in = fixture::read_wav(input);
     const std::optional<fixture::WavData> out = fixture::read_wav(output);
@@ -351,7 +331,7 @@ TEST_F(EncoderProgram, StereoCountsTwiceTheMonoPackets) {
 TEST_F(EncoderProgram, ReplacesAnExistingOutputAndKeepsLinks) {
     const std::string input = make_wav("in.wav", 1.0);
     const std::string target = path("real.wav");
-    ASSERT_TRUE(fixture::write_file(target, {'o', 'l', 'd'}));
+    ASSERT_TRUE(fixture::write_file(target, "old"));
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink(target, path("link.wav"));
     const fixture::ProgramResult run = encode({input, "AB", path("link.wav")});
@@ -366,20 +346,19 @@ TEST_F(EncoderProgram, ReplacesAnExistingOutputAndKeepsLinks) {
 TEST_F(EncoderProgram, StandardInputAndOutputGiveTheSameBytesAndTheTagsSurvive) {
     // A LIST/INFO title after the audio, as tag editors append it.
     const std::string plain = make_wav("plain.wav", 6.0);
-    std::vector<uint8_t> bytes = *fixture::read_file(plain);
+    std::string bytes = fixture::read_file(plain);
     const std::string title("LIST\x12\0\0\0INFOINAM\x06\0\0\0Title\0", 26);
     bytes.insert(bytes.end(), title.begin(), title.end());
     const uint32_t riff = static_cast<uint32_t>(bytes.size() - 8);
     for (int i = 0; i < 4; ++i)
-        bytes[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(riff >> (8 * i));
+        bytes[4 + static_cast<size_t>(i)] = static_cast<char>((riff >> (8 * i)) & 0xFFu);
     const std::string input = path("in.wav");
     ASSERT_TRUE(fixture::write_file(input, bytes));
 
     const fixture::ProgramResult file = encode({input, "0123ABCD", path("file.wav")});
     ASSERT_EQ(file.exit_code, 0) << file.err;
-    const std::vector<uint8_t> written = *fixture::read_file(path("file.wav"));
-    EXPECT_TRUE(std::search(written.begin(), written.end(), title.begin(), title.end()) !=
-                written.end());
+    const std::string written = fixture::read_file(path("file.wav"));
+    EXPECT_NE(written.find(title), std::string::npos);
 
     const fixture::ProgramResult piped =
         fixture::run_program("/bin/sh", {"-c", "exec \"$0\" - 0123ABCD - < \"$1\" > \"$2\"",
@@ -415,7 +394,7 @@ TEST_F(EncoderProgram, WarnsWhenTheMarkCannotBeReadBackAndVerifiesOnRequest) {
         args.insert(args.end(), {path("out.wav"), "-logfile", log});
         const fixture::ProgramResult run = encode(args);
         ASSERT_EQ(run.exit_code, 0) << run.err;
-        const std::string logged = read_text(log);
+        const std::string logged = fixture::read_file(log);
         if (*c.warning == '\0') {
             EXPECT_EQ(run.err.find("Warning"), std::string::npos) << run.err;
             EXPECT_EQ(logged.find("Warning"), std::string::npos) << logged;
@@ -447,15 +426,15 @@ TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
     const std::string low_rate = make_wav("in16k.wav", 1.0, 16000);
     const std::string high_rate = make_wav("in96k.wav", 1.0, 96000);
     const std::string not_wav = path("text.wav");
-    ASSERT_TRUE(fixture::write_file(not_wav, {'h', 'e', 'l', 'l', 'o'}));
+    ASSERT_TRUE(fixture::write_file(not_wav, "hello"));
     const std::string empty = path("empty.wav");
-    ASSERT_TRUE(fixture::write_file(empty, {}));
+    ASSERT_TRUE(fixture::write_file(empty, ""));
     // A 24-bit header: format tag 1, one channel, 44100 Hz, 24 bits per sample.
     const std::string deep = path("24bit.wav");
-    ASSERT_TRUE(fixture::write_file(
-        deep, {'R',  'I', 'F', 'F', 36, 0, 0,   0,   'W', 'A',  'V',  'E', 'f', 'm',  't',
-               ' ',  16,  0,   0,   0,  1, 0,   1,   0,   0x44, 0xAC, 0,   0,   0xCC, 0x04,
-               0x02, 0,   3,   0,   24, 0, 'd', 'a', 't', 'a',  0,    0,   0,   0}));
+    ASSERT_TRUE(fixture::write_file(deep, std::string("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0"
+                                                      "\x44\xAC\0\0\xCC\x04\x02\0\x03\0\x18\0"
+                                                      "data\0\0\0\0",
+                                                      44)));
     fs::create_directory(path("folder"));
     const std::string missing = path("missing.wav");
     const std::string output = path("out.wav");
@@ -491,7 +470,7 @@ TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
          4,
          owner_name_problem("")},
     };
-    const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
+    const std::string precious = "keep";
     for (const bool existing : {false, true}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.words + (existing ? " (existing output)" : ""));
@@ -511,7 +490,8 @@ TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
             EXPECT_TRUE(run.err.starts_with(kBanner)) << run.err;
             EXPECT_NE(run.err.find(c.words), std::string::npos) << run.err;
             EXPECT_EQ(run.out, "");
-            const std::string logged = std::regex_replace(read_text(log), std::regex("\r\n"), "\n");
+            const std::string logged =
+                std::regex_replace(fixture::read_file(log), std::regex("\r\n"), "\n");
             const std::string status =
                 (c.exit_code < 10 ? "  -" : " -") + std::to_string(c.exit_code) + "\n";
             EXPECT_TRUE(logged.starts_with(status)) << logged;
@@ -541,7 +521,8 @@ TEST_F(EncoderProgram, RefusesAnOutputItCannotCreate) {
         const fixture::ProgramResult run = encode({"-logfile", log, input, "AB", output});
         EXPECT_EQ(run.exit_code, 20);
         EXPECT_EQ(run.err, kBanner + "Failure to open " + output + " for writing.\n");
-        EXPECT_EQ(read_text(log), " -20\r\nFailure to open " + output + " for writing.\r\n");
+        EXPECT_EQ(fixture::read_file(log),
+                  " -20\r\nFailure to open " + output + " for writing.\r\n");
     }
     EXPECT_EQ(listing(), (std::vector<std::string>{"folder", "in.wav", "log.txt"}));
     EXPECT_TRUE(fs::is_empty(path("folder")));
@@ -571,7 +552,7 @@ TEST_F(EncoderProgram, AFailedWriteIsAFailure) {
     const std::string input = make_wav("in.wav", 2.0, 44100, 2);
     const std::string output = path("out.wav");
     const std::string log = path("log.txt");
-    const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
+    const std::string precious = "keep";
     ASSERT_TRUE(fixture::write_file(output, precious));
     const fixture::ProgramResult run = fixture::run_program(
         "/bin/sh", {"-c", "ulimit -f 100 && trap '' XFSZ && exec \"$0\" \"$@\"", kProgram,
@@ -581,7 +562,7 @@ TEST_F(EncoderProgram, AFailedWriteIsAFailure) {
         run.err.ends_with("\nWriting audio output to disk...\nFailure to write " + output + ".\n"))
         << run.err;
     EXPECT_EQ(run.out.find("packets encoded"), std::string::npos);
-    EXPECT_EQ(read_text(log), " -20\r\nFailure to write " + output + ".\r\n");
+    EXPECT_EQ(fixture::read_file(log), " -20\r\nFailure to write " + output + ".\r\n");
     EXPECT_EQ(fixture::read_file(output), precious);
     EXPECT_EQ(listing(), (std::vector<std::string>{"in.wav", "log.txt", "out.wav"}));
 }
