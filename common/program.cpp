@@ -305,13 +305,11 @@ int program_main(Program program, int argc, char** argv, std::string_view help,
             return static_cast<int>(ExitCode::Usage);
         }
         if (!read) {
-            // The refusal reaches the log too when the line named one, unless that is one of
-            // the words taken for files.
+            // The refusal reaches the log too when the line named one that does not exist
+            // yet: an existing file may be an input that -logfile took for its value.
             ProgramRun refused;
             refused.program = program;
             refused.log_path = line.log_path;
-            // Only a log file that does not exist yet is written: an existing one may be an
-            // input that -logfile took for its value.
             std::error_code error;
             if (std::filesystem::exists(refused.log_path, error) || error)
                 refused.log_path.clear();

@@ -189,6 +189,7 @@ int encode(const CommandLine& line, ProgramRun& run) {
     // file that was not written.
     // Chunks after the audio of a pipe are known only now that it has been read.
     out->metadata.chunks = in->metadata.chunks;
+    const int32_t chunks_dropped = in->metadata.chunks_dropped;
     wav_close(in.release());
     if (!wav_close(out.release()))
         return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
@@ -215,7 +216,12 @@ int encode(const CommandLine& line, ProgramRun& run) {
     facts.chip_rate = config->chip_rate;
     facts.time_stamps = config->add_time_stamp != 0;
     facts.payload_digits = payload.size();
-    for (const std::string& warning : encoder_readability_warnings(facts)) {
+    std::vector<std::string> warnings = encoder_readability_warnings(facts);
+    if (chunks_dropped > 0)
+        warnings.push_back(text_format("%d chunks of the input were not copied: together with "
+                                       "the others they pass the %zu MiB kept",
+                                       chunks_dropped, kWavKeptChunkBytes / (1024 * 1024)));
+    for (const std::string& warning : warnings) {
         program_warn(warning);
         created += "\nWarning: " + warning;
     }
