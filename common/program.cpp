@@ -12,6 +12,7 @@
 #include "common/arguments.h"
 #include "common/output_file.h"
 #include "common/progress_log.h"
+#include "common/signal_cleanup.h"
 #include "common/terminal.h"
 #include "common/text_format.h"
 #include "common/version.h"
@@ -282,9 +283,26 @@ int program_fail_internal(const ProgramRun& run, int32_t channel) {
                 run.program == Program::Decoder ? run.packets : 0);
 }
 
+int program_fail_channels(const ProgramRun& run, const std::string& path, int32_t channels) {
+    const std::string message = text_format("Failure to open %s for reading.", path.c_str());
+    const std::string reason =
+        text_format("The file has %d channels; the programs take at most %d.",
+                    static_cast<int>(channels), static_cast<int>(kMaxChannels));
+    return fail(run, ExitCode::OpenInput, message + "\n" + reason + "\n", message + "\n" + reason);
+}
+
+int program_fail_channel_memory(const ProgramRun& run, int32_t channel) {
+    const char* title = traits(run.program).title;
+    return fail(run, ExitCode::NoMemory,
+                text_format("%s array memory allocation failure (channel# %d).\n", title,
+                            static_cast<int>(channel)),
+                text_format("%s array memory allocation failure", title));
+}
+
 int program_main(Program program, int argc, char** argv, std::string_view help,
                  std::span<const ConfigOption> options,
                  int (*body)(const CommandLine& line, ProgramRun& run)) noexcept {
+    signal_cleanup_install();
     try {
         const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : traits(program).name;
         const std::string usage = program_usage(program, name, help);
@@ -311,7 +329,8 @@ int program_main(Program program, int argc, char** argv, std::string_view help,
             refused.program = program;
             refused.log_path = line.log_path;
             std::error_code error;
-            if (std::filesystem::exists(refused.log_path, error) || error)
+            if (std::filesystem::exists(refused.log_path, error) || error ||
+                !progress_log_problem(refused.log_path).empty())
                 refused.log_path.clear();
             const char* stop = problem.ends_with('?') ? "" : ".";
             return fail(
@@ -324,6 +343,14 @@ int program_main(Program program, int argc, char** argv, std::string_view help,
             std::fputs(clash.c_str(), stderr);
             return static_cast<int>(ExitCode::Usage);
         }
+        if (const std::string log_problem = progress_log_problem(line.log_path);
+            !log_problem.empty()) {
+            std::fprintf(stderr, "%s\n", log_problem.c_str());
+            return static_cast<int>(ExitCode::Usage);
+        }
+        signal_cleanup_set_log(line.log_path, program == Program::Encoder
+                                                  ? ProgressLogLayout::Encoder
+                                                  : ProgressLogLayout::Decoder);
         ProgramRun run;
         run.program = program;
         run.log_path = line.log_path;
