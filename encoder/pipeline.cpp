@@ -230,6 +230,7 @@ struct EncodePipeline::Pass {
     // The writing thread's own: the totals, taken block by block in order.
     PipelineOutcome outcome;
     int32_t frames_done = 0;
+    int32_t frames_of_frame = 0; // sample frames of the one-second frame under way
     int32_t packets = 0;
     float peak = 0.0f;
     bool finite = true;
@@ -401,10 +402,12 @@ struct EncodePipeline::Pass {
                 peak = result.peak;
         }
         // A frame is done at the end of each second and at the end of the input.
+        frames_of_frame += s.count;
         if (schedule->ends_second(b) || b == last_block.load()) {
             ++frames_done;
             if (first && progress != nullptr)
-                (*progress)(frames_done, packets);
+                (*progress)(frames_done, packets, frames_of_frame);
+            frames_of_frame = 0;
         }
         if (first && write && clip_block.load() < 0 && peak > 1.0f) {
             clip_block.store(b);

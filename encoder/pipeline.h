@@ -94,7 +94,8 @@ struct BlockSchedule;
 class EncodePipeline {
 public:
     using MakeChannel = std::function<EncoderChannelPtr()>;
-    using Progress = std::function<void(int32_t frames_done, int32_t packets)>;
+    using Progress =
+        std::function<void(int32_t frames_done, int32_t packets, int32_t frames_of_frame)>;
 
     // `in` positioned at its first sample, `out` just created (nothing written yet); `channels`
     // holds one fresh encoder per input channel and is refilled for a second pass: the first by
@@ -108,7 +109,8 @@ public:
 
     // Reads, watermarks and (while the peak allows) writes the whole input, one-second frame
     // after frame; after each frame calls `progress` with the frames done so far (the last,
-    // short or empty frame included) and the packets begun on all channels. `progress` runs on
+    // short or empty frame included), the packets begun on all channels and the sample frames
+    // of the frame just done. `progress` runs on
     // one of the pipeline's threads, one call at a time, while the caller's thread waits.
     PipelineOutcome first_pass(const Progress& progress);
 

@@ -62,7 +62,7 @@ Encoded encode(const std::string& input, const std::string& output, int32_t thre
     {
         EncodePipeline pipeline(*in, *out, channels, kPayload, make,
                                 {threads, std::filesystem::path(output).parent_path()});
-        result.outcome = pipeline.first_pass([&](int32_t frames_done, int32_t packets) {
+        result.outcome = pipeline.first_pass([&](int32_t frames_done, int32_t packets, int32_t) {
             EXPECT_EQ(frames_done, result.frames_done + 1);
             result.frames_done = frames_done;
             result.packets = packets;
