@@ -89,7 +89,7 @@ TEST(DecoderChannel, DerivedValuesPerFileRate) {
     const struct {
         int32_t rate, d, rw, g, h, min_frame, comb_n;
     } cases[] = {
-        {11025, 1, 11025, 221, 128, 330, 221}, {16000, 1, 16000, 320, 128, 480, 321},
+        {11025, 1, 11025, 220, 128, 330, 221}, {16000, 1, 16000, 320, 128, 480, 321},
         {22050, 1, 22050, 441, 128, 661, 442}, {24000, 1, 24000, 480, 128, 720, 481},
         {32000, 1, 32000, 640, 128, 960, 641}, {44100, 2, 22050, 441, 128, 661, 442},
         {48000, 2, 24000, 480, 128, 720, 481},
@@ -105,9 +105,6 @@ TEST(DecoderChannel, DerivedValuesPerFileRate) {
         EXPECT_EQ(ch->minimum_frame_length, c.min_frame);
         EXPECT_EQ(ch->comb.length, c.comb_n);
         EXPECT_EQ(static_cast<bool>(ch->decimation_filter), c.d == 2);
-        ASSERT_TRUE(ch->tail_correlator);
-        EXPECT_EQ(ch->tail_correlator->taps, c.g - c.h);
-        EXPECT_EQ(ch->tail_correlator->extra_history, c.h);
         EXPECT_EQ(ch->replacement_slot, 0);
         for (const ChipTrack& t : ch->tracks)
             EXPECT_EQ(t.count, 0);
@@ -119,18 +116,29 @@ TEST(DecoderChannel, DerivedValuesPerFileRate) {
 TEST(DecoderChannel, CombAt11025HasHalfSampleDelay) {
     const auto ch = decoder_create(11025, "", "");
     ASSERT_TRUE(ch);
+    // No mark is written at 11025 Hz; one resampled from 22050 Hz has chips of 220.5 samples.
     // Period 220.5 samples: N = 221 and both taps 0.5 * 0.995.
     EXPECT_FLOAT_EQ(ch->comb.taps[0], 0.4975f);
     EXPECT_FLOAT_EQ(ch->comb.taps[1], 0.4975f);
 }
 
-TEST(DecoderChannel, CorrelatorsSplitTheChipWaveform) {
-    const auto ch = decoder_create(44100, " -layer abc", "");
+TEST(DecoderChannel, AtAnUnhalvedRateTheReferenceIsTheEncodersChip) {
+    const auto ch = decoder_create(22050, " -layer abc", "");
     ASSERT_TRUE(ch);
     const std::vector<float> w = chip_waveform_build(22050, 683, 441);
     ASSERT_EQ(w.size(), 441u);
+    EXPECT_EQ(ch->references[0], w);
     EXPECT_EQ(ch->head_correlator->coefficients, std::vector<float>(w.end() - 128, w.end()));
-    EXPECT_EQ(ch->tail_correlator->coefficients, std::vector<float>(w.begin(), w.end() - 128));
+}
+
+TEST(DecoderChannel, ChipPeriodIsTheEncodersRoundedChipLength) {
+    // 44100 / 40 = 1102.5 rounds to 1103 file samples: 551.5 working samples.
+    const auto ch = decoder_create(44100, " -rawbr 40", "");
+    ASSERT_TRUE(ch);
+    EXPECT_EQ(ch->chip_samples, 1103);
+    EXPECT_DOUBLE_EQ(ch->chip_period, 551.5);
+    EXPECT_EQ(ch->chip_length, 551);
+    EXPECT_EQ(ch->comb.length, 552);
 }
 
 TEST(DecoderChannel, UnusableChipRatesAreRefused) {
@@ -147,7 +155,6 @@ TEST(DecoderChannel, UnusableChipRatesAreRefused) {
     const auto short_chips = decoder_create(22050, " -rawbr 200", "");
     ASSERT_TRUE(short_chips); // G = 110: the head correlator holds the whole chip
     EXPECT_EQ(short_chips->head_length, 110);
-    EXPECT_FALSE(short_chips->tail_correlator);
     EXPECT_TRUE(decoder_create(22050, " -rawbr 45", ""));
     EXPECT_TRUE(decoder_create(22050, " -rawbr 1.5", ""));
 }
