@@ -38,17 +38,19 @@ inline constexpr int32_t kTimingReach = 1;
 // One candidate chip clock and the chip values read at its instants.
 struct ChipTrack {
     int32_t capacity = kTrackCapacity;
-    int32_t count = 0;           // chip values stored; active while count > 0
-    int32_t average_length = 0;  // E: length of the body held in `average`
-    int32_t average_count = 0;   // bodies averaged into `average`
-    float lock_polarity = 0.0f;  // +-1 while the track reads packets of length E, else 0
-    int32_t lock_misses = 0;     // bodies in a row that did not decode while locked
-    std::vector<float> values;   // chip values, oldest first
-    std::vector<float> average;  // running average of the last bodies of length E
-    int32_t search_position = 0; // index in values where the sync search resumes
-    double next_instant = 0.0;   // next chip instant, in input samples from the frame's start
-    double period = 0.0;         // the track's chip period in input samples
-    float level = 0.0f;          // smoothed comb output at the track's instants
+    int32_t count = 0;              // chip values stored; active while count > 0
+    int32_t average_length = 0;     // E: length of the body held in `average`
+    int32_t average_count = 0;      // bodies averaged into `average`
+    float lock_polarity = 0.0f;     // +-1 while the track reads packets of length E, else 0
+    int32_t lock_misses = 0;        // bodies in a row that did not decode while locked
+    int32_t last_stamp = -1;        // the latest time stamp read on the track, -1 none
+    int32_t bodies_since_stamp = 0; // bodies consumed since then
+    std::vector<float> values;      // chip values, oldest first
+    std::vector<float> average;     // running average of the last bodies of length E
+    int32_t search_position = 0;    // index in values where the sync search resumes
+    double next_instant = 0.0;      // next chip instant, in input samples from the frame's start
+    double period = 0.0;            // the track's chip period in input samples
+    float level = 0.0f;             // smoothed comb output at the track's instants
     // Smoothed chip value magnitudes one input sample before, at and after the instants.
     double timing_early = 0.0;
     double timing_level = 0.0;

@@ -17,8 +17,8 @@ double tolerance(const DecoderChannel& ch) {
     return std::floor(static_cast<double>(ch.chip_length) * 0.05) * ch.decimation;
 }
 
-// Smoothing of a track's timing profile once it has read this many chips; before that, the
-// plain mean of the chips read.
+// Smoothing of a track's timing measurements once it has read this many chips; before that,
+// their plain mean.
 constexpr int32_t kTimingMemory = 32;
 // Chips a new track reads before its clock starts to move.
 constexpr int32_t kTimingSettle = 6;
@@ -33,6 +33,8 @@ void start_track(DecoderChannel& ch, int32_t p, int32_t count) {
     track.average_length = 0;
     track.average_count = 0;
     track.lock_polarity = 0.0f;
+    track.last_stamp = -1;
+    track.bodies_since_stamp = 0;
     track.search_position = 0;
     track.next_instant = static_cast<double>(p) * ch.decimation;
     track.period = ch.chip_period * ch.decimation;
@@ -51,6 +53,8 @@ void deactivate(ChipTrack& track) {
     track.average_length = 0;
     track.average_count = 0;
     track.lock_polarity = 0.0f;
+    track.last_stamp = -1;
+    track.bodies_since_stamp = 0;
     track.level = 0.0f;
 }
 
@@ -224,9 +228,20 @@ float chip_value(const DecoderChannel& channel, int32_t f) noexcept {
     const std::vector<float>& reference = channel.references[static_cast<size_t>(phase)];
     const int32_t g = channel.chip_length;
     const float* s = channel.work_s.data() + (channel.history_length + i - g + 1);
-    double sum = 0.0;
-    for (int32_t k = 0; k < g; ++k)
-        sum += static_cast<double>(reference[static_cast<size_t>(k)]) * static_cast<double>(s[k]);
+    // Eight partial sums side by side (lane k mod 8), added up in a fixed order at the end.
+    std::array<double, 8> lanes{};
+    const float* r = reference.data();
+    int32_t k = 0;
+    for (; k + 8 <= g; k += 8) {
+        for (size_t l = 0; l < lanes.size(); ++l) {
+            const auto at = static_cast<size_t>(k) + l;
+            lanes[l] += static_cast<double>(r[at]) * static_cast<double>(s[at]);
+        }
+    }
+    for (; k < g; ++k)
+        lanes[0] += static_cast<double>(r[k]) * static_cast<double>(s[k]);
+    const double sum = ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) +
+                       ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
     return static_cast<float>(sum);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "common/packet.h"
 #include "common/text_format.h"
@@ -26,16 +27,28 @@ constexpr int32_t kLockMisses = 4;
 // A time stamp is reported only when the chance that any of its 12 bits is wrong, judged
 // from how the same reading shows the payload's known bits, stays below this.
 constexpr double kStampRisk = 1e-4;
+// Bodies after the last stamp read on a track within which the next stamp is looked for among
+// those that can follow it.
+constexpr int32_t kStampFollow = 4;
 
 // The time stamp of an accepted body of b chips (b not a multiple of 16) as `chips` show it,
 // or -1 when its bits are not reliable there. Once the check has passed, the payload and check
 // bits are known: the pair differences they give, turned to agree with their bits, measure the
 // reading's strength (mean) and noise (spread). A stamp pair of difference d is then wrong with
 // the probability 1 / (1 + exp(2 mean |d| / spread^2)).
-int32_t reliable_time_stamp(std::span<const float> chips, float polarity,
-                            const std::string& payload, uint16_t check_mask) {
+struct PairReading {
+    std::array<double, 12> stamp{}; // the stamp pairs' differences, turned by the polarity
+    double mean = 0.0;              // strength of a pair: mean of the known bits' differences
+    double spread2 = 0.0;           // their variance
+};
+
+// The stamp pairs of an accepted body of b chips (b not a multiple of 16) and how strongly and
+// cleanly the same reading shows the payload and check bits, known once the check has passed.
+// Empty when the body carries no stamp or its reading is too weak to judge.
+std::optional<PairReading> read_pairs(std::span<const float> chips, float polarity,
+                                      const std::string& payload, uint16_t check_mask) {
     if (chips.size() % 16 == 0 || chips.size() < 24)
-        return -1;
+        return std::nullopt;
     const std::array<char, 4> check = check_digits(payload, check_mask);
     std::string digits = payload;
     digits.append(check.begin(), check.end());
@@ -58,21 +71,55 @@ int32_t reliable_time_stamp(std::span<const float> chips, float polarity,
         }
     }
     if (n < 8)
-        return -1;
-    const double mean = sum / static_cast<double>(n);
-    if (!(mean > 0.0))
-        return -1;
-    const double spread2 =
-        std::max(squares / static_cast<double>(n) - mean * mean, 1e-4 * mean * mean);
+        return std::nullopt;
+    PairReading r;
+    r.mean = sum / static_cast<double>(n);
+    if (!(r.mean > 0.0))
+        return std::nullopt;
+    r.spread2 =
+        std::max(squares / static_cast<double>(n) - r.mean * r.mean, 1e-4 * r.mean * r.mean);
+    for (size_t k = 0; k < 12; ++k)
+        r.stamp[k] = pair(k);
+    return r;
+}
+
+// The stamp as its 12 pairs show it when the chance that any bit is wrong stays below
+// kStampRisk (a pair of difference d is wrong with the probability
+// 1 / (1 + exp(2 mean |d| / spread^2))); else -1.
+int32_t reliable_time_stamp(const PairReading& r) {
     double risk = 0.0;
     uint32_t bits = 0;
     for (size_t k = 0; k < 12; ++k) {
-        const double d = pair(k);
+        const double d = r.stamp[k];
         if (d > 0.0)
             bits |= 1u << (11 - k);
-        risk += 1.0 / (1.0 + std::exp(std::min(2.0 * mean * std::fabs(d) / spread2, 700.0)));
+        risk += 1.0 / (1.0 + std::exp(std::min(2.0 * r.mean * std::fabs(d) / r.spread2, 700.0)));
     }
     return risk < kStampRisk ? static_cast<int32_t>(gray_code(bits, -1)) : -1;
+}
+
+// The stamp among first ... last that the pairs favour, when the others together keep a
+// probability below kStampRisk; else -1. Stamps grow with time, so after a stamp read on the
+// track only a few follow it; telling those apart needs far fewer clear bits.
+int32_t likeliest_time_stamp(const PairReading& r, int32_t first, int32_t last) {
+    std::vector<double> score;
+    for (int32_t t = first; t <= last; ++t) {
+        const uint32_t bits = gray_code(static_cast<uint32_t>(t), 1) & 0xFFF;
+        double s = 0.0;
+        for (size_t k = 0; k < 12; ++k) {
+            const double sign = (bits >> (11 - k)) & 1 ? 1.0 : -1.0;
+            s += sign * r.stamp[k] * r.mean / r.spread2;
+        }
+        score.push_back(s);
+    }
+    const auto best = std::max_element(score.begin(), score.end());
+    double others = 0.0;
+    for (auto it = score.begin(); it != score.end(); ++it) {
+        if (it != best)
+            others += std::exp(std::max(*it - *best, -700.0));
+    }
+    return others / (1.0 + others) < kStampRisk ? first + static_cast<int32_t>(best - score.begin())
+                                                : -1;
 }
 
 void average_in(ChipTrack& track, std::span<const float> body) {
@@ -123,14 +170,25 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
     int32_t pos = std::max(0, track.search_position);
     DecodedPacket scratch;
     const auto store = [&]() { free_entries[static_cast<size_t>(found++)] = scratch; };
-    // The time stamp of an accepted packet: from its own reading when reliable there, else
-    // from the average (reliable only while the averaged bodies carried the same stamp).
-    const auto stamp = [&](std::span<const float> own, std::span<const float> average,
-                           float polarity) {
-        scratch.time_stamp = reliable_time_stamp(own, polarity, scratch.payload, check_mask);
-        if (scratch.time_stamp < 0 && !average.empty())
+    // The time stamp of an accepted packet, from its own reading: all 12 bits when they are
+    // clear, else the likeliest of the few stamps that can follow the track's last one. An
+    // average is never used for it: it mixes the stamps of the bodies it holds.
+    const auto stamp = [&](std::span<const float> own, float polarity) {
+        scratch.time_stamp = -1;
+        const std::optional<PairReading> r = read_pairs(own, polarity, scratch.payload, check_mask);
+        if (!r)
+            return;
+        scratch.time_stamp = reliable_time_stamp(*r);
+        const int32_t bodies = track.bodies_since_stamp + 1;
+        if (scratch.time_stamp < 0 && track.last_stamp >= 0 && bodies <= kStampFollow) {
+            // A body lasts less than 30 s: the stamp grows by at most 2 per body.
             scratch.time_stamp =
-                reliable_time_stamp(average, polarity, scratch.payload, check_mask);
+                likeliest_time_stamp(*r, track.last_stamp, track.last_stamp + 2 * bodies);
+        }
+        if (scratch.time_stamp >= 0) {
+            track.last_stamp = scratch.time_stamp;
+            track.bodies_since_stamp = -1; // the body's own consumption brings it to 0
+        }
     };
 
     while (pos < track.count - kSyncChips && found < capacity) {
@@ -193,11 +251,11 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
                     average_in(track, body);
                 const std::span<const float> average(track.average.data(), static_cast<size_t>(e));
                 if (decode(average, polarity, check_mask, scratch)) {
-                    stamp(body, average, polarity);
+                    stamp(body, polarity);
                     store();
                     lock();
                 } else if (decode(body, polarity, check_mask, scratch)) {
-                    stamp(body, {}, polarity);
+                    stamp(body, polarity);
                     store();
                     lock();
                     copy_to_average(track, body);
@@ -205,7 +263,7 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
                     track.lock_polarity = 0.0f;
                 }
             } else if (decode(body, polarity, check_mask, scratch)) {
-                stamp(body, {}, polarity);
+                stamp(body, polarity);
                 store();
                 copy_to_average(track, body);
                 track.average_length = pos;
@@ -226,12 +284,12 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
                 const std::span<const float> average(track.average.data(), static_cast<size_t>(e));
                 if (decode(average, polarity, check_mask, scratch)) {
                     if (found < capacity) {
-                        stamp(one, average, polarity);
+                        stamp(one, polarity);
                         store();
                         lock();
                     }
                 } else if (decode(one, polarity, check_mask, scratch) && found < capacity) {
-                    stamp(one, {}, polarity);
+                    stamp(one, polarity);
                     lock();
                     store();
                     copy_to_average(track, one);
@@ -244,6 +302,8 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
         }
 
         const int32_t consumed = pos + kSyncChips;
+        track.bodies_since_stamp +=
+            e > 0 ? std::max(1, (consumed + e + kSyncChips - 1) / (e + kSyncChips)) : 1;
         std::copy(track.values.begin() + consumed, track.values.begin() + track.count,
                   track.values.begin());
         track.count = std::max(0, track.count - consumed);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 #include "common/chip_waveform.h"
 #include "decoder/config.h"
@@ -139,6 +140,39 @@ TEST(DecoderChannel, ChipPeriodIsTheEncodersRoundedChipLength) {
     EXPECT_DOUBLE_EQ(ch->chip_period, 551.5);
     EXPECT_EQ(ch->chip_length, 551);
     EXPECT_EQ(ch->comb.length, 552);
+}
+
+// The 2:1 decimation keeps the working band and stops what would fold into it: a sine's level
+// after decimation, for sines below a quarter of the input rate and above it.
+TEST(DecoderChannel, DecimationPassesTheWorkingBandAndStopsWhatWouldFold) {
+    for (const int32_t rate : {44100, 48000}) {
+        const struct {
+            double fraction; // of the input rate
+            double low_db, high_db;
+        } cases[] = {{0.05, -0.1, 0.1},
+                     {0.2, -0.1, 0.1},
+                     {0.29, -200.0, -70.0},
+                     {0.35, -200.0, -70.0},
+                     {0.45, -200.0, -70.0}};
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(rate) + " Hz at " + std::to_string(c.fraction));
+            const auto ch = decoder_create(rate, "", "");
+            ASSERT_TRUE(ch);
+            std::vector<float> in(static_cast<size_t>(rate));
+            for (size_t i = 0; i < in.size(); ++i)
+                in[i] = static_cast<float>(
+                    0.5 * std::sin(2.0 * std::numbers::pi * c.fraction * static_cast<double>(i)));
+            std::vector<float> out(in.size() / 2);
+            fir_run(*ch->decimation_filter, in, out);
+            double power = 0.0;
+            for (size_t i = 1000; i < out.size(); ++i)
+                power += static_cast<double>(out[i]) * out[i];
+            const double db =
+                10.0 * std::log10(power / static_cast<double>(out.size() - 1000) / 0.125);
+            EXPECT_GE(db, c.low_db);
+            EXPECT_LE(db, c.high_db);
+        }
+    }
 }
 
 TEST(DecoderChannel, UnusableChipRatesAreRefused) {
