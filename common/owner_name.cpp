@@ -4,6 +4,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "common/config_words.h"
+
 // The installation's configuration folder, fixed when the programs are built.
 #ifndef VEKMRK_SYSCONFDIR
 #define VEKMRK_SYSCONFDIR "/etc"
@@ -82,8 +84,7 @@ std::string owner_name_problem(std::string_view name) {
                "programs, in ../etc/vekmrk/ from their folder, or in " +
                owner_name_system_folder().string() + "/.";
     }
-    // These characters separate the words and lists of the configuration text.
-    if (name.find_first_of(" \t\n[](),") != std::string_view::npos) {
+    if (name.find_first_of(kConfigSeparators) != std::string_view::npos) {
         return "The owner name \"" + std::string(name) +
                "\" holds a blank, tab, line feed or one of [ ] ( ) , which cut a layer code "
                "apart: nobody else could read this private layer. Choose an owner name without "

@@ -58,7 +58,7 @@ fixture::WavData resampled(const fixture::WavData& data, double speed) {
 }
 
 TEST(ChangedAudio, VolumeTurnedDownOrUpWithClippingKeepsThePayload) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input =
         write_audio(dir, "in.wav", 44100, 2, 20.0, fixture::Signal::Music, 11);
     const std::string marked = dir.file("marked.wav");
@@ -91,7 +91,7 @@ TEST(ChangedAudio, VolumeTurnedDownOrUpWithClippingKeepsThePayload) {
 }
 
 TEST(ChangedAudio, ExcerptWithoutTheStartKeepsPayloadAndItsTimeStamps) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const double seconds = 44.0;
     const std::string input =
         write_audio(dir, "in.wav", 22050, 1, seconds, fixture::Signal::Music, 12);
@@ -120,7 +120,7 @@ TEST(ChangedAudio, ExcerptWithoutTheStartKeepsPayloadAndItsTimeStamps) {
 }
 
 TEST(ChangedAudio, ChipClockDriftingByATenThousandthIsFollowed) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_audio(dir, "in.wav", 44100, 1, 20.0, fixture::Signal::Music, 3);
     const std::string marked = dir.file("marked.wav");
     ASSERT_EQ(encode({}, input, "0123ABCD", marked), 9);
