@@ -215,8 +215,9 @@ TEST(TrackAssociation, ToleranceIsTwentyTwoSamplesAt22050) {
         const bool claimed = std::abs(distance) < 22;
         EXPECT_EQ(ch->tracks[0].count, 1);
         EXPECT_EQ(ch->tracks[1].count, claimed ? 0 : 1);
-        if (!claimed)
+        if (!claimed) {
             EXPECT_EQ(ch->tracks[1].next_instant, 1000 + distance + 441);
+        }
     }
 }
 
