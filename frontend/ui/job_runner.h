@@ -52,6 +52,8 @@ public:
 
     void processFailedToStart(int jobId, const QString& reason);
     void processFinished(int jobId, int exitCode, bool crashed);
+    // More of the program's error output; its last lines give the reason for a failure.
+    void processErrorOutput(int jobId, const QByteArray& output);
 
 public slots:
     // One read of the log file: shows the progress, or ends the job on a final code.
@@ -80,6 +82,8 @@ private:
     bool m_processEnded = false;
     int m_exitCode = 0;
     bool m_crashed = false;
+    QByteArray m_errorOutput;
+    bool m_failureSeen = false;
 };
 
 } // namespace vekmrk

@@ -2,6 +2,7 @@
 
 #include "frontend/core/help_file.h"
 #include "frontend/ui/decode_dialog.h"
+#include "frontend/ui/dialog_parts.h"
 #include "frontend/ui/encode_dialog.h"
 #include "frontend/ui/job_runner.h"
 #include "frontend/ui/logo.h"
@@ -63,10 +64,7 @@ MainWindow::MainWindow(QSettings& settings, DialogServices services, QWidget* pa
 
 void MainWindow::buildControls() {
     m_client = new QWidget(this);
-    m_client->setAutoFillBackground(true);
-    QPalette white = m_client->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    m_client->setPalette(white);
+    usePaperBackground(m_client);
     setCentralWidget(m_client);
     m_client->installEventFilter(this);
 
@@ -136,9 +134,14 @@ void MainWindow::applyLayout() {
 void MainWindow::setMessage(const QString& text) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    while (shown.endsWith(u'\n')) {
+        shown.chop(1);
+    }
     m_message->setPlainText(shown);
-    // The caret at the end scrolls the box to the last lines.
-    m_message->moveCursor(QTextCursor::End);
+    // A running job shows its latest lines; an ended one its first line, "DONE" or "ERROR",
+    // however long the report below it.
+    const bool running = m_runner->isRunning();
+    m_message->moveCursor(running ? QTextCursor::End : QTextCursor::Start);
     m_message->ensureCursorVisible();
 }
 

@@ -8,6 +8,7 @@
 #include "ui_test_support.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -403,4 +404,20 @@ void DialogTests::decodeLayerCodeRules() {
     QCOMPARE(child<QLineEdit>(&last, "txtLayerCode")->text(), QString("private"));
     QVERIFY(!child<QLineEdit>(&last, "txtLayerCode")->isEnabled());
     QCOMPARE(f.settings.value("encoding/layer", "absent").toString(), QString("absent"));
+}
+
+void DialogTests::darkThemeKeepsTextReadable() {
+    const QPalette saved = QApplication::palette();
+    QPalette dark = saved;
+    dark.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    QApplication::setPalette(dark);
+    Fixture f;
+    EncodeDialog encode(f.settings, f.services.make());
+    auto* label = child<QLabel>(&encode, "lblPayloadLimit");
+    QApplication::setPalette(saved);
+    QCOMPARE(encode.palette().color(QPalette::Window), QColor(0x20, 0x20, 0x20));
+    QCOMPARE(label->palette().color(QPalette::WindowText), QColor(0xee, 0xee, 0xee));
 }

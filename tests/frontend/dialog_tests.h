@@ -18,4 +18,5 @@ private slots:
     void cancelLeavesNoJob();
     void decodeFirstOpening();
     void decodeLayerCodeRules();
+    void darkThemeKeepsTextReadable();
 };

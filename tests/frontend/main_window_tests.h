@@ -13,6 +13,7 @@ private slots:
     void heartBeatShowsLogStates_data();
     void heartBeatShowsLogStates();
     void noLogFileYetChangesNothing();
+    void endStateStaysInSight();
     void finalReportWrittenJustBeforeExit();
     void programEndingWithoutReport_data();
     void programEndingWithoutReport();
