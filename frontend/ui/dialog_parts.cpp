@@ -77,6 +77,9 @@ PathRow addPathRow(QWidget* frame, const char* editName, const char* buttonName,
     row.edit = new QLineEdit(frame);
     row.edit->setObjectName(QString::fromLatin1(editName));
     row.edit->setFont(arialFont(8.25));
+    // A file dropped on the box goes to the frame around it, which takes it as a path rather
+    // than as "file:///..." text at the mouse position.
+    row.edit->setAcceptDrops(false);
     placeTwips(row.edit, 120, 360, 6255, 315);
     row.button = addButton(frame, buttonName, buttonCaption, 6480, 360, 975, 255);
     return row;

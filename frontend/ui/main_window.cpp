@@ -56,8 +56,8 @@ MainWindow::MainWindow(QSettings& settings, DialogServices services, QWidget* pa
     connect(m_runner, &JobRunner::runningChanged, this, &MainWindow::setRunning);
 
     m_progress->setValue(0);
-    setMessage(QStringLiteral("Welcome to the Vek Audio Watermark Windows tool.\r\n"
-                              "To get started chose encoding or decoding from the File menu."));
+    setMessage(QStringLiteral("Welcome to the Vek Audio Watermark desktop tool.\r\n"
+                              "To get started choose encoding or decoding from the File menu."));
     resize(twipsToPixels(kMainClientWidth),
            twipsToPixels(kMainClientHeight) + menuBar()->sizeHint().height());
 }

@@ -236,7 +236,7 @@ void CoreTests::payloadByteCount_data() {
     QTest::newRow("empty") << ""
                            << "";
     QTest::newRow("one digit") << "1"
-                               << "(1 bytes)";
+                               << "(1 byte)";
     QTest::newRow("three digits") << "1A2"
                                   << "(2 bytes)";
     QTest::newRow("four digits") << "0A1B"

@@ -7,6 +7,7 @@ class DialogTests : public QObject {
 private slots:
     void captionsAndPlaces();
     void payloadFilterBeepsAndCountsBytes();
+    void payloadKeepsCursorAndRefusesExcess();
     void encodeOkNeedsAllThreeTexts();
     void encodeOkBuildsJobOptionsAndStoresSettings();
     void storedGainAndLayerOpen_data();
@@ -14,6 +15,8 @@ private slots:
     void browseUsesStoredDestAndIgnoresMissingFiles();
     void changeChoosesAnotherOutputFile();
     void dropOnEncodeFrame();
+    void dropOnPathBoxSetsThePath();
+    void typedPathsProposeAndEnableOk();
     void overwriteQuestion();
     void cancelLeavesNoJob();
     void decodeFirstOpening();

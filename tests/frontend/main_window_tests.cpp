@@ -32,8 +32,8 @@ using vekmrk::MainWindow;
 
 namespace {
 
-const QString kWelcome = QStringLiteral("Welcome to the Vek Audio Watermark Windows tool.\n"
-                                        "To get started chose encoding or decoding from the File "
+const QString kWelcome = QStringLiteral("Welcome to the Vek Audio Watermark desktop tool.\n"
+                                        "To get started choose encoding or decoding from the File "
                                         "menu.");
 const QString kEncodeOptions = QStringLiteral(" -gain 1.0 -layer public -addts 0 \"in.wav\" AA "
                                               "\"out.wav\"");
