@@ -29,11 +29,30 @@ JobRunner::JobRunner(QObject* parent)
 
 JobRunner::~JobRunner() {
     if (m_process != nullptr && m_process->state() != QProcess::NotRunning) {
-        // Destroying a QProcess kills its program; the job is left to finish instead, so the
-        // process object is deliberately let go.
         m_process->disconnect(this);
-        m_process->setParent(nullptr);
+        m_process->terminate();
+        constexpr int kCleanUpMs = 5000;
+        if (!m_process->waitForFinished(kCleanUpMs)) {
+            // Destroying a QProcess kills its program, which would leave its temporary file
+            // behind: a program that takes longer is let go instead.
+            m_process->setParent(nullptr);
+        }
     }
+    if (m_running) {
+        QFile::remove(m_logFileName);
+    }
+}
+
+void JobRunner::cancel() {
+    if (!m_running || m_cancelled) {
+        return;
+    }
+    m_cancelled = true;
+    if (m_process != nullptr && m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        return;
+    }
+    heartBeat();
 }
 
 void JobRunner::setProgramFolder(const QString& folder) {
@@ -76,6 +95,7 @@ bool JobRunner::start(JobProgram program, const QString& jobOptions) {
     m_crashed = false;
     m_errorOutput.clear();
     m_failureSeen = false;
+    m_cancelled = false;
 
     m_running = true;
     emit messageChanged(QString());
@@ -144,6 +164,13 @@ void JobRunner::processErrorOutput(int jobId, const QByteArray& output) {
 
 void JobRunner::heartBeat() {
     if (!m_running) {
+        return;
+    }
+    if (m_cancelled) {
+        // The program's own final status (a failure on the stop request) is not news.
+        if (m_processEnded || m_process == nullptr) {
+            endJob(QStringLiteral("CANCELLED") + kCrLf);
+        }
         return;
     }
     std::optional<LogReport> report;

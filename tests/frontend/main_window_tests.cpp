@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -259,6 +260,27 @@ void MainWindowTests::endStateStaysInSight() {
     QVERIFY(box->verticalScrollBar()->maximum() > 0);
     QCOMPARE(box->verticalScrollBar()->value(), 0);
     QVERIFY(!w.message().endsWith('\n'));
+}
+
+void MainWindowTests::cancelEndsTheJob() {
+    Window w;
+    w.window.show();
+    w.startJob();
+    auto* cancel = child<QPushButton>(&w.window, "butCancelJob");
+    QVERIFY(cancel->isVisible());
+    QVERIFY(w.copyLog("enc_42.txt"));
+    cancel->click();
+    QCOMPARE(w.message(), QString("CANCELLED"));
+    QVERIFY(w.idle());
+    QVERIFY(!cancel->isVisible());
+    QVERIFY(!QFile::exists(w.runner()->logFileName()));
+
+    w.startJob();
+    w.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.window));
+    QTest::keyClick(&w.window, Qt::Key_Escape);
+    QCOMPARE(w.message(), QString("CANCELLED"));
+    QVERIFY(w.idle());
 }
 
 void MainWindowTests::finalReportWrittenJustBeforeExit() {

@@ -14,6 +14,7 @@ private slots:
     void heartBeatShowsLogStates();
     void noLogFileYetChangesNothing();
     void endStateStaysInSight();
+    void cancelEndsTheJob();
     void finalReportWrittenJustBeforeExit();
     void programEndingWithoutReport_data();
     void programEndingWithoutReport();
