@@ -111,18 +111,24 @@ bool describes_samples(const uint8_t* id) {
     return is_id(id, "MD5 ") || is_id(id, "PEAK") || is_id(id, "levl");
 }
 
+// A chunk id is four printable ASCII characters; anything else (recorders pad files with
+// zeros) is not a chunk.
+bool is_chunk_id(const uint8_t* id) {
+    return std::all_of(id, id + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+}
+
 // Reads the chunk whose header was just read into the metadata, or skips it when it is not
 // kept. False when the file ends inside it.
 bool take_chunk(Source& source, const uint8_t* header, bool after_data, WavMetadata& metadata,
                 size_t& kept_bytes) {
     const uint32_t size = get_u32le(header + 4);
     const int64_t padded = static_cast<int64_t>(size) + static_cast<int64_t>(size & 1u);
-    const bool wanted =
-        !is_id(header, "fmt ") && !is_id(header, "data") && !describes_samples(header);
+    const bool wanted = is_chunk_id(header) && !is_id(header, "fmt ") && !is_id(header, "data") &&
+                        !describes_samples(header);
     if (!wanted || padded > source.left()) {
         return source.skip(padded);
     }
-    if (kept_bytes + size > kWavKeptChunkBytes) {
+    if (kept_bytes + size > kWavKeptChunkBytes || metadata.chunks.size() >= kWavKeptChunks) {
         ++metadata.chunks_dropped;
         return source.skip(padded);
     }
@@ -152,7 +158,7 @@ void take_trailing_chunks(Source& source, WavMetadata& metadata) {
         kept_bytes += chunk.body.size();
     }
     uint8_t header[kChunkHeaderBytes];
-    while (source.read(header, sizeof header)) {
+    while (source.read(header, sizeof header) && is_chunk_id(header)) {
         if (!take_chunk(source, header, true, metadata, kept_bytes)) {
             return;
         }

@@ -44,11 +44,13 @@ struct WavChunk {
 struct WavMetadata {
     uint32_t channel_mask = 0;    // speaker positions of the extensible format; 0: none given
     std::vector<WavChunk> chunks; // in file order
-    int32_t chunks_dropped = 0;   // chunks not kept because they would pass kWavKeptChunkBytes
+    int32_t chunks_dropped = 0;   // chunks not kept: past kWavKeptChunkBytes or kWavKeptChunks
 };
 
 // The most chunk bytes a reader keeps; chunks beyond are counted in `chunks_dropped`.
 inline constexpr size_t kWavKeptChunkBytes = 64u * 1024u * 1024u;
+// The most chunks kept; a file that holds more keeps its first ones.
+inline constexpr size_t kWavKeptChunks = 4096;
 
 // Why a file could not be opened for reading.
 enum class WavProblem {

@@ -249,6 +249,23 @@ TEST_F(WavTest, KeepsExtensibleFormatAndOtherChunksThroughAWrite) {
     EXPECT_EQ(read_all(*again, 5), samples);
 }
 
+// Recorders pad files with zeros after the audio: padding is not a run of empty chunks, and
+// however many real chunks a file holds, only the first kWavKeptChunks are kept.
+TEST_F(WavTest, ZeroPaddingAndChunkFloodsStayCheap) {
+    std::string flood;
+    for (size_t i = 0; i <= kWavKeptChunks; ++i) {
+        flood += chunk("junk", "");
+    }
+    const std::string bytes =
+        riff(chunk("fmt ", fmt_body(1, 1, 44100, 16)) + flood + chunk("data", pcm16({7, 8}))) +
+        std::string(1 << 20, '\0');
+    WavStreamPtr in = wav_open_read(put("padded.wav", bytes));
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->frames, 2);
+    EXPECT_EQ(in->metadata.chunks.size(), kWavKeptChunks);
+    EXPECT_EQ(in->metadata.chunks_dropped, 1);
+}
+
 TEST_F(WavTest, RefusesEveryCutInsideTheHeader) {
     const std::string whole = riff(chunk("fmt ", fmt_body(1, 1, 44100, 16)) + chunk("data", ""));
     ASSERT_EQ(whole.size(), 44u);
