@@ -1,0 +1,205 @@
+#include "common/platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+#include <sys/stat.h>
+#endif
+
+// The installation's configuration folder, fixed when the programs are built.
+#ifndef VEKMRK_SYSCONFDIR
+#define VEKMRK_SYSCONFDIR "/etc"
+#endif
+
+#ifdef _WIN32
+
+namespace {
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf8_from_wide(const wchar_t* wide) {
+    const int length = static_cast<int>(std::wcslen(wide));
+    if (length == 0) {
+        return {};
+    }
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, length, text.data(), bytes, nullptr, nullptr);
+    return text;
+}
+
+// The flags of _wopen for an fopen mode that holds "x": created, never an existing file.
+int exclusive_open_flags(const char* mode) {
+    int flags = _O_CREAT | _O_EXCL;
+    flags |= std::strchr(mode, '+') != nullptr ? _O_RDWR : _O_WRONLY;
+    if (std::strchr(mode, 'a') != nullptr) {
+        flags |= _O_APPEND;
+    }
+    flags |= std::strchr(mode, 'b') != nullptr ? _O_BINARY : _O_TEXT;
+    return flags;
+}
+
+} // namespace
+
+ProgramArguments::ProgramArguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide != nullptr) {
+        for (int i = 0; i < count; ++i) {
+            words_.push_back(utf8_from_wide(wide[i]));
+        }
+        LocalFree(wide);
+    } else {
+        words_.assign(argv, argv + argc);
+    }
+    for (std::string& word : words_) {
+        pointers_.push_back(word.data());
+    }
+    pointers_.push_back(nullptr);
+    // Messages name files in UTF-8; a console window shows them in its own code page otherwise.
+    const UINT code_page = GetConsoleOutputCP();
+    if (code_page != 0 && code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+        console_code_page_ = code_page;
+    }
+}
+
+ProgramArguments::~ProgramArguments() {
+    if (console_code_page_ != 0) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        SetConsoleOutputCP(console_code_page_);
+    }
+}
+
+std::FILE* file_open_path(const std::filesystem::path& path, const char* mode) noexcept {
+    try {
+        std::wstring wide_mode;
+        for (const char* c = mode; *c != '\0'; ++c) {
+            if (*c != 'x') {
+                wide_mode += static_cast<wchar_t>(*c);
+            }
+        }
+        if (std::strchr(mode, 'x') == nullptr) {
+            return _wfopen(path.c_str(), wide_mode.c_str());
+        }
+        // The C library of Windows may not know "x": the file is created exclusively first.
+        const int fd = _wopen(path.c_str(), exclusive_open_flags(mode), _S_IREAD | _S_IWRITE);
+        if (fd < 0) {
+            return nullptr;
+        }
+        std::FILE* file = _wfdopen(fd, wide_mode.c_str());
+        if (file == nullptr) {
+            const int error = errno;
+            _close(fd);
+            errno = error;
+        }
+        return file;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+std::filesystem::path path_from_utf8(std::string_view utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string path_to_utf8(const std::filesystem::path& path) {
+    return utf8_from_wide(path.c_str());
+}
+
+std::string environment_utf8(const char* name) {
+    const std::wstring wide_name(name, name + std::strlen(name));
+    const wchar_t* value = _wgetenv(wide_name.c_str());
+    return value != nullptr ? utf8_from_wide(value) : std::string();
+}
+
+void set_binary_mode(std::FILE* stream) noexcept {
+    _setmode(_fileno(stream), _O_BINARY);
+}
+
+std::filesystem::path running_program_path() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
+        if (length == 0) {
+            return {};
+        }
+        if (length < size) {
+            buffer.resize(length);
+            return std::filesystem::path(buffer);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::filesystem::path machine_settings_folder() {
+    const wchar_t* program_data = _wgetenv(L"ProgramData");
+    if (program_data == nullptr || *program_data == L'\0') {
+        return std::filesystem::path(L"C:\\ProgramData");
+    }
+    return std::filesystem::path(program_data);
+}
+
+#else
+
+ProgramArguments::ProgramArguments(int argc, char** argv) : words_(argv, argv + argc) {
+    for (std::string& word : words_) {
+        pointers_.push_back(word.data());
+    }
+    pointers_.push_back(nullptr);
+}
+
+ProgramArguments::~ProgramArguments() = default;
+
+std::FILE* file_open_path(const std::filesystem::path& path, const char* mode) noexcept {
+    return std::fopen(path.c_str(), mode);
+}
+
+std::filesystem::path path_from_utf8(std::string_view utf8) {
+    return std::filesystem::path(std::string(utf8));
+}
+
+std::string path_to_utf8(const std::filesystem::path& path) {
+    return path.string();
+}
+
+std::string environment_utf8(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+void set_binary_mode(std::FILE*) noexcept {}
+
+std::filesystem::path running_program_path() {
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : self;
+}
+
+std::filesystem::path machine_settings_folder() {
+    return std::filesystem::path(VEKMRK_SYSCONFDIR);
+}
+
+#endif
+
+std::FILE* file_open(std::string_view utf8_path, const char* mode) noexcept {
+    try {
+        return file_open_path(path_from_utf8(utf8_path), mode);
+    } catch (...) {
+        return nullptr;
+    }
+}
