@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <new>
 
+#include "common/platform.h"
+
 namespace {
 
 // Room for a packet line with any count and speed ("%.1f" of the largest double needs 310).
@@ -41,7 +43,7 @@ bool progress_log_write_text(std::string_view path, std::string_view text) noexc
             }
             bytes += c;
         }
-        std::FILE* file = std::fopen(std::string(path).c_str(), "wb");
+        std::FILE* file = file_open(path, "wb");
         if (file == nullptr) {
             return false;
         }

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "common/pcm16.h"
+#include "common/platform.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ WavStreamPtr wav_open_read(std::string_view path) noexcept {
         WavStreamPtr stream(std::make_unique<WavStream>().release());
         stream->path = path;
         stream->mode = 'r';
-        stream->file = std::fopen(stream->path.c_str(), "rb");
+        stream->file = file_open(stream->path, "rb");
         if (stream->file == nullptr) {
             return {};
         }
@@ -205,7 +206,7 @@ WavStreamPtr wav_open_write(std::string_view path, int32_t channels, int32_t bit
         stream->channels = channels;
         stream->bits = bits;
         stream->rate = rate;
-        stream->file = std::fopen(stream->path.c_str(), "wb");
+        stream->file = file_open(stream->path, "wb");
         if (stream->file == nullptr) {
             return {};
         }

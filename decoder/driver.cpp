@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/owner_name.h"
+#include "common/platform.h"
 #include "common/progress_log.h"
 #include "common/text_format.h"
 #include "common/wav.h"
@@ -58,7 +59,7 @@ bool same_file(const std::string& a, const std::string& b) {
     if (a == b)
         return true;
     std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
+    return std::filesystem::equivalent(path_from_utf8(a), path_from_utf8(b), error) && !error;
 }
 
 double run_speed(int32_t frames_done, std::time_t start) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/owner_name.h"
+#include "common/platform.h"
 #include "common/progress_log.h"
 #include "common/text_format.h"
 #include "common/wav.h"
@@ -30,7 +31,7 @@ namespace {
 
 // True when an existing file can be opened for writing (opened for update: nothing changes).
 bool writable(const std::filesystem::path& path) {
-    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    std::FILE* file = file_open_path(path, "r+b");
     if (file == nullptr)
         return false;
     std::fclose(file);
@@ -78,7 +79,9 @@ void print_usage(const char* program) {
 
 // True when both paths name one file: the same file through another spelling or a link, or,
 // when either does not exist yet, the same place once both are spelled out in full.
-bool same_file(const std::string& a, const std::string& b) {
+bool same_file(const std::string& utf8_a, const std::string& utf8_b) {
+    const fs::path a = path_from_utf8(utf8_a);
+    const fs::path b = path_from_utf8(utf8_b);
     std::error_code error;
     if (fs::exists(a, error) && fs::exists(b, error))
         return fs::equivalent(a, b, error);
@@ -109,7 +112,7 @@ public:
     // target is a folder or not writable, or the folder refuses new files.
     bool create(const std::string& output) {
         std::error_code error;
-        target_ = output;
+        target_ = path_from_utf8(output);
         if (fs::is_symlink(fs::symlink_status(target_, error)) && fs::exists(target_, error)) {
             target_ = fs::canonical(target_, error);
             if (error)
@@ -127,10 +130,11 @@ public:
                              static_cast<uint64_t>(std::time(nullptr)));
         for (int attempt = 0; attempt < 100; ++attempt) {
             const fs::path candidate =
-                folder / text_format(".%s.vekmrk-%08llx.tmp", target_.filename().c_str(),
+                folder / text_format(".%s.vekmrk-%08llx.tmp",
+                                     path_to_utf8(target_.filename()).c_str(),
                                      static_cast<unsigned long long>(draw() & 0xFFFFFFFFu));
             // "x": fails when the name exists, so no other file is ever overwritten.
-            std::FILE* file = std::fopen(candidate.c_str(), "wbx");
+            std::FILE* file = file_open_path(candidate, "wbx");
             if (file != nullptr) {
                 std::fclose(file);
                 temp_ = candidate;
@@ -314,7 +318,7 @@ int run_encoder(int argc, char** argv) {
                     open_failure);
     if (!pending.create(output))
         return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
-    WavStreamPtr out = wav_open_write(pending.temp_path().string(), in->channels, 16, rate);
+    WavStreamPtr out = wav_open_write(path_to_utf8(pending.temp_path()), in->channels, 16, rate);
     if (!out)
         return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
 
