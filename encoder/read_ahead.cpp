@@ -4,7 +4,11 @@
 #include <string_view>
 #include <system_error>
 
+#include "common/platform.h"
+
 bool read_ahead_wanted() noexcept {
+    if (!kAtomicWaitWorks)
+        return false;
     const char* setting = std::getenv(kThreadsEnvVar);
     if (setting != nullptr && std::string_view(setting) == "1")
         return false;
