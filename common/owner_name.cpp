@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "common/config_words.h"
 #include "common/platform.h"
 
 namespace {
@@ -93,8 +94,7 @@ std::string owner_name_problem(std::string_view name) {
                "programs" +
                places;
     }
-    // These characters separate the words and lists of the configuration text.
-    if (name.find_first_of(" \t\n[](),") != std::string_view::npos) {
+    if (name.find_first_of(kConfigSeparators) != std::string_view::npos) {
         return "The owner name \"" + std::string(name) +
                "\" holds a blank, tab, line feed or one of [ ] ( ) , which cut a layer code "
                "apart: nobody else could read this private layer. Choose an owner name without "

@@ -29,6 +29,12 @@ bool write_report(std::string_view path, int32_t status, const char* packet_line
     }
 }
 
+// The decoder's packet line, which every one of its reports holds.
+void decoder_packet_line(char (&line)[kLineBytes], int32_t packets, double speed) noexcept {
+    std::snprintf(line, sizeof line, "%4d packet(s) decoded at an average of %.1fx\n",
+                  static_cast<int>(packets), speed);
+}
+
 } // namespace
 
 bool progress_log_write_text(std::string_view path, std::string_view text) noexcept {
@@ -68,9 +74,24 @@ bool progress_log_write(std::string_view path, int32_t status, int32_t packets, 
 bool progress_log_write_decoder(std::string_view path, int32_t status, int32_t packets,
                                 double speed, const char* message) noexcept {
     char line[kLineBytes];
-    std::snprintf(line, sizeof line, "%4d packet(s) decoded at an average of %.1fx\n",
-                  static_cast<int>(packets), speed);
+    decoder_packet_line(line, packets, speed);
     return write_report(path, status, line, message);
+}
+
+bool progress_log_write_summary(std::string_view path, std::string_view input, int32_t packets,
+                                double speed, std::string_view entries) noexcept {
+    try {
+        char line[kLineBytes];
+        decoder_packet_line(line, packets, speed);
+        std::string text = "1000\nAnalysis summary for ";
+        text += input;
+        text += '\n';
+        text += line;
+        text += entries;
+        return progress_log_write_text(path, text);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 int32_t progress_percentage(int32_t frames_done, int32_t whole_seconds) noexcept {

@@ -16,6 +16,11 @@ bool progress_log_write(std::string_view path, int32_t status, int32_t packets, 
 bool progress_log_write_decoder(std::string_view path, int32_t status, int32_t packets,
                                 double speed, const char* message) noexcept;
 
+// Decoder final report: 1000, "Analysis summary for <input>", the packet line, then `entries`
+// (one line per payload found, each ending in '\n').
+bool progress_log_write_summary(std::string_view path, std::string_view input, int32_t packets,
+                                double speed, std::string_view entries) noexcept;
+
 // Writes text as the whole report, each '\n' written as CR LF.
 bool progress_log_write_text(std::string_view path, std::string_view text) noexcept;
 

@@ -1,15 +1,16 @@
 #pragma once
 // Configuration of a decoder channel: the words "-layer" and "-rawbr" of the configuration
-// text, and the layer keying (chip waveform seed and check mask) they lead to.
+// text (common/config_words.h), and the layer keying (chip waveform seed and check mask) they
+// lead to.
 //
 //   auto config = decoder_config_parse(" -layer private -rawbr 45");
 //   auto key = decoder_layer_key(*config, owner_name);   // empty: unusable owner name
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "common/config_words.h"
 
 enum class DecoderLayer { Public, Private, Code };
 
@@ -19,21 +20,10 @@ struct DecoderConfig {
     float rawbr = 50.0f;    // chips per second
 };
 
-struct LayerKey {
-    int32_t seed = 0;        // chip waveform seed, 0 on the public layer
-    uint16_t check_mask = 0; // XORed into every packet's check value, 0 on the public layer
-};
-
-// The words of a configuration text, split at runs of blank, tab, line feed, "[", "]", "(",
-// ")" and ",".
-std::vector<std::string_view> decoder_config_words(std::string_view text);
-
 // Reads the options; later occurrences win, words that are not option names are ignored.
-// Empty when "-layer" or "-rawbr" is the last word. The chip rate is not range-checked here.
+// Empty when "-layer" or "-rawbr" is the last word. The chip rate is the leading decimal number
+// of its word and is not range-checked here.
 std::optional<DecoderConfig> decoder_config_parse(std::string_view text);
-
-// The longest leading part of a word that reads as a decimal real number; 0.0 when none.
-double decoder_read_real(std::string_view word);
 
 // Seed and check mask of the configured layer. "private" keys with the owner name and is
 // empty when the owner name cannot key a layer (see owner_name_problem).

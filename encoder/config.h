@@ -1,16 +1,13 @@
 #pragma once
 // The configuration grammar of a channel encoder. The driver hands every channel the same
-// string of option words; it is cut into tokens at runs of " [](),\t\n", so "-gain 2",
-// "-gain(2)" and "[-gain,2]" read alike. Options: "-layer public|private", "-gain <number>"
-// (absolute value), "-rawbr <chips per second>", "-addts <integer>". Other tokens are ignored,
-// the last occurrence of an option wins, and text that is not a number reads as 0.
+// string of option words, read as the words of common/config_words.h. Options: "-layer
+// public|private", "-gain <number>" (absolute value), "-rawbr <chips per second>", "-addts
+// <integer>". Other words are ignored, the last occurrence of an option wins, and text that is
+// not a decimal number reads as 0.
 
 #include <cstdint>
 #include <optional>
 #include <string_view>
-
-// XORed with the private layer's seed to give its check mask.
-inline constexpr int32_t kCheckMaskKey = 0x36D9;
 
 struct EncoderConfig {
     float chip_rate = 50.0f;    // chips per second

@@ -12,16 +12,6 @@
 #include <string>
 #include <string_view>
 
-enum class ExitCode : int {
-    Ok = 0,
-    Usage = 1, // usage printed, or the payload or log path refused
-    NoMemory = 3,
-    ChannelFailure = 4, // bad configuration or an encoder failing during the run
-    OpenInput = 10,
-    SampleRate = 11,
-    OpenOutput = 20, // the output cannot be created or written
-};
-
 // Most hexadecimal digits a payload may have: the decoder reports at most 99 payload
 // characters, and the payload always holds whole bytes.
 inline constexpr size_t kMaxPayloadDigits = 98;

@@ -45,13 +45,12 @@ TEST(ProgressLog, DecoderLayout) {
     EXPECT_EQ(read_bytes(log), "  42\r\n  17 packet(s) decoded at an average of 12.3x\r\n");
 }
 
-TEST(ProgressLog, TextReportReplacesTheFile) {
+TEST(ProgressLog, DecoderSummaryReplacesTheFile) {
     TempDir dir;
     const std::string log = dir.file("log.txt");
-    EXPECT_TRUE(progress_log_write_text(
-        log, "1000\nAnalysis summary for in.wav\n   7 packet(s) decoded at an "
-             "average of 5.0x\n(x1A2B) - 7 instance(s) - (T 01:00) through "
-             "(T 02:15)\n(x99) - 1 instance(s)\n"));
+    EXPECT_TRUE(progress_log_write_summary(
+        log, "in.wav", 7, 5.0,
+        "(x1A2B) - 7 instance(s) - (T 01:00) through (T 02:15)\n(x99) - 1 instance(s)\n"));
     EXPECT_EQ(read_bytes(log),
               "1000\r\nAnalysis summary for in.wav\r\n   7 packet(s) decoded at an average of "
               "5.0x\r\n(x1A2B) - 7 instance(s) - (T 01:00) through (T 02:15)\r\n(x99) - 1 "

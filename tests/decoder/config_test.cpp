@@ -20,10 +20,9 @@ TEST(DecoderConfig, EmptyTextIsPublicLayerAtFiftyChipsPerSecond) {
     EXPECT_EQ(key->check_mask, 0);
 }
 
-TEST(DecoderConfig, WordsSplitAtEverySeparatorAndLastOccurrenceWins) {
-    EXPECT_EQ(decoder_config_words("(-layer,[private])\t-rawbr\n45"),
-              (std::vector<std::string_view>{"-layer", "private", "-rawbr", "45"}));
-    EXPECT_EQ(decoder_config_parse(" -layer private -layer public")->layer, DecoderLayer::Public);
+TEST(DecoderConfig, LastOccurrenceWins) {
+    EXPECT_EQ(decoder_config_parse("(-layer,[private]) -layer public")->layer,
+              DecoderLayer::Public);
     EXPECT_EQ(decoder_config_parse(" -layer public -layer private")->layer, DecoderLayer::Private);
     EXPECT_EQ(decoder_config_parse(" -rawbr 45 stray -rawbr 40")->rawbr, 40.0f);
     EXPECT_EQ(decoder_config_parse(" -Layer private")->layer,
@@ -38,22 +37,6 @@ TEST(DecoderConfig, OptionWithoutValueFailsAndValueIsNeverAnOptionName) {
     EXPECT_EQ(config->layer, DecoderLayer::Code);
     EXPECT_EQ(config->layer_code, "-rawbr");
     EXPECT_EQ(config->rawbr, 50.0f);
-}
-
-TEST(DecoderConfig, RawbrReadsTheLeadingDecimalNumber) {
-    const struct {
-        const char* word;
-        double value;
-    } cases[] = {
-        {"45", 45.0},  {"45.5xyz", 45.5}, {"+30", 30.0}, {"-2", -2.0}, {".5", 0.5},
-        {"4e1", 40.0}, {"4e", 4.0},       {"abc", 0.0},  {"inf", 0.0}, {"nan", 0.0},
-        {"0x10", 0.0}, {"", 0.0},         {".", 0.0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.word);
-        EXPECT_EQ(decoder_read_real(c.word), c.value);
-    }
-    EXPECT_TRUE(std::isinf(decoder_read_real("1e999")));
 }
 
 TEST(DecoderConfig, LayerCodeKeysExactlyAsThatOwnersPrivateLayer) {
@@ -75,14 +58,6 @@ TEST(DecoderConfig, PrivateLayerNeedsAUsableOwnerName) {
     // The owner name does not matter on the public layer or with a layer code.
     EXPECT_TRUE(decoder_create(44100, " -layer public", ""));
     EXPECT_TRUE(decoder_create(44100, " -layer VekTestOwner", ""));
-}
-
-TEST(DecoderConfig, HelpTextIsExact) {
-    EXPECT_STREQ(
-        decoder_help_text(),
-        "Vek Audio Watermark decoder configuration parameters:\n\t-layer\t\"public\" for a "
-        "public mark; \"private\" for your own\n\t\tprivate mark; or someone else's private "
-        "layer code\n\n\tDefault configuration:   -layer public\n");
 }
 
 TEST(DecoderChannel, DerivedValuesPerFileRate) {
@@ -135,7 +110,7 @@ TEST(DecoderChannel, CorrelatorsSplitTheChipWaveform) {
 
 TEST(DecoderChannel, UnusableChipRatesAreRefused) {
     const char* refused[] = {
-        " -rawbr 0",     " -rawbr -50", " -rawbr abc", " -rawbr 1e999",
+        " -rawbr 0",     " -rawbr -50", " -rawbr abc", " -rawbr 1e999", " -rawbr 0x32",
         " -rawbr 50000", // chip below one working sample
         " -rawbr 2400",  // design length below 20
         " -rawbr 1",     // 1.5 chips no longer fit in a one-second frame

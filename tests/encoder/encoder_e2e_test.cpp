@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "common/owner_name.h"
+#include "common/program.h"
+#include "encoder/config.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"
 #include "tests/support/wav_fixture.h"
@@ -26,22 +28,10 @@ namespace {
 
 const std::string kProgram = VEKMRKENC_PATH;
 const std::string kVectors = std::string(VEKMRK_TEST_DATA_DIR) + "/vectors";
-const std::string kBanner = "Vek Audio Watermark command line encoder - Version 1.1\n"
-                            "Copyright (c) 2026 Vek Audio Watermark developers\n";
+const std::string kBanner = program_banner(Program::Encoder);
 
 std::string usage(const std::string& program) {
-    return "\nUsage: " + program + " [options] <infile> <hexPayload> <outfile>\n" +
-           "       <infile>: input wav file\n"
-           "       <hexPayload>: hexadecimal user payload (padded to int. nb of bytes)\n"
-           "       <outfile>: output wav file\n"
-           "       [options]: Vek Audio Watermark encoder configuration parameters:\n"
-           "\t-layer\t\"public\" for a public mark or \"private\" for a mark\n"
-           "\t\tonly you can write\n"
-           "\t-gain\tencoding gain\n"
-           "\t-addts\ttime stamp toggle (1: add time stamp; 0: don't)\n"
-           "\n"
-           "\tDefault configuration:   -layer public -gain 1.0 -addts 0\n"
-           "\n";
+    return program_usage(Program::Encoder, program, encoder_help_text());
 }
 
 std::string read_text(const std::string& path) {

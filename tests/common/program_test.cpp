@@ -1,0 +1,63 @@
+// The command line both programs read: files last, options before them, "-logfile" taken out.
+#include "common/program.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/common/temp_dir.h"
+
+namespace {
+
+std::optional<CommandLine> read(Program program, std::vector<std::string> words) {
+    words.insert(words.begin(), "prog");
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    return program_command_line(program, static_cast<int>(argv.size()), argv.data());
+}
+
+} // namespace
+
+TEST(ProgramCommandLine, FilesAreTheLastWordsAndLogfileNeverReachesTheConfiguration) {
+    const auto enc =
+        read(Program::Encoder, {"-gain", "-logfile", "log.txt", "2", "in.wav", "AB", "out.wav"});
+    ASSERT_TRUE(enc);
+    EXPECT_EQ(enc->name, "prog");
+    EXPECT_EQ(enc->input, "in.wav");
+    EXPECT_EQ(enc->payload, "AB");
+    EXPECT_EQ(enc->output, "out.wav");
+    EXPECT_EQ(enc->log_path, "log.txt");
+    EXPECT_EQ(enc->configuration, " -gain 2");
+
+    const auto dec = read(Program::Decoder, {"-layer", "private", "-logfile", "l", "in.wav"});
+    ASSERT_TRUE(dec);
+    EXPECT_EQ(dec->input, "in.wav");
+    EXPECT_EQ(dec->log_path, "l");
+    EXPECT_EQ(dec->configuration, " -layer private");
+    // A single word is the input, whatever it reads like.
+    EXPECT_EQ(read(Program::Decoder, {"-logfile"})->input, "-logfile");
+}
+
+TEST(ProgramCommandLine, UsageWhenWordsAreMissingOrLogfileWouldTakeAFile) {
+    EXPECT_FALSE(read(Program::Decoder, {}));
+    EXPECT_FALSE(read(Program::Encoder, {"in.wav", "AB"}));
+    EXPECT_FALSE(read(Program::Decoder, {"-layer", "public", "-logfile", "in.wav"}));
+    EXPECT_FALSE(read(Program::Encoder, {"-logfile", "in.wav", "AB", "out.wav"}));
+}
+
+TEST(ProgramCommandLine, LogMayNotNameAFileOfTheRun) {
+    TempDir dir;
+    write_bytes(dir.file("in.wav"), "RIFF");
+    const std::string in = dir.file("in.wav");
+    const std::string out = dir.file("out.wav");
+    EXPECT_NE(program_log_clash(*read(Program::Decoder, {"-logfile", in, in})).find("input"),
+              std::string::npos);
+    EXPECT_NE(program_log_clash(
+                  *read(Program::Encoder, {"-logfile", dir.file("sub/../out.wav"), in, "AB", out}))
+                  .find("output"),
+              std::string::npos);
+    EXPECT_EQ(
+        program_log_clash(*read(Program::Encoder, {"-logfile", dir.file("l"), in, "AB", out})), "");
+}
