@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 #ifdef _WIN32
@@ -112,6 +113,14 @@ std::FILE* file_open_path(const std::filesystem::path& path, const char* mode) n
     }
 }
 
+bool file_seek(std::FILE* file, int64_t offset, int origin) noexcept {
+    return _fseeki64(file, offset, origin) == 0;
+}
+
+int64_t file_tell(std::FILE* file) noexcept {
+    return _ftelli64(file);
+}
+
 std::filesystem::path path_from_utf8(std::string_view utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
@@ -167,6 +176,17 @@ ProgramArguments::~ProgramArguments() = default;
 
 std::FILE* file_open_path(const std::filesystem::path& path, const char* mode) noexcept {
     return std::fopen(path.c_str(), mode);
+}
+
+bool file_seek(std::FILE* file, int64_t offset, int origin) noexcept {
+    if (offset < std::numeric_limits<long>::min() || offset > std::numeric_limits<long>::max()) {
+        return false;
+    }
+    return std::fseek(file, static_cast<long>(offset), origin) == 0;
+}
+
+int64_t file_tell(std::FILE* file) noexcept {
+    return std::ftell(file);
 }
 
 std::filesystem::path path_from_utf8(std::string_view utf8) {

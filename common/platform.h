@@ -4,6 +4,7 @@
 // speaks UTF-16: the command line is read once with the wide API, and paths become UTF-16 only
 // here, at _wfopen and std::filesystem. Elsewhere the bytes pass through unchanged.
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -37,6 +38,12 @@ std::FILE* file_open(std::string_view utf8_path, const char* mode) noexcept;
 
 // file_open for a path already in the system's form.
 std::FILE* file_open_path(const std::filesystem::path& path, const char* mode) noexcept;
+
+// fseek and ftell with 64-bit offsets (_fseeki64 and _ftelli64 on Windows, where long has 32
+// bits and the standard pair fails past 2 GiB). file_seek is true on success; file_tell gives -1
+// on failure.
+bool file_seek(std::FILE* file, int64_t offset, int origin) noexcept;
+int64_t file_tell(std::FILE* file) noexcept;
 
 // The file-system path of a UTF-8 string, and back. On Windows a plain std::string would be
 // read in the ANSI code page instead; elsewhere the bytes are kept as they are. path_from_utf8

@@ -44,20 +44,19 @@ bool read_exact(std::FILE* file, uint8_t* buffer, size_t count) {
 }
 
 std::optional<int64_t> size_of(std::FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) {
+    if (!file_seek(file, 0, SEEK_END)) {
         return std::nullopt;
     }
-    const long size = std::ftell(file);
-    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    const int64_t size = file_tell(file);
+    if (size < 0 || !file_seek(file, 0, SEEK_SET)) {
         return std::nullopt;
     }
-    return static_cast<int64_t>(size);
+    return size;
 }
 
 // Moves to `offset` bytes from the start, refusing any place past the end of the file.
 bool seek_within(std::FILE* file, int64_t offset, int64_t file_size) {
-    return offset <= file_size && offset <= std::numeric_limits<long>::max() &&
-           std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+    return offset <= file_size && file_seek(file, offset, SEEK_SET);
 }
 
 // Walks the chunks from `offset` to the first one with id `target` and returns its size, with

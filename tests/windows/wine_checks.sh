@@ -134,6 +134,11 @@ expect_code "decoder without arguments" 1 vekmrkdec
 expect_code "decoder with a missing input" 10 vekmrkdec missing.wav
 expect_code "decoder with an 8000 Hz input" 11 vekmrkdec rate8000.wav
 expect_code "decoder with a refused configuration" 4 vekmrkdec -rawbr 0 in1_44100_mono.wav
+# Past 2 GiB (a sparse file): the reader gets its size and header, and only the rate is refused.
+cp rate8000.wav beyond2GiB.wav
+truncate -s 2200M beyond2GiB.wav
+expect_code "decoder with an 8000 Hz input of 2.2 GB" 11 vekmrkdec beyond2GiB.wav
+rm beyond2GiB.wav
 
 echo "== Replacing an existing output"
 head -c 5000 /dev/urandom >existing.wav
