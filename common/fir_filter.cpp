@@ -4,7 +4,7 @@
 #include <array>
 #include <new>
 
-#include "common/simd_vectors.h"
+#include "common/kernels.h"
 
 namespace {
 
@@ -110,103 +110,18 @@ void run_direct(FirFilter& filter, std::span<const float> input, std::span<float
     }
 }
 
-// The samples of a block as the vector sums read them. The outputs are cut into W segments of S
-// consecutive outputs, one segment per vector lane; z is the last N - 1 inputs before the block
-// followed by the block, as doubles, and row i of the layout holds z[l D S + i] in lane l. The
-// samples that tap k meets in the outputs j of all segments then form row D j + k: one aligned
-// vector load per tap and W outputs.
-struct Rows {
-    const double* z; // row i at z + i * W, 64-byte aligned
-    size_t segment;  // S: outputs per lane
-    size_t step;     // D
-};
-
-// out[l S + j] = sum over k of h[k] * z[D (l S + j) + k], from 0.0 with k ascending, stored as
-// float, for every lane l and j = 0 ... S-1: U rows of outputs at a time so that the additions
-// of different outputs overlap.
-template <typename V, int U>
-[[gnu::always_inline]] inline void sum_products(Rows z, const double* h, size_t taps, float* out) {
-    constexpr size_t kLanes = simd::lanes<V>;
-    const size_t stride = z.step * kLanes; // from one output row to the next
-    size_t j = 0;
-    for (; j + U <= z.segment; j += U) {
-        V acc[U] = {};
-        const double* row = z.z + j * stride;
-        for (size_t k = 0; k < taps; ++k) {
-            const double hk = h[k];
-#pragma GCC unroll 16
-            for (int u = 0; u < U; ++u) {
-                acc[u] += simd::load<V>(row + u * stride) * hk;
-            }
-            row += kLanes;
-        }
-#pragma GCC unroll 16
-        for (int u = 0; u < U; ++u) {
-            const auto single = simd::to_float(acc[u]);
-            for (size_t l = 0; l < kLanes; ++l) {
-                out[l * z.segment + j + u] = single[l];
-            }
-        }
-    }
-    for (; j < z.segment; ++j) {
-        V acc = {};
-        const double* row = z.z + j * stride;
-        for (size_t k = 0; k < taps; ++k) {
-            acc += simd::load<V>(row + k * kLanes) * h[k];
-        }
-        const auto single = simd::to_float(acc);
-        for (size_t l = 0; l < kLanes; ++l) {
-            out[l * z.segment + j] = single[l];
-        }
-    }
-}
-
-void sum_products_portable(Rows z, const double* h, size_t taps, float* out) {
-    sum_products<simd::f64x2, 8>(z, h, taps, out);
-}
-
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void sum_products_avx2(Rows z, const double* h, size_t taps,
-                                                       float* out) {
-    sum_products<simd::f64x4, 8>(z, h, taps, out);
-}
-
-__attribute__((target("avx512f,avx512vl"))) void sum_products_avx512(Rows z, const double* h,
-                                                                     size_t taps, float* out) {
-    sum_products<simd::f64x8, 8>(z, h, taps, out);
-}
-#endif
-
-// The lanes of the vectors at this level (capped at what the processor has).
-size_t lanes_at(SimdLevel level) {
-#if defined(__x86_64__) && defined(__GNUC__)
-    switch (std::min(level, simd_detected())) {
-    case SimdLevel::Avx512:
-        return simd::lanes<simd::f64x8>;
-    case SimdLevel::Avx2:
-        return simd::lanes<simd::f64x4>;
-    case SimdLevel::Portable:
-        break;
-    }
-#else
-    (void)level;
-#endif
-    return simd::lanes<simd::f64x2>;
-}
-
-void sum_products_at(size_t lanes, Rows z, const double* h, size_t taps, float* out) {
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (lanes == simd::lanes<simd::f64x8>) {
-        return sum_products_avx512(z, h, taps, out);
-    }
-    if (lanes == simd::lanes<simd::f64x4>) {
-        return sum_products_avx2(z, h, taps, out);
-    }
-#endif
-    sum_products_portable(z, h, taps, out);
-}
-
 } // namespace
+
+void fir_sum_products_plain(FirRows z, const double* h, size_t taps, float* out) {
+    for (size_t j = 0; j < z.segment; ++j) {
+        const double* row = z.z + j * z.step;
+        double sum = 0.0;
+        for (size_t k = 0; k < taps; ++k) {
+            sum += row[k] * h[k];
+        }
+        out[j] = static_cast<float>(sum);
+    }
+}
 
 void fir_run(FirFilter& filter, std::span<const float> input, std::span<float> output) noexcept {
     fir_run_at(filter, input, output, simd_level());
@@ -219,7 +134,8 @@ void fir_run_at(FirFilter& filter, std::span<const float> input, std::span<float
     const size_t count = input.size();
     const size_t outputs = std::min(output.size(), (count + step - 1) / step);
     const size_t past = taps - 1;
-    const size_t lanes = lanes_at(level);
+    const KernelTable& kernels = kernels_at(level);
+    const size_t lanes = kernels.fir_lanes;
     const size_t segment = outputs / lanes;
     const size_t rows = segment == 0 ? 0 : step * (segment - 1) + taps;
     // The work copy holds the coefficients as doubles, then the rows, from a 64-byte boundary.
@@ -260,7 +176,7 @@ void fir_run_at(FirFilter& filter, std::span<const float> input, std::span<float
                 to[l] = static_cast<double>(from[l * spacing]);
             }
         }
-        sum_products_at(lanes, Rows{z, segment, step}, h, taps, output.data());
+        kernels.fir_sum_products(FirRows{z, segment, step}, h, taps, output.data());
     }
     // The outputs after the last whole segment, one at a time.
     for (size_t j = lanes * segment; j < outputs; ++j) {

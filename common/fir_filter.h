@@ -46,10 +46,10 @@ void fir_prime(FirFilter& filter, std::span<const float> input) noexcept;
 // so with D > 1 blocks should be multiples of D to filter one continuous signal.
 // Meant for filters with no extra history; with A > 0 the newest sample of each sum is still
 // input[c], over the last N - 1 stored samples.
-// Runs at simd_level(): several outputs side by side, each summed alone in the order above, so
-// every level gives the same floats.
+// Runs the kernels of simd_level(): several outputs side by side, each summed alone in the order
+// above, so every level gives the same floats.
 void fir_run(FirFilter& filter, std::span<const float> input, std::span<float> output) noexcept;
 
-// fir_run with the vector instructions of `level` (capped at what the processor has).
+// fir_run with the kernels of `level` (capped at what the processor has).
 void fir_run_at(FirFilter& filter, std::span<const float> input, std::span<float> output,
                 SimdLevel level) noexcept;

@@ -48,8 +48,8 @@ double predictor_update(AdaptivePredictor& predictor, float d) noexcept;
 // Encoder form: runs the update over input and writes one envelope value per sample into
 // output (same size): the level rises at once to |e| and falls by a tenth of the gap per
 // sample. The level is carried unrounded within the call and stored as float at its end.
-// Orders 2 and 4 run a version compiled for that order, with the instructions of `level`
-// (capped at what the processor has); the results are the same on every level.
+// Orders 2 and 4 run the kernels of `level` compiled for that order (capped at what the
+// processor has); the results are the same on every level.
 void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> input,
                         std::span<float> output, SimdLevel level = simd_level()) noexcept;
 

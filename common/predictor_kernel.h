@@ -1,6 +1,8 @@
 #pragma once
 // The predictor update of predictor_update(), compiled for one fixed order and run on one
-// predictor or on two at once. A "lane" value is a double (one predictor) or a vector of two
+// predictor or on two at once, with the encoder's and the decoder's output forms: the code the
+// twins of the plain predictor kernels instantiate, each inside functions compiled for its
+// instruction set. A "lane" value is a double (one predictor) or a vector of two
 // doubles (two predictors, one per lane); every operation is the plain update's operation, in
 // its order, on each lane, and every value the plain update stores in single precision is
 // rounded to single precision here too (held as a double that a float represents exactly).
@@ -23,9 +25,6 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
 #endif
 
 namespace predictor_kernel {
@@ -268,171 +267,108 @@ run(const std::array<AdaptivePredictor*, Lanes<L>::kCount>& predictors,
     state.store(predictors);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// Order 4 with the covariance's columns in the four lanes of a vector, one predictor per
-// instruction stream (two predictors make two streams the processor overlaps). Column m holds
-// P[i][m] in lane i, so that P x is four vector products and sums, all rows at once, each lane
-// summing its row in the plain order; x^T P takes the products P[m][i] x[m] by columns and
-// turns them into rows (a 4 x 4 transpose) to sum them, in lane i, for m ascending. Far fewer
-// instructions than one lane per predictor, which the processor's adders otherwise limit.
-// AVX2 instructions, for the AVX2 and AVX-512 levels.
-#define VEKMRK_AVX2_INLINE __attribute__((always_inline, target("avx2"))) inline
-struct Columns4 {
-    __m256d column[4]; // column m: P[i][m] in lane i
-    __m256d x;         // window, lane m
-    __m256d w;         // weights, lane m
-    __m256d s;         // row x^T P of the latest update
-    __m128 k;          // gain vector of the latest update
-    double r;
-    __m128 q_at[4]; // q in lane m and -0.0 elsewhere: adding it to a column touches the
-                    // diagonal only (x + -0.0 is x for every x)
+constexpr auto kRelease = static_cast<double>(0.1f);
 
-    VEKMRK_AVX2_INLINE static __m256d round_single(__m256d v) {
-        return _mm256_cvtps_pd(_mm256_cvtpd_ps(v));
+// The encoder's output form: the level of the prediction error, which rises at once to |e| and
+// falls by a tenth of the gap per sample.
+struct EnvelopeForm {
+    explicit EnvelopeForm(double /* the whitened form's floor */) {}
+    template <typename L> [[gnu::always_inline]] inline L step(L& level, L e) const {
+        const L diff = magnitude(e) - level;
+        level = level + where(diff < 0.0, diff * kRelease, diff);
+        return level;
     }
-    // The four lanes, lowest first.
-    VEKMRK_AVX2_INLINE static void lanes(__m256d v, double& a, double& b, double& c, double& d) {
-        const __m128d low = _mm256_castpd256_pd128(v);
-        const __m128d high = _mm256_extractf128_pd(v, 1);
-        a = _mm_cvtsd_f64(low);
-        b = _mm_cvtsd_f64(_mm_unpackhi_pd(low, low));
-        c = _mm_cvtsd_f64(high);
-        d = _mm_cvtsd_f64(_mm_unpackhi_pd(high, high));
-    }
-
-    VEKMRK_AVX2_INLINE void load(const AdaptivePredictor& a) {
-        alignas(32) double values[4];
-        for (int m = 0; m < 4; ++m) {
-            for (int i = 0; i < 4; ++i) {
-                values[i] = static_cast<double>(a.p[i * 4 + m]);
-            }
-            column[m] = _mm256_load_pd(values);
-            alignas(16) float q[4] = {-0.0f, -0.0f, -0.0f, -0.0f};
-            q[m] = a.q;
-            q_at[m] = _mm_load_ps(q);
+    double plain_step(double& level, double e) const {
+        double diff = std::fabs(e) - level;
+        if (diff < 0.0) {
+            diff *= kRelease;
         }
-        x = _mm256_cvtps_pd(_mm_loadu_ps(a.x));
-        w = _mm256_cvtps_pd(_mm_loadu_ps(a.w));
-        s = _mm256_cvtps_pd(_mm_loadu_ps(a.s));
-        k = _mm_loadu_ps(a.k);
-        r = static_cast<double>(a.r);
-    }
-
-    VEKMRK_AVX2_INLINE void store(AdaptivePredictor& a) const {
-        alignas(16) float values[4];
-        for (int m = 0; m < 4; ++m) {
-            _mm_store_ps(values, _mm256_cvtpd_ps(column[m]));
-            for (int i = 0; i < 4; ++i) {
-                a.p[i * 4 + m] = values[i];
-            }
-        }
-        _mm_storeu_ps(a.x, _mm256_cvtpd_ps(x));
-        _mm_storeu_ps(a.w, _mm256_cvtpd_ps(w));
-        _mm_storeu_ps(a.s, _mm256_cvtpd_ps(s));
-        _mm_storeu_ps(a.k, k);
-    }
-
-    template <bool Keep> VEKMRK_AVX2_INLINE double update(double d) {
-        // Gain: row i of P x in lane i, the denominator from the unrounded rows.
-        __m256d row = _mm256_setzero_pd();
-        row = _mm256_add_pd(row, _mm256_mul_pd(column[0], _mm256_permute4x64_pd(x, 0x00)));
-        row = _mm256_add_pd(row, _mm256_mul_pd(column[1], _mm256_permute4x64_pd(x, 0x55)));
-        row = _mm256_add_pd(row, _mm256_mul_pd(column[2], _mm256_permute4x64_pd(x, 0xAA)));
-        row = _mm256_add_pd(row, _mm256_mul_pd(column[3], _mm256_permute4x64_pd(x, 0xFF)));
-        double t0, t1, t2, t3;
-        lanes(_mm256_mul_pd(row, x), t0, t1, t2, t3);
-        double den = r;
-        den = den + t0;
-        den = den + t1;
-        den = den + t2;
-        den = den + t3;
-        const float g = static_cast<float>(1.0 / den);
-        const __m128 gain = _mm_mul_ps(_mm256_cvtpd_ps(row), _mm_set1_ps(g));
-        const __m256d kd = _mm256_cvtps_pd(gain);
-
-        double p0, p1, p2, p3;
-        lanes(_mm256_mul_pd(w, x), p0, p1, p2, p3);
-        double e = d;
-        e = e - p0;
-        e = e - p1;
-        e = e - p2;
-        e = e - p3;
-        w = round_single(_mm256_add_pd(w, _mm256_mul_pd(_mm256_set1_pd(e), kd)));
-
-        // x^T P: y_i holds P[m][i] x[m] in lane m; transposed, lane i of product row m.
-        const __m256d y0 = _mm256_mul_pd(column[0], x);
-        const __m256d y1 = _mm256_mul_pd(column[1], x);
-        const __m256d y2 = _mm256_mul_pd(column[2], x);
-        const __m256d y3 = _mm256_mul_pd(column[3], x);
-        const __m256d a0 = _mm256_unpacklo_pd(y0, y1); // y0[0] y1[0] y0[2] y1[2]
-        const __m256d a1 = _mm256_unpackhi_pd(y0, y1); // y0[1] y1[1] y0[3] y1[3]
-        const __m256d a2 = _mm256_unpacklo_pd(y2, y3);
-        const __m256d a3 = _mm256_unpackhi_pd(y2, y3);
-        __m256d sum = _mm256_setzero_pd();
-        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a0, a2, 0x20)); // products of x[0]
-        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a1, a3, 0x20)); // of x[1]
-        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a0, a2, 0x31)); // of x[2]
-        sum = _mm256_add_pd(sum, _mm256_permute2f128_pd(a1, a3, 0x31)); // of x[3]
-        const __m256d xp = round_single(sum);
-        if constexpr (Keep) {
-            s = xp;
-            k = gain;
-        }
-
-        // Covariance: column m loses k s[m] (lane i: k[i] s[m]), then q on the diagonal.
-        const __m256d s_lane[4] = {_mm256_permute4x64_pd(xp, 0x00), _mm256_permute4x64_pd(xp, 0x55),
-                                   _mm256_permute4x64_pd(xp, 0xAA),
-                                   _mm256_permute4x64_pd(xp, 0xFF)};
-        for (int m = 0; m < 4; ++m) {
-            const __m256d kept = _mm256_sub_pd(column[m], _mm256_mul_pd(kd, s_lane[m]));
-            column[m] = _mm256_cvtps_pd(_mm_add_ps(_mm256_cvtpd_ps(kept), q_at[m]));
-        }
-
-        // The window moves on: x[1], x[2], x[3], d.
-        const __m256d next = _mm256_permute4x64_pd(x, 0x39); // x1 x2 x3 x0
-        x = _mm256_blend_pd(next, _mm256_set1_pd(d), 0x8);
-        return e;
+        level += diff;
+        return level;
     }
 };
-#undef VEKMRK_AVX2_INLINE
 
-// run() for order 4 with Columns4: one stream per lane of L.
-template <typename L, typename Sink>
-__attribute__((always_inline, target("avx2"))) inline void
-run_columns4(const std::array<AdaptivePredictor*, Lanes<L>::kCount>& predictors,
-             const std::array<const float*, Lanes<L>::kCount>& inputs, size_t count, Sink&& sink) {
-    if constexpr (Lanes<L>::kCount == 1) {
-        Columns4 a;
-        a.load(*predictors[0]);
-        const float* in = inputs[0];
-        if (count > 0) {
-            for (size_t t = 0; t + 1 < count; ++t) {
-                sink(t, a.update<false>(static_cast<double>(in[t])));
-            }
-            sink(count - 1, a.update<true>(static_cast<double>(in[count - 1])));
+// The decoder's output form: the prediction error divided by the same level, or by the floor
+// when the level is not above it.
+struct WhitenForm {
+    explicit WhitenForm(double floor_value) : floor(floor_value) {}
+    double floor;
+    template <typename L> [[gnu::always_inline]] inline L step(L& level, L e) const {
+        const L m = magnitude(e);
+        level = where(m >= level, m, level + kRelease * (m - level));
+        const L bound = L{} + floor;
+        const L divisor = where(level > floor, level, bound);
+        return e * ((L{} + 1.0) / divisor);
+    }
+    double plain_step(double& level, double e) const {
+        const double m = std::fabs(e);
+        if (m >= level) {
+            level = m;
+        } else {
+            level = level + kRelease * (m - level);
         }
-        a.store(*predictors[0]);
-    } else {
-        Columns4 a;
-        Columns4 b;
-        a.load(*predictors[0]);
-        b.load(*predictors[1]);
-        const float* in_a = inputs[0];
-        const float* in_b = inputs[1];
-        if (count > 0) {
-            for (size_t t = 0; t + 1 < count; ++t) {
-                const double ea = a.update<false>(static_cast<double>(in_a[t]));
-                const double eb = b.update<false>(static_cast<double>(in_b[t]));
-                sink(t, L{ea, eb});
-            }
-            const double ea = a.update<true>(static_cast<double>(in_a[count - 1]));
-            const double eb = b.update<true>(static_cast<double>(in_b[count - 1]));
-            sink(count - 1, L{ea, eb});
-        }
-        a.store(*predictors[0]);
-        b.store(*predictors[1]);
+        const double divisor = level > floor ? level : floor;
+        return e * (1.0 / divisor);
+    }
+};
+
+// The level is carried unrounded within the call and stored as float at its end.
+template <typename L>
+[[gnu::always_inline]] inline L
+start_level(const std::array<AdaptivePredictor*, Lanes<L>::kCount>& predictors) {
+    std::array<double, Lanes<L>::kCount> start{};
+    for (size_t c = 0; c < start.size(); ++c) {
+        start[c] = static_cast<double>(predictors[c]->level);
+    }
+    return gather<L>(start);
+}
+
+template <typename L>
+[[gnu::always_inline]] inline void
+store_level(const std::array<AdaptivePredictor*, Lanes<L>::kCount>& predictors, L level) {
+    for (size_t c = 0; c < Lanes<L>::kCount; ++c) {
+        predictors[c]->level = static_cast<float>(lane(level, c));
     }
 }
-#endif
+
+// What each sample's prediction errors become: the form's output, stored in single precision.
+template <typename L, typename Form>
+[[gnu::always_inline]] inline auto
+output_sink(L& level, const Form& form, const std::array<float*, Lanes<L>::kCount>& outputs) {
+    return [&level, &form, &outputs ](size_t t, L e) __attribute__((always_inline)) {
+        const auto single = to_half(form.step(level, e));
+        for (size_t c = 0; c < Lanes<L>::kCount; ++c) {
+            outputs[c][t] = lane(single, c);
+        }
+    };
+}
+
+// The predictors of the lanes of L, as a kernel of the table receives them.
+template <typename L> struct Block {
+    static constexpr size_t kLanes = Lanes<L>::kCount;
+    std::array<AdaptivePredictor*, kLanes> predictors;
+    std::array<const float*, kLanes> inputs;
+    std::array<float*, kLanes> outputs;
+
+    [[gnu::always_inline]] inline Block(AdaptivePredictor* const* p, const float* const* in,
+                                        float* const* out) {
+        for (size_t c = 0; c < kLanes; ++c) {
+            predictors[c] = p[c];
+            inputs[c] = in[c];
+            outputs[c] = out[c];
+        }
+    }
+};
+
+// A PredictorBlock of order N on the lanes of L, in the output form Form.
+template <size_t N, typename L, typename Form>
+[[gnu::always_inline]] inline void run_form(AdaptivePredictor* const* p, const float* const* in,
+                                            float* const* out, size_t count, double floor) {
+    const Block<L> block(p, in, out);
+    const Form form(floor);
+    L level = start_level<L>(block.predictors);
+    run<N, L>(block.predictors, block.inputs, count, output_sink(level, form, block.outputs));
+    store_level(block.predictors, level);
+}
 
 } // namespace predictor_kernel

@@ -1,18 +1,20 @@
 #pragma once
 // Which vector instructions the signal kernels may use. Every kernel gives bit-identical results
 // on every level (each output is still summed in its own order, one output per vector lane);
-// only the speed differs. Wider levels exist only on x86-64 processors that have them.
+// only the speed differs. The kernels are chosen once, in a table (common/kernels.cpp).
 
 #include <optional>
 #include <string_view>
 
 enum class SimdLevel : int {
-    Portable = 0, // what every processor of the build's architecture runs (SSE2 on x86-64)
-    Avx2 = 1,     // 256-bit vectors
-    Avx512 = 2,   // 512-bit vectors and 32 vector registers (AVX-512 F and VL)
+    Plain = 0,    // no vector code: the plain routines only
+    Portable = 1, // what every processor of the build's architecture runs (SSE2 on x86-64)
+    Avx2 = 2,     // 256-bit vectors
+    Avx512 = 3,   // 512-bit vectors and 32 vector registers (AVX-512 F and VL)
 };
 
-// The environment variable that caps the level, read once: "portable", "avx2" or "avx512".
+// The environment variable that caps the level, read once: "plain", "portable", "avx2" or
+// "avx512".
 inline constexpr const char* kSimdEnvVar = "VEKMRK_SIMD";
 
 // The best level this processor offers and this build can use.

@@ -2,7 +2,8 @@
 // Vector types of the compiler's vector extension (GCC, Clang) for the signal kernels: an
 // operation on them is the same IEEE operation on every lane, so a kernel written with them
 // computes each lane exactly as the scalar code would. Code for a wider instruction set is made
-// by calling an always-inline kernel from a function with a target attribute.
+// by calling an always-inline kernel from a function with a target attribute, in a twin file of
+// the kernel table (common/kernels.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 // Vectors wider than the build's baseline are passed by value only between always-inline
 // functions, never across a call, so the calling convention the compiler warns about is unused.
+#pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace simd {
@@ -36,18 +38,20 @@ template <typename V, typename T> [[gnu::always_inline]] inline V load(const T* 
     std::memcpy(&v, from, sizeof v);
     return v;
 }
-template <typename V, typename T> [[gnu::always_inline]] inline void store(T* to, V v) {
+template <typename V, typename T> [[gnu::always_inline]] inline void store(T* to, const V& v) {
     std::memcpy(to, &v, sizeof v);
 }
 
 // Each lane rounded to single precision, as static_cast<float> does to one double.
-template <typename V> [[gnu::always_inline]] inline typename HalfOf<V>::type to_float(V v) {
+template <typename V> [[gnu::always_inline]] inline typename HalfOf<V>::type to_float(const V& v) {
     return __builtin_convertvector(v, typename HalfOf<V>::type);
 }
 
 // Each float lane widened to double, exactly.
-template <typename V, typename H> [[gnu::always_inline]] inline V to_double(H h) {
+template <typename V, typename H> [[gnu::always_inline]] inline V to_double(const H& h) {
     return __builtin_convertvector(h, V);
 }
 
 } // namespace simd
+
+#pragma GCC diagnostic pop

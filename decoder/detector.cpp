@@ -5,9 +5,8 @@
 #include <cmath>
 #include <new>
 
+#include "common/comb_filter.h"
 #include "common/predictor.h"
-#include "common/predictor_kernel.h"
-#include "common/simd_vectors.h"
 #include "decoder/recovery.h"
 
 namespace {
@@ -64,85 +63,44 @@ double whitening_floor(float floor_db) noexcept {
 }
 
 void comb_run(CombIntegrator& comb, std::span<float> b) noexcept {
-    const auto n = static_cast<size_t>(comb.length);
-    const auto count = b.size();
-    const double tap0 = static_cast<double>(comb.taps[0]);
-    const double tap1 = static_cast<double>(comb.taps[1]);
-    // One output; the outputs N and N - 1 samples back are in the frame from i = N on, before
-    // that in the history, whose index i holds the output N - i samples before the frame's first.
-    auto one = [&](size_t i) {
-        const float back_n = i < n ? comb.history[i] : b[i - n];
-        const float back_n1 = i + 1 < n ? comb.history[i + 1] : b[i + 1 - n];
-        double sum = static_cast<double>(b[i]);
-        sum += tap0 * static_cast<double>(back_n);
-        sum += tap1 * static_cast<double>(back_n1);
-        b[i] = static_cast<float>(sum);
-    };
-    size_t i = 0;
-    for (; i < std::min(n, count); ++i)
-        one(i);
-    // From N on, four outputs at a time: they reach back N - 1 samples or more, to outputs
-    // already made, as long as N - 1 >= 4. Each lane sums as `one` does.
-    using simd::f64x4;
-    using f32x4 = simd::f32x4;
-    if (n >= 5) {
-        for (; i + 4 <= count; i += 4) {
-            f64x4 sum = __builtin_convertvector(simd::load<f32x4>(b.data() + i), f64x4);
-            sum += tap0 * __builtin_convertvector(simd::load<f32x4>(b.data() + i - n), f64x4);
-            sum += tap1 * __builtin_convertvector(simd::load<f32x4>(b.data() + i + 1 - n), f64x4);
-            simd::store(b.data() + i, __builtin_convertvector(sum, f32x4));
-        }
-    }
-    for (; i < count; ++i)
-        one(i);
-    std::copy(b.end() - static_cast<std::ptrdiff_t>(n), b.end(), comb.history.begin());
+    comb_filter_run(b, comb.history, comb.taps[0], comb.taps[1]);
 }
 
 namespace {
 
-// The peak picker on one channel (L = double) or two (L = a vector of two doubles, one per
-// lane) in lockstep: the statistics of every sample depend on those of the sample before,
-// a chain of roundings that leaves room for a second channel's chain. All frames have the
-// same size. The statistics are carried as doubles that floats represent exactly, rounded
-// where the picker's fields are stored.
-template <typename L>
-void pick_peaks(
-    const std::array<PeakPicker*, predictor_kernel::Lanes<L>::kCount>& pickers,
-    const std::array<std::span<const float>, predictor_kernel::Lanes<L>::kCount>& frames,
-    const std::array<std::vector<int32_t>*, predictor_kernel::Lanes<L>::kCount>& peaks) {
-    using namespace predictor_kernel;
-    constexpr size_t kLanes = Lanes<L>::kCount;
+// The peak picker on one channel or on two in lockstep: the statistics of every sample depend
+// on those of the sample before, a chain of roundings that leaves the processor room for a
+// second channel's chain. All frames have the same size. The statistics are carried as doubles
+// that floats represent exactly, rounded where the picker's fields are stored.
+template <size_t Lanes>
+void pick_peaks(const std::array<PeakPicker*, Lanes>& pickers,
+                const std::array<std::span<const float>, Lanes>& frames,
+                const std::array<std::vector<int32_t>*, Lanes>& peaks) {
     const size_t size = frames[0].size();
     const auto half = static_cast<size_t>(pickers[0]->half_width);
     if (size < 2 * half + 1)
         return;
-    auto each = [&pickers](auto field) {
-        std::array<double, kLanes> v{};
-        for (size_t c = 0; c < kLanes; ++c)
-            v[c] = static_cast<double>(field(*pickers[c]));
-        return gather<L>(v);
-    };
-    const L rate = each([](const PeakPicker& p) { return p.adaptation_rate; });
-    const L fraction = each([](const PeakPicker& p) { return p.peak_fraction; });
-    const L factor = each([](const PeakPicker& p) { return p.deviation_factor; });
-    L mean = each([](const PeakPicker& p) { return p.mean; });
-    L deviation = each([](const PeakPicker& p) { return p.deviation; });
-    L level = each([](const PeakPicker& p) { return p.level; });
+    auto single = [](double v) { return static_cast<double>(static_cast<float>(v)); };
+    std::array<double, Lanes> rate, fraction, factor, mean, deviation, level;
+    for (size_t c = 0; c < Lanes; ++c) {
+        rate[c] = static_cast<double>(pickers[c]->adaptation_rate);
+        fraction[c] = static_cast<double>(pickers[c]->peak_fraction);
+        factor[c] = static_cast<double>(pickers[c]->deviation_factor);
+        mean[c] = static_cast<double>(pickers[c]->mean);
+        deviation[c] = static_cast<double>(pickers[c]->deviation);
+        level[c] = static_cast<double>(pickers[c]->level);
+    }
     for (size_t i = half; i + half < size; ++i) {
-        std::array<double, kLanes> sample{};
-        for (size_t c = 0; c < kLanes; ++c)
-            sample[c] = static_cast<double>(frames[c][i]);
-        const L v = gather<L>(sample);
-        const L d = v - mean;
-        mean = round_single(mean + d * rate);
-        deviation = round_single(deviation + (magnitude(d) - deviation) * rate);
-        const L m = magnitude(v);
-        level = where(m >= level, round_single(m), round_single(level + (m - level) * rate));
-        const auto candidate = (v > fraction * level) & (v > mean + factor * deviation);
-        for (size_t c = 0; c < kLanes; ++c) {
-            if (!lane_set(candidate, c))
-                continue;
+        for (size_t c = 0; c < Lanes; ++c) {
             const float* b = frames[c].data();
+            const auto v = static_cast<double>(b[i]);
+            const double d = v - mean[c];
+            mean[c] = single(mean[c] + d * rate[c]);
+            deviation[c] = single(deviation[c] + (std::fabs(d) - deviation[c]) * rate[c]);
+            const double m = std::fabs(v);
+            level[c] = m >= level[c] ? m : single(level[c] + (m - level[c]) * rate[c]);
+            if (!(v > fraction[c] * level[c]) || !(v > mean[c] + factor[c] * deviation[c]))
+                continue;
             bool highest = true;
             for (size_t k = 1; k <= half && highest; ++k) {
                 highest = b[i] > b[i - k] && b[i] > b[i + k];
@@ -151,10 +109,10 @@ void pick_peaks(
                 peaks[c]->push_back(static_cast<int32_t>(i));
         }
     }
-    for (size_t c = 0; c < kLanes; ++c) {
-        pickers[c]->mean = static_cast<float>(lane(mean, c));
-        pickers[c]->deviation = static_cast<float>(lane(deviation, c));
-        pickers[c]->level = static_cast<float>(lane(level, c));
+    for (size_t c = 0; c < Lanes; ++c) {
+        pickers[c]->mean = static_cast<float>(mean[c]);
+        pickers[c]->deviation = static_cast<float>(deviation[c]);
+        pickers[c]->level = static_cast<float>(level[c]);
     }
 }
 
@@ -162,7 +120,7 @@ void pick_peaks(
 
 int32_t peak_picker_run(PeakPicker& picker, std::span<const float> b, std::vector<int32_t>& peaks) {
     const size_t before = peaks.size();
-    pick_peaks<double>({&picker}, {b}, {&peaks});
+    pick_peaks<1>({&picker}, {b}, {&peaks});
     return static_cast<int32_t>(peaks.size() - before);
 }
 
@@ -389,9 +347,9 @@ int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
         first.work_peaks.clear();
         second.work_peaks.clear();
         // The two channels' peak pickers side by side too.
-        pick_peaks<simd::f64x2>({&first.peak_picker, &second.peak_picker},
-                                {level_span(first, count), level_span(second, count)},
-                                {&first.work_peaks, &second.work_peaks});
+        pick_peaks<2>({&first.peak_picker, &second.peak_picker},
+                      {level_span(first, count), level_span(second, count)},
+                      {&first.work_peaks, &second.work_peaks});
         found[c] = follow_tracks(first, count);
         found[c + 1] = follow_tracks(second, count);
     }

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "tests/common/kernel_levels.h"
 #include "tests/support/float_bits.h"
 
 namespace {
@@ -143,7 +144,10 @@ TEST(FirFilter, MatchesPlainConvolutionInAnyBlockSize) {
 // lanes, the head correlation's 128, more than one block's history), step and block size,
 // blocks shorter than the history and than one vector included; on values of many magnitudes,
 // and on values whose sums cancel, where a sum taken in another order would end elsewhere.
-TEST(FirFilter, EveryVectorLevelGivesThePlainConvolutionsBits) {
+class FirFilterLevel : public KernelLevel {};
+VEKMRK_ON_EVERY_KERNEL_LEVEL(FirFilterLevel);
+
+TEST_P(FirFilterLevel, GivesThePlainConvolutionsBits) {
     for (const bool cancelling : {false, true}) {
         const std::vector<float> x = cancelling ? cancelling_noise(3000, 11) : wide_noise(3000, 11);
         for (const size_t taps : {size_t{1}, size_t{3}, size_t{21}, size_t{128}, size_t{313}}) {
@@ -152,24 +156,20 @@ TEST(FirFilter, EveryVectorLevelGivesThePlainConvolutionsBits) {
                 cancelling ? cancelling_noise(taps, seed) : wide_noise(taps, seed);
             for (const size_t step : {size_t{1}, size_t{2}, size_t{3}}) {
                 const std::vector<uint32_t> expected = fixture::float_bits(reference(h, x, step));
-                for (const SimdLevel level :
-                     {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
-                    for (const size_t block : {step, 7 * step, 60 * step, 1000 * step}) {
-                        SCOPED_TRACE(testing::Message()
-                                     << (cancelling ? "cancelling, " : "") << taps << " taps, step "
-                                     << step << ", level " << static_cast<int>(level) << ", block "
-                                     << block);
-                        FirFilterPtr f = fir_create(static_cast<int32_t>(taps), 0,
-                                                    static_cast<int32_t>(step), h);
-                        std::vector<float> got;
-                        for (size_t at = 0; at < x.size(); at += block) {
-                            const size_t n = std::min(block, x.size() - at);
-                            std::vector<float> out((n + step - 1) / step);
-                            fir_run_at(*f, std::span(x).subspan(at, n), out, level);
-                            got.insert(got.end(), out.begin(), out.end());
-                        }
-                        EXPECT_EQ(fixture::float_bits(got), expected);
+                for (const size_t block : {step, 7 * step, 60 * step, 1000 * step}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << (cancelling ? "cancelling, " : "") << taps << " taps, step "
+                                 << step << ", block " << block);
+                    FirFilterPtr f =
+                        fir_create(static_cast<int32_t>(taps), 0, static_cast<int32_t>(step), h);
+                    std::vector<float> got;
+                    for (size_t at = 0; at < x.size(); at += block) {
+                        const size_t n = std::min(block, x.size() - at);
+                        std::vector<float> out((n + step - 1) / step);
+                        fir_run_at(*f, std::span(x).subspan(at, n), out, level());
+                        got.insert(got.end(), out.begin(), out.end());
                     }
+                    EXPECT_EQ(fixture::float_bits(got), expected);
                 }
             }
         }
@@ -177,18 +177,15 @@ TEST(FirFilter, EveryVectorLevelGivesThePlainConvolutionsBits) {
 }
 
 // With extra history the sums still end at the newest input, over the last N - 1 stored ones.
-TEST(FirFilter, ExtraHistoryDoesNotShiftTheSums) {
+TEST_P(FirFilterLevel, ExtraHistoryDoesNotShiftTheSums) {
     const std::vector<float> x = wide_noise(500, 5);
     const std::vector<float> h = wide_noise(40, 6);
     const std::vector<uint32_t> expected = fixture::float_bits(reference(h, x, 1));
-    for (const SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
-        SCOPED_TRACE(static_cast<int>(level));
-        FirFilterPtr f = fir_create(40, 100, 1, h);
-        std::vector<float> got(x.size());
-        fir_run_at(*f, std::span(x).first(250), std::span(got).first(250), level);
-        fir_run_at(*f, std::span(x).subspan(250), std::span(got).subspan(250), level);
-        EXPECT_EQ(fixture::float_bits(got), expected);
-    }
+    FirFilterPtr f = fir_create(40, 100, 1, h);
+    std::vector<float> got(x.size());
+    fir_run_at(*f, std::span(x).first(250), std::span(got).first(250), level());
+    fir_run_at(*f, std::span(x).subspan(250), std::span(got).subspan(250), level());
+    EXPECT_EQ(fixture::float_bits(got), expected);
 }
 
 TEST(FirFilter, PrimeKeepsTheLatestInputs) {

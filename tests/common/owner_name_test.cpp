@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "tests/common/temp_dir.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ TEST(OwnerName, Problems) {
 }
 
 TEST(OwnerName, FirstLineOfTheFile) {
-    TempDir dir;
+    fixture::TempDir dir;
     EXPECT_EQ(owner_name_from_folder(dir.path()), "");
     const struct {
         const char* content;
@@ -71,7 +71,7 @@ TEST(OwnerName, FirstLineOfTheFile) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.content);
-        write_bytes(dir.file(kOwnerFileName), c.content);
+        fixture::write_file(dir.file(kOwnerFileName), c.content);
         EXPECT_EQ(owner_name_from_folder(dir.path()), c.expected);
     }
 }
@@ -121,8 +121,8 @@ TEST(OwnerName, EnvironmentComesFirstThenTheFirstFileWithAName) {
     const std::filesystem::path installed = etc / kOwnerFileName;
     std::filesystem::create_directories(etc);
     RemoveAtEnd cleanup({beside, installed, etc, etc.parent_path()});
-    write_bytes(beside.string(), "FileOwner\r\n");
-    write_bytes(installed.string(), "EtcOwner\n");
+    fixture::write_file(beside.string(), "FileOwner\r\n");
+    fixture::write_file(installed.string(), "EtcOwner\n");
 
     ::setenv(kOwnerEnvVar, "EnvOwner", 1);
     EXPECT_EQ(owner_name_lookup(nullptr), "EnvOwner");
@@ -134,7 +134,7 @@ TEST(OwnerName, EnvironmentComesFirstThenTheFirstFileWithAName) {
     EXPECT_EQ(owner_name_lookup("/nonexistent/vekmrkenc"), "FileOwner");
 
     // A file whose first line is empty gives no name: the search goes on.
-    write_bytes(beside.string(), "\r\nFileOwner\r\n");
+    fixture::write_file(beside.string(), "\r\nFileOwner\r\n");
     EXPECT_EQ(owner_name_lookup(nullptr), "EtcOwner");
     std::filesystem::remove(beside);
     EXPECT_EQ(owner_name_lookup(nullptr), "EtcOwner");

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "tests/common/kernel_levels.h"
 #include "tests/support/float_bits.h"
 
 namespace {
@@ -37,9 +38,12 @@ uint16_t plain_write(float x, double scale) {
 
 } // namespace
 
+class Pcm16Level : public KernelLevel {};
+VEKMRK_ON_EVERY_KERNEL_LEVEL(Pcm16Level);
+
 // Every 16-bit value, as mono, stereo and three channels, in lengths that leave ends the
 // vector code does not cover.
-TEST(Pcm16, ReadsEverySampleValue) {
+TEST_P(Pcm16Level, ReadsEverySampleValue) {
     std::vector<uint8_t> bytes;
     for (uint32_t v = 0; v < 65536; ++v) {
         bytes.push_back(static_cast<uint8_t>(v & 0xFF));
@@ -52,7 +56,7 @@ TEST(Pcm16, ReadsEverySampleValue) {
             std::vector<float*> pointers;
             for (auto& p : planes)
                 pointers.push_back(p.data());
-            pcm16_to_planar(bytes.data(), frames, pointers, 5);
+            pcm16_to_planar(bytes.data(), frames, pointers, 5, level());
             for (size_t c = 0; c < channels; ++c) {
                 std::vector<float> want(5, -9.0f);
                 for (size_t i = 0; i < frames; ++i) {
@@ -68,7 +72,7 @@ TEST(Pcm16, ReadsEverySampleValue) {
 // Random samples and the awkward ones: halves that round up (at scale 1 and 2: -2.5 gives -2,
 // 2.5 gives 3), both zeros, full scale and beyond (whose low 16 bits are kept), values past the
 // 32-bit range, infinities and NaN.
-TEST(Pcm16, WritesWhatOneSampleAtATimeWrites) {
+TEST_P(Pcm16Level, WritesWhatOneSampleAtATimeWrites) {
     std::mt19937 draw(5);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     const float awkward[] = {0.0f,
@@ -111,7 +115,7 @@ TEST(Pcm16, WritesWhatOneSampleAtATimeWrites) {
                 for (const auto& p : planes)
                     pointers.push_back(p.data());
                 std::vector<uint8_t> got(2 * channels * frames, 0xEE);
-                pcm16_from_planar(pointers, 3, frames, scale, got.data());
+                pcm16_from_planar(pointers, 3, frames, scale, got.data(), level());
                 std::vector<uint8_t> want;
                 for (size_t i = 0; i < frames; ++i) {
                     for (size_t c = 0; c < channels; ++c) {

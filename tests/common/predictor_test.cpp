@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "tests/common/kernel_levels.h"
 #include "tests/support/float_bits.h"
 
 namespace {
@@ -283,38 +284,36 @@ TEST(Predictor, BlockSizeDoesNotChangeTheState) {
     }
 }
 
-// The versions compiled for orders 2 and 4, alone and two side by side, at every vector level,
-// in both output forms, give the plain update's output and leave the plain update's state, bit
-// for bit, block after block (blocks of one sample and empty blocks included). Order 3 takes
-// the plain path.
-TEST(Predictor, FastFormsMatchThePlainUpdateBitForBit) {
+// The kernels of orders 2 and 4, alone and two side by side, on every level, in both output
+// forms, give the plain update's output and leave the plain update's state, bit for bit, block
+// after block (blocks of one sample and empty blocks included). Order 3 takes the plain path.
+class PredictorLevel : public KernelLevel {};
+VEKMRK_ON_EVERY_KERNEL_LEVEL(PredictorLevel);
+
+TEST_P(PredictorLevel, FastFormsMatchThePlainUpdateBitForBit) {
     const std::vector<float> left = rough_signal(12000, 1);
     const std::vector<float> right = rough_signal(12000, 2);
     const size_t blocks[] = {1, 0, 4410, 1, 2, 999, 0, 6587};
     for (const Form& form : kForms) {
         for (const int32_t order : {2, 3, 4}) {
-            for (const SimdLevel level :
-                 {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
-                SCOPED_TRACE(testing::Message() << form.name << ", order " << order << ", level "
-                                                << static_cast<int>(level));
-                auto plain_left = make_default(order);
-                auto plain_right = make_default(order);
-                auto alone = make_default(order);
-                auto pair_left = make_default(order);
-                auto pair_right = make_default(order);
-                size_t at = 0;
-                for (const size_t n : blocks) {
-                    const std::span<const float> in_left = std::span(left).subspan(at, n);
-                    const std::span<const float> in_right = std::span(right).subspan(at, n);
-                    at += n;
-                    const std::vector<uint32_t> want_left =
-                        fixture::float_bits(form.plain(*plain_left, in_left));
-                    const std::vector<uint32_t> want_right =
-                        fixture::float_bits(form.plain(*plain_right, in_right));
-                    EXPECT_TRUE(same_as_plain(form, level, *alone, *pair_left, *pair_right, in_left,
-                                              in_right, want_left, want_right, *plain_left,
-                                              *plain_right));
-                }
+            SCOPED_TRACE(testing::Message() << form.name << ", order " << order);
+            auto plain_left = make_default(order);
+            auto plain_right = make_default(order);
+            auto alone = make_default(order);
+            auto pair_left = make_default(order);
+            auto pair_right = make_default(order);
+            size_t at = 0;
+            for (const size_t n : blocks) {
+                const std::span<const float> in_left = std::span(left).subspan(at, n);
+                const std::span<const float> in_right = std::span(right).subspan(at, n);
+                at += n;
+                const std::vector<uint32_t> want_left =
+                    fixture::float_bits(form.plain(*plain_left, in_left));
+                const std::vector<uint32_t> want_right =
+                    fixture::float_bits(form.plain(*plain_right, in_right));
+                EXPECT_TRUE(same_as_plain(form, level(), *alone, *pair_left, *pair_right, in_left,
+                                          in_right, want_left, want_right, *plain_left,
+                                          *plain_right));
             }
         }
     }
@@ -325,7 +324,7 @@ TEST(Predictor, FastFormsMatchThePlainUpdateBitForBit) {
 // change hides behind the single-precision roundings): one value in ten spans sixty powers of
 // two, the others are -3/4 ... 3/4 in quarters times 2^-30, 1 or 2^30, whose sums often lose
 // the small terms and then cancel exactly.
-TEST(Predictor, FastVersionsKeepEveryRoundingOnExtremeStates) {
+TEST_P(PredictorLevel, FastVersionsKeepEveryRoundingOnExtremeStates) {
     std::mt19937 draw(99);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     std::uniform_int_distribution<int> exponent(-30, 30);
@@ -363,20 +362,16 @@ TEST(Predictor, FastVersionsKeepEveryRoundingOnExtremeStates) {
                 copy_state(*start_b, *ref_b);
                 const std::vector<uint32_t> want_a = fixture::float_bits(form.plain(*ref_a, in_a));
                 const std::vector<uint32_t> want_b = fixture::float_bits(form.plain(*ref_b, in_b));
-                for (const SimdLevel level :
-                     {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
-                    SCOPED_TRACE(testing::Message()
-                                 << form.name << ", order " << order << ", trial " << trial
-                                 << ", level " << static_cast<int>(level));
-                    auto alone = make_default(order);
-                    auto pair_a = make_default(order);
-                    auto pair_b = make_default(order);
-                    copy_state(*start_a, *alone);
-                    copy_state(*start_a, *pair_a);
-                    copy_state(*start_b, *pair_b);
-                    ASSERT_TRUE(same_as_plain(form, level, *alone, *pair_a, *pair_b, in_a, in_b,
-                                              want_a, want_b, *ref_a, *ref_b));
-                }
+                SCOPED_TRACE(testing::Message()
+                             << form.name << ", order " << order << ", trial " << trial);
+                auto alone = make_default(order);
+                auto pair_a = make_default(order);
+                auto pair_b = make_default(order);
+                copy_state(*start_a, *alone);
+                copy_state(*start_a, *pair_a);
+                copy_state(*start_b, *pair_b);
+                ASSERT_TRUE(same_as_plain(form, level(), *alone, *pair_a, *pair_b, in_a, in_b,
+                                          want_a, want_b, *ref_a, *ref_b));
             }
         }
     }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/temp_dir.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ TEST(ProgramCommandLine, UsageWhenWordsAreMissingOrLogfileWouldTakeAFile) {
 }
 
 TEST(ProgramCommandLine, LogMayNotNameAFileOfTheRun) {
-    TempDir dir;
-    write_bytes(dir.file("in.wav"), "RIFF");
+    fixture::TempDir dir;
+    fixture::write_file(dir.file("in.wav"), "RIFF");
     const std::string in = dir.file("in.wav");
     const std::string out = dir.file("out.wav");
     EXPECT_NE(program_log_clash(*read(Program::Decoder, {"-logfile", in, in})).find("input"),

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 TEST(Simd, NamedLevelsAndNothingElse) {
+    EXPECT_EQ(simd_level_named("plain"), SimdLevel::Plain);
     EXPECT_EQ(simd_level_named("portable"), SimdLevel::Portable);
     EXPECT_EQ(simd_level_named("avx2"), SimdLevel::Avx2);
     EXPECT_EQ(simd_level_named("avx512"), SimdLevel::Avx512);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/temp_dir.h"
+#include "tests/support/files.h"
 #include "tests/support/wav_fixture.h"
 
 namespace {
@@ -63,10 +63,10 @@ std::vector<std::vector<float>> read_all(WavStream& in, int32_t block) {
 
 class WavTest : public testing::Test {
 protected:
-    TempDir m_dir;
+    fixture::TempDir m_dir;
     std::string put(const std::string& name, const std::string& bytes) {
         const std::string path = m_dir.file(name);
-        write_bytes(path, bytes);
+        fixture::write_file(path, bytes);
         return path;
     }
 };
@@ -241,13 +241,13 @@ TEST_F(WavTest, WritesHeaderAndCompletesItOnClose) {
 
     // Not closed yet: the placeholder sizes 36 and 0.
     ASSERT_EQ(std::fflush(out->file), 0);
-    std::string bytes = read_bytes(path);
+    std::string bytes = fixture::read_file(path);
     ASSERT_EQ(bytes.size(), 44u + 88200u);
     EXPECT_EQ(bytes.substr(4, 4), le32(36));
     EXPECT_EQ(bytes.substr(40, 4), le32(0));
 
     EXPECT_TRUE(wav_close(out.release()));
-    bytes = read_bytes(path);
+    bytes = fixture::read_file(path);
     // One second of mono 44100 Hz: RIFF size 88236, data size 88200, byte rate 88200, align 2.
     const std::string header = "RIFF" + le32(88236) + "WAVE" + "fmt " + le32(16) + le16(1) +
                                le16(1) + le32(44100) + le32(88200) + le16(2) + le16(16) + "data" +
@@ -291,7 +291,7 @@ TEST_F(WavTest, RoundsHalvesUpAndKeepsLowBits) {
         const float* planes[] = {&c.x};
         ASSERT_TRUE(wav_write_frames(*out, planes, c.gain, 1));
         ASSERT_TRUE(wav_close(out.release()));
-        EXPECT_EQ(read_bytes(path).substr(44), le16(static_cast<uint16_t>(c.stored)));
+        EXPECT_EQ(fixture::read_file(path).substr(44), le16(static_cast<uint16_t>(c.stored)));
     }
 }
 
@@ -319,7 +319,7 @@ TEST_F(WavTest, WriteThenReadInAnyBlockSize) {
                                          static_cast<int32_t>(std::min(block, frames - at))));
         }
         ASSERT_TRUE(wav_close(out.release()));
-        const std::string bytes = read_bytes(path);
+        const std::string bytes = fixture::read_file(path);
         if (first) {
             EXPECT_EQ(bytes, *first);
         } else {
@@ -348,7 +348,7 @@ TEST_F(WavTest, RefusesBadOutput) {
     const float* two[] = {&x, &x};
     EXPECT_FALSE(wav_write_frames(*out, two, 1.0f, 1));
     EXPECT_FALSE(wav_close(out.release()));
-    EXPECT_EQ(read_bytes(m_dir.file("b.wav")).substr(40, 4), le32(0));
+    EXPECT_EQ(fixture::read_file(m_dir.file("b.wav")).substr(40, 4), le32(0));
 
     out = wav_open_write(m_dir.file("c.wav"), 2, 16, 44100);
     ASSERT_TRUE(out);

@@ -7,7 +7,7 @@
 #include "common/owner_name.h"
 #include "common/program.h"
 #include "decoder/config.h"
-#include "tests/decoder/scratch_dir.h"
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/wav_fixture.h"
 
@@ -41,11 +41,11 @@ std::string log_without_speed(const std::string& log) {
     return std::regex_replace(log, std::regex(R"(average of \d+\.\dx)"), "average of _x");
 }
 
-std::string write_input(const ScratchDir& dir, const std::string& name, int32_t rate,
+std::string write_input(const fixture::TempDir& dir, const std::string& name, int32_t rate,
                         int32_t channels, double seconds,
                         fixture::Signal signal = fixture::Signal::Noise) {
-    const std::string path = write_generated(dir, name, rate, channels, seconds, signal);
-    EXPECT_FALSE(path.empty());
+    const std::string path = dir.file(name);
+    EXPECT_TRUE(fixture::write_wav(path, fixture::settings(rate, channels, seconds, signal)));
     return path;
 }
 
@@ -57,9 +57,9 @@ TEST(DecoderProgram, NoArgumentPrintsBannerAndUsage) {
 }
 
 TEST(DecoderProgram, LogfileFollowedByTheInputIsRefusedAndTheInputKept) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_input(dir, "in.wav", 22050, 1, 1.0);
-    const std::string before = file_text(input);
+    const std::string before = fixture::read_file(input);
     for (const auto& args :
          std::vector<std::vector<std::string>>{{"-logfile", input},
                                                {"-layer", "public", "-logfile", input},
@@ -68,37 +68,38 @@ TEST(DecoderProgram, LogfileFollowedByTheInputIsRefusedAndTheInputKept) {
         const auto r = decode(args);
         EXPECT_EQ(r.exit_code, 1);
         EXPECT_EQ(r.err.rfind(kBanner, 0), 0u);
-        EXPECT_EQ(file_text(input), before);
+        EXPECT_EQ(fixture::read_file(input), before);
     }
 }
 
 TEST(DecoderProgram, UnreadableInputExits10WithAnEmptyLineInTheLog) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string missing = dir.file("missing.wav");
     const std::string log = dir.file("log.txt");
     const auto r = decode({"-logfile", log, missing});
     EXPECT_EQ(r.exit_code, 10);
     EXPECT_EQ(r.err, kBanner + "Failure to open " + missing + " for reading.\n");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(file_text(log),
+    EXPECT_EQ(fixture::read_file(log),
               " -10\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure to open " + missing +
                   " for reading.\r\n\r\n");
 }
 
 TEST(DecoderProgram, UnsupportedRateExits11Silently) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_input(dir, "in8000.wav", 8000, 1, 2.0);
     const std::string log = dir.file("log.txt");
     const auto r = decode({"-logfile", log, input});
     EXPECT_EQ(r.exit_code, 11);
     EXPECT_EQ(r.err, kBanner);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(file_text(log), " -11\r\n   0 packet(s) decoded at an average of 0.0x\r\nThis "
-                              "sampling rate is not supported\r\n");
+    EXPECT_EQ(fixture::read_file(log),
+              " -11\r\n   0 packet(s) decoded at an average of 0.0x\r\nThis "
+              "sampling rate is not supported\r\n");
 }
 
 TEST(DecoderProgram, BadConfigurationExits4) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_input(dir, "in.wav", 44100, 2, 1.0);
     const std::string log = dir.file("log.txt");
     const struct {
@@ -123,8 +124,9 @@ TEST(DecoderProgram, BadConfigurationExits4) {
         EXPECT_EQ(r.exit_code, 4);
         EXPECT_EQ(r.err, kBanner + "Failure to configure the decoder for channel# 0 with:\n\t" +
                              c.config + "\n" + c.hint);
-        EXPECT_EQ(file_text(log), "  -4\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure "
-                                  "to configure the decoder\r\n");
+        EXPECT_EQ(fixture::read_file(log),
+                  "  -4\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure "
+                  "to configure the decoder\r\n");
     }
     // With the owner name set, "-layer private" reads.
     const auto r = decode({"-layer", "private", input}, {{"VEKMRK_OWNER", "VekTestOwner"}});
@@ -132,7 +134,7 @@ TEST(DecoderProgram, BadConfigurationExits4) {
 }
 
 TEST(DecoderProgram, UnmarkedInputEndsWithAnEmptySummary) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_input(dir, "noise.wav", 44100, 2, 3.0);
     const std::string log = dir.file("log.txt");
     const auto r = decode({"-logfile", log, input});
@@ -141,13 +143,13 @@ TEST(DecoderProgram, UnmarkedInputEndsWithAnEmptySummary) {
               "\"" + input + "\"\n-> 0 packet(s) decoded at an average of ");
     // Three whole seconds: 033, 066, 100, and 133 after the empty last read.
     EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b033%\b\b\b\b066%\b\b\b\b100%\b\b\b\b133%\n");
-    EXPECT_EQ(log_without_speed(file_text(log)),
+    EXPECT_EQ(log_without_speed(fixture::read_file(log)),
               "1000\r\nAnalysis summary for " + input +
                   "\r\n   0 packet(s) decoded at an average of _x\r\n");
 }
 
 TEST(DecoderProgram, EveryAcceptedRateIsDecodedAndShortInputsKeepTheFigureInRange) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     for (const int32_t rate : {11025, 16000, 22050, 24000, 32000, 44100, 48000}) {
         SCOPED_TRACE(rate);
         const std::string input =
@@ -183,7 +185,7 @@ std::vector<std::string> packet_lines(const std::string& err) {
 }
 
 TEST(DecoderProgram, LongConfigurationAndPathsAreKeptWhole) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_input(dir, "in.wav", 22050, 1, 1.0);
     // Over 500 characters of configuration: stray words are ignored, the last -rawbr wins.
     std::vector<std::string> args;

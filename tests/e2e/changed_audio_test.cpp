@@ -37,7 +37,7 @@ fixture::WavData without_start(const fixture::WavData& data, double seconds) {
 }
 
 TEST(ChangedAudio, VolumeTurnedDownOrUpWithClippingKeepsThePayload) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input =
         write_audio(dir, "in.wav", 44100, 2, 20.0, fixture::Signal::Music, 11);
     const std::string marked = dir.file("marked.wav");
@@ -70,7 +70,7 @@ TEST(ChangedAudio, VolumeTurnedDownOrUpWithClippingKeepsThePayload) {
 }
 
 TEST(ChangedAudio, ExcerptWithoutTheStartKeepsPayloadAndItsTimeStamps) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const double seconds = 44.0;
     const std::string input =
         write_audio(dir, "in.wav", 22050, 1, seconds, fixture::Signal::Music, 12);

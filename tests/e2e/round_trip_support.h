@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/decoder/scratch_dir.h"
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/wav_fixture.h"
 
@@ -81,11 +81,12 @@ inline Decoded decode(const std::vector<std::string>& options, const std::string
     return d;
 }
 
-inline std::string write_audio(const ScratchDir& dir, const std::string& name, int32_t rate,
+inline std::string write_audio(const fixture::TempDir& dir, const std::string& name, int32_t rate,
                                int32_t channels, double seconds, fixture::Signal signal,
                                uint32_t seed = 1) {
-    const std::string path = write_generated(dir, name, rate, channels, seconds, signal, seed);
-    EXPECT_FALSE(path.empty());
+    const std::string path = dir.file(name);
+    EXPECT_TRUE(
+        fixture::write_wav(path, fixture::settings(rate, channels, seconds, signal, 0.3, seed)));
     return path;
 }
 

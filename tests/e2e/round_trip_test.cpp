@@ -9,7 +9,7 @@ namespace {
 using namespace e2e;
 
 TEST(RoundTrip, PayloadFoundAtEveryEncoderRateMonoAndStereo) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const struct {
         int32_t rate, channels;
         fixture::Signal signal;
@@ -34,7 +34,7 @@ TEST(RoundTrip, PayloadFoundAtEveryEncoderRateMonoAndStereo) {
 }
 
 TEST(RoundTrip, TimeStampsMatchWhereThePacketsWereWritten) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const double seconds = 40.0;
     const std::string input =
         write_audio(dir, "in.wav", 22050, 1, seconds, fixture::Signal::Music, 3);
@@ -72,7 +72,7 @@ TEST(RoundTrip, TimeStampsMatchWhereThePacketsWereWritten) {
 }
 
 TEST(RoundTrip, PrivateMarkIsReadOnlyWithItsOwnersLayer) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_audio(dir, "in.wav", 24000, 1, 20.0, fixture::Signal::Music, 5);
     const std::string marked = dir.file("private.wav");
     ASSERT_GT(encode({"-layer", "private"}, input, "0A1B", marked, owner("Alice")), 0);
@@ -101,7 +101,7 @@ TEST(RoundTrip, PrivateMarkIsReadOnlyWithItsOwnersLayer) {
 }
 
 TEST(RoundTrip, PublicMarkIsNotReadOnAPrivateLayer) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input = write_audio(dir, "in.wav", 22050, 1, 20.0, fixture::Signal::Noise, 6);
     const std::string marked = dir.file("public.wav");
     ASSERT_GT(encode({}, input, "CAFEBABE", marked), 0);
@@ -111,7 +111,7 @@ TEST(RoundTrip, PublicMarkIsNotReadOnAPrivateLayer) {
 }
 
 TEST(RoundTrip, UnmarkedAudioGivesAnEmptySummary) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input =
         write_audio(dir, "music.wav", 44100, 2, 20.0, fixture::Signal::Music, 7);
     expect_nothing(decode({}, input));
@@ -123,7 +123,7 @@ TEST(RoundTrip, UnmarkedAudioGivesAnEmptySummary) {
 // has its weight-2 bit set (0123ABCD, check B74E) would otherwise lock every track three
 // chips off; the others would lose the first packet of every track.
 TEST(RoundTrip, LeadInDoesNotCostPacketsForEitherKindOfCheckValue) {
-    ScratchDir dir;
+    fixture::TempDir dir;
     const std::string input =
         write_audio(dir, "noise.wav", 22050, 1, 20.0, fixture::Signal::Noise, 8);
     int weight_two_set = 0;

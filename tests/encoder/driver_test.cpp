@@ -52,11 +52,3 @@ TEST(ClippingPrevention, PeakIsTheLargestMagnitude) {
     EXPECT_FALSE(audio_peak(std::vector<float>{0.5f, std::numeric_limits<float>::quiet_NaN()}));
     EXPECT_FALSE(audio_peak(std::vector<float>{-inf, 0.5f}));
 }
-
-TEST(ClippingPrevention, AttenuatesOnlyAboveFullScale) {
-    EXPECT_EQ(clipping_attenuation(1.25f), 0.8f);
-    EXPECT_EQ(clipping_attenuation(2.0f), 0.5f);
-    EXPECT_EQ(clipping_attenuation(1.0f), 1.0f); // exactly full scale is kept
-    EXPECT_EQ(clipping_attenuation(0.3f), 1.0f);
-    EXPECT_EQ(clipping_attenuation(0.0f), 1.0f);
-}

@@ -3,11 +3,8 @@
 // leave no output behind and keep an existing file intact.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
@@ -18,6 +15,7 @@
 #include "common/owner_name.h"
 #include "common/program.h"
 #include "encoder/config.h"
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"
 #include "tests/support/wav_fixture.h"
@@ -34,26 +32,9 @@ std::string usage(const std::string& program) {
     return program_usage(Program::Encoder, program, encoder_help_text());
 }
 
-std::string read_text(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 class EncoderProgram : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::path(::testing::TempDir()) / "vekmrkenc-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code error;
-        fs::remove_all(dir_, error);
-    }
-
-    std::string path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
+    std::string path(const std::string& name) const { return dir_.file(name); }
 
     std::string make_wav(const std::string& name, double seconds, int32_t rate = 44100,
                          int32_t channels = 1, fixture::Signal signal = fixture::Signal::Music) {
@@ -76,20 +57,20 @@ protected:
     // The names in the work folder, sorted.
     std::vector<std::string> listing() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_))
+        for (const auto& entry : fs::directory_iterator(dir_.path()))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
 
-    std::string dir_;
+    fixture::TempDir dir_;
 };
 
 // --- Conformance vectors ------------------------------------------------------------------
 
 std::map<std::string, std::string> recorded_checksums() {
     std::map<std::string, std::string> sums;
-    std::istringstream lines(read_text(kVectors + "/SHA256SUMS"));
+    std::istringstream lines(fixture::read_file(kVectors + "/SHA256SUMS"));
     std::string sum, name;
     while (lines >> sum >> name)
         sums[name] = sum;
@@ -178,9 +159,8 @@ TEST_F(EncoderProgram, FindsTheOwnerNameBesideTheProgramOrInItsEtcFolder) {
         fs::create_directories(path(place.owner_file_folder));
         const std::string program = bin + "/vekmrkenc";
         fs::copy_file(kProgram, program);
-        ASSERT_TRUE(fixture::write_file(
-            path(place.owner_file_folder) + "/" + kOwnerFileName,
-            {'V', 'e', 'k', 'T', 'e', 's', 't', 'O', 'w', 'n', 'e', 'r', '\r', '\n'}));
+        ASSERT_TRUE(fixture::write_file(path(place.owner_file_folder) + "/" + kOwnerFileName,
+                                        "VekTestOwner\r\n"));
         const std::string output = path("out2.wav");
         const fixture::ProgramResult run =
             fixture::run_program(program,
@@ -216,7 +196,7 @@ TEST_F(EncoderProgram, RefusesALogFileThatWouldOverwriteAFile) {
     EXPECT_EQ(run.err, kBanner + usage(kProgram));
 
     const std::vector<std::pair<std::string, std::string>> named = {
-        {input, "input"}, {dir_ + "/./in.wav", "input"}, {output, "output"}};
+        {input, "input"}, {dir_.file("./in.wav"), "input"}, {output, "output"}};
     for (const auto& [log, which] : named) {
         SCOPED_TRACE(log);
         run = encode({"-logfile", log, input, "AB", output});
@@ -242,7 +222,7 @@ TEST_F(EncoderProgram, ChecksThePayload) {
         const fixture::ProgramResult run = encode({"-logfile", log, input, payload, output});
         EXPECT_EQ(run.exit_code, 1);
         EXPECT_EQ(run.err, kBanner + message + "\n");
-        EXPECT_EQ(read_text(log), "  -1\r\n" + message + "\r\n");
+        EXPECT_EQ(fixture::read_file(log), "  -1\r\n" + message + "\r\n");
         EXPECT_FALSE(fs::exists(output));
     }
     // Lower-case digits are taken as upper-case, and an odd count is padded.
@@ -259,7 +239,7 @@ TEST_F(EncoderProgram, LogFileOptionNeverReachesTheConfiguration) {
     EXPECT_EQ(run.exit_code, 4);
     EXPECT_EQ(run.err, kBanner + "Failure to configure the encoder for channel# 0 with:\n"
                                  "\t -gain 2 -layer secret\n");
-    EXPECT_EQ(read_text(path("log.txt")), "  -4\r\nFailure to configure the encoder\r\n");
+    EXPECT_EQ(fixture::read_file(path("log.txt")), "  -4\r\nFailure to configure the encoder\r\n");
 }
 
 // --- A normal run -------------------------------------------------------------------------
@@ -281,7 +261,7 @@ TEST_F(EncoderProgram, ReportsProgressOnTheConsoleAndInTheLog) {
     const std::regex report("1000\r\n2 packets encoded at an average of \\d+\\.\\dx\r\n"
                             "A watermarked file named: " +
                             output + " was created\\.\r\n");
-    EXPECT_TRUE(std::regex_match(read_text(log), report)) << read_text(log);
+    EXPECT_TRUE(std::regex_match(fixture::read_file(log), report)) << fixture::read_file(log);
 
     const std::optional<fixture::WavData> in = fixture::read_wav(input);
     const std::optional<fixture::WavData> out = fixture::read_wav(output);
@@ -325,7 +305,7 @@ TEST_F(EncoderProgram, StereoCountsTwiceTheMonoPackets) {
 TEST_F(EncoderProgram, ReplacesAnExistingOutputAndKeepsLinks) {
     const std::string input = make_wav("in.wav", 1.0);
     const std::string target = path("real.wav");
-    ASSERT_TRUE(fixture::write_file(target, {'o', 'l', 'd'}));
+    ASSERT_TRUE(fixture::write_file(target, "old"));
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink(target, path("link.wav"));
     const fixture::ProgramResult run = encode({input, "AB", path("link.wav")});
@@ -343,7 +323,7 @@ TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
     const std::string good = make_wav("in.wav", 1.0);
     const std::string low_rate = make_wav("in16k.wav", 1.0, 16000);
     const std::string not_wav = path("text.wav");
-    ASSERT_TRUE(fixture::write_file(not_wav, {'h', 'e', 'l', 'l', 'o'}));
+    ASSERT_TRUE(fixture::write_file(not_wav, "hello"));
     const std::string missing = path("missing.wav");
     const std::string output = path("out.wav");
     const std::string log = path("log.txt");
@@ -403,7 +383,7 @@ TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
              "\n",
          "  -4\r\nFailure to configure the encoder\r\n"},
     };
-    const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
+    const std::string precious = "keep";
     for (const bool existing : {false, true}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.console + (existing ? " (existing output)" : ""));
@@ -422,7 +402,7 @@ TEST_F(EncoderProgram, FailuresExitWithTheirCodeAndLeaveOutputsAlone) {
             EXPECT_EQ(run.exit_code, c.exit_code);
             EXPECT_EQ(run.err, kBanner + c.console);
             EXPECT_EQ(run.out, "");
-            EXPECT_EQ(read_text(log), c.log);
+            EXPECT_EQ(fixture::read_file(log), c.log);
             if (existing) {
                 EXPECT_EQ(fixture::read_file(output), precious);
             } else {
@@ -448,7 +428,8 @@ TEST_F(EncoderProgram, RefusesAnOutputItCannotCreate) {
         const fixture::ProgramResult run = encode({"-logfile", log, input, "AB", output});
         EXPECT_EQ(run.exit_code, 20);
         EXPECT_EQ(run.err, kBanner + "Failure to open " + output + " for writing.\n");
-        EXPECT_EQ(read_text(log), " -20\r\nFailure to open " + output + " for writing.\r\n");
+        EXPECT_EQ(fixture::read_file(log),
+                  " -20\r\nFailure to open " + output + " for writing.\r\n");
     }
     EXPECT_EQ(listing(), (std::vector<std::string>{"folder", "in.wav", "log.txt"}));
     EXPECT_TRUE(fs::is_empty(path("folder")));
@@ -478,7 +459,7 @@ TEST_F(EncoderProgram, AFailedWriteIsAFailure) {
     const std::string input = make_wav("in.wav", 2.0, 44100, 2);
     const std::string output = path("out.wav");
     const std::string log = path("log.txt");
-    const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
+    const std::string precious = "keep";
     ASSERT_TRUE(fixture::write_file(output, precious));
     const fixture::ProgramResult run = fixture::run_program(
         "/bin/sh", {"-c", "ulimit -f 100 && trap '' XFSZ && exec \"$0\" \"$@\"", kProgram,
@@ -488,7 +469,7 @@ TEST_F(EncoderProgram, AFailedWriteIsAFailure) {
         run.err.ends_with("\nWriting audio output to disk...\nFailure to write " + output + ".\n"))
         << run.err;
     EXPECT_EQ(run.out.find("packets encoded"), std::string::npos);
-    EXPECT_EQ(read_text(log), " -20\r\nFailure to write " + output + ".\r\n");
+    EXPECT_EQ(fixture::read_file(log), " -20\r\nFailure to write " + output + ".\r\n");
     EXPECT_EQ(fixture::read_file(output), precious);
     EXPECT_EQ(listing(), (std::vector<std::string>{"in.wav", "log.txt", "out.wav"}));
 }

@@ -1,8 +1,8 @@
 // Byte identity of vekmrkenc's output. Every case below writes a generated input, encodes it with
 // the real program and compares the output file's SHA-256 with the checksum recorded from the
-// straightforward implementation (one sample at a time, plain loops) before any of its work was
-// made faster. The inputs' checksums are recorded too, so that a change of the test generator
-// is told apart from a change of the encoder. A mismatch here means the watermarked bytes
+// plain implementation (one sample at a time, plain loops), which every faster version must
+// match byte for byte. The inputs' checksums are recorded too, so that a change of the test
+// generator is told apart from a change of the encoder. A mismatch here means the watermarked bytes
 // changed: the encoder's arithmetic must be put back, never the checksums re-recorded to match.
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 #include "common/owner_name.h"
 #include "common/simd.h"
 #include "encoder/read_ahead.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"
 #include "tests/support/wav_fixture.h"
@@ -112,7 +112,7 @@ const IdentityCase kCases[] = {
 // Every case runs as the machine allows (the best vector instructions, a reading thread) and
 // with the portable vector instructions on one thread: both must write the recorded bytes.
 TEST(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
-    TempDir dir;
+    fixture::TempDir dir;
     for (const IdentityCase& c : kCases) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> bytes = fixture::wav_bytes(fixture::generate(c.input));
@@ -120,7 +120,7 @@ TEST(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
         ASSERT_EQ(fixture::sha256_hex(bytes), c.input_sha256) << "the test generator changed";
         const std::string input = dir.file("in.wav");
         const std::string output = dir.file("out.wav");
-        ASSERT_TRUE(fixture::write_file(input, bytes));
+        ASSERT_TRUE(fixture::write_file(input, std::string(bytes.begin(), bytes.end())));
 
         for (const bool plain : {false, true}) {
             SCOPED_TRACE(plain ? "portable vector instructions, one thread"

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "tests/support/wav_fixture.h"
+#include "tests/support/files.h"
 
 namespace fixture {
 namespace {
@@ -81,8 +81,8 @@ std::string sha256_hex(const std::vector<uint8_t>& bytes) {
 }
 
 std::string sha256_file(const std::string& path) {
-    const auto bytes = read_file(path);
-    return bytes ? sha256_hex(*bytes) : std::string();
+    const std::string bytes = read_file(path);
+    return sha256_hex(std::vector<uint8_t>(bytes.begin(), bytes.end()));
 }
 
 } // namespace fixture

@@ -9,7 +9,7 @@
 namespace fixture {
 
 std::string sha256_hex(const std::vector<uint8_t>& bytes);
-// Empty when the file cannot be read.
+// A file that cannot be read counts as empty.
 std::string sha256_file(const std::string& path);
 
 } // namespace fixture

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <numbers>
+
+#include "tests/support/files.h"
 
 namespace fixture {
 namespace {
@@ -147,33 +147,19 @@ std::vector<uint8_t> wav_bytes(const WavData& data) {
     return out;
 }
 
-bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(f);
-}
-
 bool write_wav(const std::string& path, const WavData& data) {
-    return write_file(path, wav_bytes(data));
+    const std::vector<uint8_t> bytes = wav_bytes(data);
+    return write_file(path, std::string(bytes.begin(), bytes.end()));
 }
 bool write_wav(const std::string& path, const WavSpec& spec) {
     return write_wav(path, generate(spec));
 }
 
-std::optional<std::vector<uint8_t>> read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f)
-        return std::nullopt;
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f),
-                                std::istreambuf_iterator<char>());
-}
-
 std::optional<WavData> read_wav(const std::string& path) {
-    const auto bytes = read_file(path);
-    if (!bytes || bytes->size() < 12)
+    const std::string text = read_file(path);
+    const std::vector<uint8_t> b(text.begin(), text.end());
+    if (b.size() < 12)
         return std::nullopt;
-    const auto& b = *bytes;
     if (std::string(b.begin(), b.begin() + 4) != "RIFF" ||
         std::string(b.begin() + 8, b.begin() + 12) != "WAVE")
         return std::nullopt;

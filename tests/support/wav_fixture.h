@@ -41,10 +41,8 @@ WavData generate(const WavSpec& spec);
 // A canonical 44-byte-header WAV file image of the samples.
 std::vector<uint8_t> wav_bytes(const WavData& data);
 
-bool write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 bool write_wav(const std::string& path, const WavData& data);
 bool write_wav(const std::string& path, const WavSpec& spec);
-std::optional<std::vector<uint8_t>> read_file(const std::string& path);
 
 // Minimal reader of canonical and chunked 16-bit PCM files; empty when the file is not one.
 std::optional<WavData> read_wav(const std::string& path);

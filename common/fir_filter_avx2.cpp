@@ -1,0 +1,12 @@
+// fir_sum_products_plain with 4 outputs per vector instruction (AVX2).
+
+#include "common/kernels.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include "common/fir_filter_kernel.h"
+
+__attribute__((target("avx2"))) void fir_sum_products_avx2(FirRows z, const double* h, size_t taps,
+                                                           float* out) {
+    fir_kernel::sum_products<simd::f64x4, 8>(z, h, taps, out);
+}
+#endif
