@@ -58,9 +58,10 @@ std::string environment_utf8(const char* name);
 // keeps its bytes: on Windows the text mode would turn LF into CR LF. Nothing elsewhere.
 void set_binary_mode(std::FILE* stream) noexcept;
 
-// False where std::atomic::wait can sleep through a notify: the libstdc++ of MinGW-w64 (GCC
-// 12.2 checked; it waits on a condition variable and loses a wakeup now and then). Code that
-// would hand work between threads by atomic waits, or std::barrier, stays on one thread there.
+// False where std::atomic::wait can sleep through a notify: with the libstdc++ of MinGW-w64
+// (GCC 12.2, which waits on a condition variable there) a waiting thread missed a notify now
+// and then under Wine 8, and the program hung. Code that would hand work between threads by
+// atomic waits, or std::barrier, stays on one thread there.
 #if defined(__MINGW32__) && defined(__GLIBCXX__)
 inline constexpr bool kAtomicWaitWorks = false;
 #else

@@ -134,8 +134,10 @@ expect_code "decoder without arguments" 1 vekmrkdec
 expect_code "decoder with a missing input" 10 vekmrkdec missing.wav
 expect_code "decoder with an 8000 Hz input" 11 vekmrkdec rate8000.wav
 expect_code "decoder with a refused configuration" 4 vekmrkdec -rawbr 0 in1_44100_mono.wav
-# Past 2 GiB (a sparse file): the reader gets its size and header, and only the rate is refused.
+# Past 2 GiB (a sparse file whose data chunk runs to its end): the reader gets its size and
+# header, and only the rate is refused.
 cp rate8000.wav beyond2GiB.wav
+printf '\x00\x00\x00\xf0' | dd of=beyond2GiB.wav bs=1 seek=40 conv=notrunc status=none
 truncate -s 2200M beyond2GiB.wav
 expect_code "decoder with an 8000 Hz input of 2.2 GB" 11 vekmrkdec beyond2GiB.wav
 rm beyond2GiB.wav
