@@ -3,10 +3,27 @@
 // that two paths name one file.
 //
 //   PendingOutput pending;                      // declared before the stream that writes it
-//   if (!pending.create(output)) { /* exit 20 */ }
+//   if (!pending.create(output)) { /* exit 20, saying pending.problem() */ }
 //   WavStreamPtr out = wav_open_write(pending.temp_path().string(), ...);
 //   ... if (!wav_close(out.release()) || !pending.commit()) { /* exit 20 */ }
+//   print pending.notes();                     // what the replaced file did not keep
+//
+// What the output path names decides how it is written:
+//   - nothing, or a regular file: a temporary file beside it is renamed over it. A file it
+//     replaces keeps its permission bits, and its owner and group where the system lets the
+//     program set them; other hard links of the old file keep the old contents (said in
+//     notes()).
+//   - a link: what the link points to is written by these rules, and the link stays; a link to
+//     nothing creates its target.
+//   - a character device or a named pipe (/dev/null, /dev/stdout, a pipe's reader): written in
+//     place, by copying the complete temporary file (kept in the system's temporary folder)
+//     into it; never replaced.
+//   - a folder, a block device or a socket: refused.
+// Temporary files have short names of their own (".vekmrk-XXXXXXXX.tmp"), so that any output
+// name the system takes works, and are registered with the signal cleanup, so that a signal
+// never leaves one behind.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,9 +32,6 @@
 // when either does not exist yet, the same place once both are spelled out in full.
 bool same_file(const std::string& a, const std::string& b);
 
-// The output is written into a temporary file beside the file it replaces, which is renamed over
-// that file only once it is complete: a failed run leaves no half-written output and keeps an
-// existing file of that name intact. The temporary file is removed unless committed.
 class PendingOutput {
 public:
     PendingOutput() = default;
@@ -25,19 +39,35 @@ public:
     PendingOutput& operator=(const PendingOutput&) = delete;
     ~PendingOutput();
 
-    // Picks the file to replace (the target of a link, so that the link survives) and creates an
-    // empty temporary file with a fresh name in its folder. False when that is impossible: the
-    // target is a folder or not writable, or the folder refuses new files.
+    // Decides how `output` is written (see above) and creates an empty temporary file with a
+    // fresh name. False, with problem() saying why, when the output cannot be written.
     bool create(const std::string& output);
 
     const std::filesystem::path& temp_path() const { return temp_; }
 
-    // Moves the complete temporary file over the target, with the permissions of the file it
-    // replaces. False when the rename fails; the temporary file is then removed.
+    // Why create or commit failed, as a sentence for the console; empty otherwise.
+    const std::string& problem() const { return problem_; }
+
+    // Puts the complete temporary file in place: renamed over the target (with the old file's
+    // permissions, owner and group as far as they can be kept) or copied into the device or
+    // pipe. False when that fails; the temporary file is then removed.
     bool commit();
 
+    // After commit: what the replaced file did not keep, one line each (may be empty).
+    const std::string& notes() const { return notes_; }
+
 private:
-    std::filesystem::path target_;
+    bool create_temp(const std::filesystem::path& folder);
+    bool copy_into_target();
+    void remove_temp();
+
+    std::filesystem::path target_; // the file written: the output path with links followed
     std::filesystem::path temp_;
+    int cleanup_slot_ = -1;
+    bool in_place_ = false; // a device or a pipe: copied into, never renamed over
+    bool existed_ = false;
     std::optional<std::filesystem::perms> existing_permissions_;
+    uintmax_t existing_links_ = 1;
+    std::string problem_;
+    std::string notes_;
 };

@@ -1,5 +1,6 @@
 #include "common/owner_name.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <system_error>
 
@@ -7,6 +8,8 @@
 #include "common/platform.h"
 
 namespace {
+
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 // The folder of the running program: where the system says its file is, otherwise the folder
 // of argv0 made absolute. Empty when neither can be found.
@@ -37,6 +40,11 @@ std::string owner_name_from_folder(const std::filesystem::path& folder) {
     std::fclose(file);
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
+    }
+    // Editors that save "UTF-8 with BOM" put these three bytes first; they are no part of the
+    // name, and hashing them would key another layer than the one the owner sees.
+    if (line.starts_with(kUtf8ByteOrderMark)) {
+        line.erase(0, kUtf8ByteOrderMark.size());
     }
     return line;
 }
@@ -94,11 +102,45 @@ std::string owner_name_problem(std::string_view name) {
                "programs" +
                places;
     }
+    // The text is shown only once it is known to hold no NUL byte.
+    if (name.starts_with("\xFF\xFE") || name.starts_with("\xFE\xFF")) {
+        return "The owner name is UTF-16 text: save vekmrk-owner.txt as UTF-8, or as plain "
+               "ASCII.";
+    }
+    if (name.find('\0') != std::string_view::npos) {
+        return "The owner name holds NUL bytes (is vekmrk-owner.txt saved as UTF-16?): save it "
+               "as UTF-8, or as plain ASCII.";
+    }
+    const std::string quoted = "The owner name \"" + std::string(name) + "\"";
+    // These characters separate the words and lists of the configuration text.
     if (name.find_first_of(kConfigSeparators) != std::string_view::npos) {
-        return "The owner name \"" + std::string(name) +
-               "\" holds a blank, tab, line feed or one of [ ] ( ) , which cut a layer code "
-               "apart: nobody else could read this private layer. Choose an owner name without "
-               "them.";
+        return quoted + " holds a blank, tab, line feed or one of [ ] ( ) , which cut a layer "
+                        "code apart: nobody else could read this private layer. Choose an owner "
+                        "name without them.";
+    }
+    if (name == "public" || name == "private") {
+        return quoted + " is a value of -layer itself: nobody could give it as a layer code. "
+                        "Choose another owner name.";
+    }
+    if (name.front() == '-') {
+        return quoted + " starts with \"-\" and would read as an option: nobody could give it "
+                        "as a layer code. Choose an owner name that starts otherwise.";
+    }
+    if (name.size() > kOwnerNameMaxBytes) {
+        const std::string_view ending = name.substr(name.size() - kOwnerNameMaxBytes);
+        return quoted + " is " + std::to_string(name.size()) +
+               " bytes long, but only its last 31 bytes key the layer, so every name that ends "
+               "in them shares it. Choose an owner name of at most 31 bytes (\"" +
+               std::string(ending) + "\" keys the same layer as this one).";
+    }
+    const LayerKey key = layer_key(name);
+    if (key.seed == 0) {
+        return quoted + " hashes to 0, the public layer's chip waveform: anybody could find its "
+                        "marks. Choose another owner name.";
+    }
+    if (key.check_mask == 0) {
+        return quoted + " gives the check mask 0, so the public layer would read its private "
+                        "marks. Choose another owner name.";
     }
     return {};
 }

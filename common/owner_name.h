@@ -25,11 +25,19 @@ std::vector<std::filesystem::path> owner_name_folders(const std::filesystem::pat
 // The system-wide folder that owner_name_folders ends with.
 std::filesystem::path owner_name_system_folder();
 
-// The first line of vekmrk-owner.txt in `folder`, its LF or CR LF ending removed; empty when
-// the file does not exist or cannot be read. The file half of owner_name_lookup.
+// The first line of vekmrk-owner.txt in `folder`, its LF or CR LF ending and a leading UTF-8
+// byte-order mark removed; empty when the file does not exist or cannot be read. The file half
+// of owner_name_lookup. Other bytes are kept, so that owner_name_problem can refuse them.
 std::string owner_name_from_folder(const std::filesystem::path& folder);
 
-// Why this owner name cannot key a private layer, as a sentence for the console; empty when
-// it can. An empty name, or one holding a separator of the configuration grammar (blank, tab,
-// line feed, "[", "]", "(", ")", ","), is refused.
+// Only the last kOwnerNameMaxBytes bytes of a text change its hash (each byte is shifted out
+// of the 31-bit hash 31 bytes later), so a longer owner name would share its layer with every
+// name that ends in the same 31 bytes.
+inline constexpr size_t kOwnerNameMaxBytes = 31;
+
+// Why this owner name cannot key a private layer, as sentences for the console; empty when it
+// can. Refused: an empty name; UTF-16 text or NUL bytes; a separator of the configuration
+// grammar (blank, tab, line feed, "[", "]", "(", ")", ","); "public", "private" or a leading
+// "-", which a reader could not give as a layer code; more than kOwnerNameMaxBytes bytes; and
+// a name whose seed is 0 or whose check mask is 0, which the public layer would read.
 std::string owner_name_problem(std::string_view name);

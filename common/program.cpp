@@ -8,6 +8,7 @@
 
 #include "common/output_file.h"
 #include "common/progress_log.h"
+#include "common/signal_cleanup.h"
 #include "common/text_format.h"
 #include "common/version.h"
 
@@ -189,8 +190,25 @@ int program_fail_internal(const ProgramRun& run, int32_t channel) {
                 run.program == Program::Decoder ? run.packets : 0);
 }
 
+int program_fail_channels(const ProgramRun& run, const std::string& path, int32_t channels) {
+    const std::string message = text_format("Failure to open %s for reading.", path.c_str());
+    const std::string reason =
+        text_format("The file has %d channels; the programs take at most %d.",
+                    static_cast<int>(channels), static_cast<int>(kMaxChannels));
+    return fail(run, ExitCode::OpenInput, message + "\n" + reason + "\n", message + "\n" + reason);
+}
+
+int program_fail_channel_memory(const ProgramRun& run, int32_t channel) {
+    const char* title = traits(run.program).title;
+    return fail(run, ExitCode::NoMemory,
+                text_format("%s array memory allocation failure (channel# %d).\n", title,
+                            static_cast<int>(channel)),
+                text_format("%s array memory allocation failure", title));
+}
+
 int program_main(Program program, int argc, char** argv, std::string_view help,
                  int (*body)(const CommandLine& line, ProgramRun& run)) noexcept {
+    signal_cleanup_install();
     try {
         std::fputs(program_banner(program).c_str(), stderr);
         const std::optional<CommandLine> line = program_command_line(program, argc, argv);
@@ -204,6 +222,13 @@ int program_main(Program program, int argc, char** argv, std::string_view help,
             std::fputs(clash.c_str(), stderr);
             return static_cast<int>(ExitCode::Usage);
         }
+        if (const std::string problem = progress_log_problem(line->log_path); !problem.empty()) {
+            std::fprintf(stderr, "%s\n", problem.c_str());
+            return static_cast<int>(ExitCode::Usage);
+        }
+        signal_cleanup_set_log(line->log_path, program == Program::Encoder
+                                                   ? ProgressLogLayout::Encoder
+                                                   : ProgressLogLayout::Decoder);
         ProgramRun run{program, line->log_path};
         return body(*line, run);
     } catch (const std::bad_alloc&) {

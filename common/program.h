@@ -59,6 +59,14 @@ std::optional<CommandLine> program_command_line(Program program, int argc, char*
 // output, which the log would be written over. Empty when it can be used.
 std::string program_log_clash(const CommandLine& line);
 
+// The most channels either program takes from an input: more than any recording has (a 7th
+// order ambisonic recording has 64, a large multitrack 128). Memory grows with the channels,
+// and a header claiming thousands of them is damage, not audio.
+inline constexpr int32_t kMaxChannels = 256;
+
+// The most bytes of audio a WAV file can hold: its RIFF size, 36 + the data size, is 32 bits.
+inline constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFu - 36;
+
 // True when the program handles input at `rate` Hz: the encoder 22050, 24000, 32000, 44100
 // and 48000; the decoder 11025 and 16000 as well.
 bool program_rate_accepted(Program program, int32_t rate) noexcept;
@@ -105,9 +113,17 @@ double program_speed(const ProgramRun& run);
                                          std::string_view owner_problem);
 // A channel that failed in the frame under way (counted in run.frames_done once done).
 [[nodiscard]] int program_fail_internal(const ProgramRun& run, int32_t channel);
+// An input with more than kMaxChannels channels: exit 10, with the count and the limit.
+[[nodiscard]] int program_fail_channels(const ProgramRun& run, const std::string& path,
+                                        int32_t channels);
+// A channel object that could not be created for want of memory (the first channel was, with
+// the same configuration): exit 3.
+[[nodiscard]] int program_fail_channel_memory(const ProgramRun& run, int32_t channel);
 
-// Prints the banner, reads the command line and runs `body` on it with a fresh ProgramRun;
-// prints the usage text (ending with `help`) or the refusal of the log path instead, exit 1.
+// Installs the signal cleanup (common/signal_cleanup.h), prints the banner, reads the command
+// line and runs `body` on it with a fresh ProgramRun; prints the usage text (ending with
+// `help`) or the refusal of the log path (a file of the run, or a path that is not a regular
+// file) instead, exit 1.
 // Returns the exit code. What escapes `body` ends the run here: no memory with exit 3,
 // anything else as an internal error with exit 4.
 int program_main(Program program, int argc, char** argv, std::string_view help,

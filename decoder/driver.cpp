@@ -1,5 +1,6 @@
 #include "decoder/driver.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -29,17 +30,22 @@ int decode(const CommandLine& line, ProgramRun& run) {
     const int32_t channels = input->channels;
     if (!program_rate_accepted(run.program, rate))
         return program_fail_rate(run);
+    if (channels > kMaxChannels)
+        return program_fail_channels(run, input_path, channels);
 
+    // One second per frame, but never more than the file holds: memory follows the audio that
+    // is there, not what the header claims.
+    const auto frame_length = static_cast<size_t>(std::clamp(input->frames, 0, rate));
     std::vector<float> block;
     std::vector<float*> planes;
     try {
-        block.assign(static_cast<size_t>(channels) * static_cast<size_t>(rate), 0.0f);
+        block.assign(static_cast<size_t>(channels) * frame_length, 0.0f);
         planes.resize(static_cast<size_t>(channels));
     } catch (const std::bad_alloc&) {
         return program_fail_buffers(run);
     }
     for (size_t c = 0; c < planes.size(); ++c)
-        planes[c] = block.data() + c * static_cast<size_t>(rate);
+        planes[c] = block.data() + c * frame_length;
 
     std::vector<DecoderChannelPtr> decoders;
     try {
@@ -50,6 +56,9 @@ int decode(const CommandLine& line, ProgramRun& run) {
     const std::string owner_name = owner_name_lookup(line.name.c_str());
     for (int32_t c = 0; c < channels; ++c) {
         decoders.push_back(decoder_create(rate, configuration, owner_name));
+        // Every channel has the configuration of the first: only memory can fail the others.
+        if (!decoders.back() && c > 0)
+            return program_fail_channel_memory(run, c);
         if (!decoders.back()) {
             // A private layer fails when the owner name cannot key it: say why.
             const std::optional<DecoderConfig> config = decoder_config_parse(configuration);
@@ -68,7 +77,7 @@ int decode(const CommandLine& line, ProgramRun& run) {
     std::vector<int32_t> found(static_cast<size_t>(channels));
     int32_t n = 0;
     do {
-        n = wav_read_frames(*input, planes, rate);
+        n = wav_read_frames(*input, planes, static_cast<int32_t>(frame_length));
         // All channels of the frame at once; the packets are then reported channel by channel.
         const int32_t failed =
             decoder_process_channels(channel_decoders, frames, static_cast<size_t>(n), found);

@@ -73,6 +73,28 @@ std::optional<int> encode_frames(ProgramRun& run, WavStream& in, PlanarAudio& au
     return {};
 }
 
+// Why the output cannot be written as a WAV file, or empty: its audio would pass the 4 GiB
+// that the header's sizes can count, so the write would fail at the very end.
+std::string output_too_large(const WavStream& in) {
+    const uint64_t bytes =
+        static_cast<uint64_t>(in.frames) * static_cast<uint64_t>(in.channels) * 2;
+    if (bytes <= kMaxWavDataBytes)
+        return {};
+    return text_format("The output would hold %llu bytes of audio, more than the 4 GiB a WAV "
+                       "file can hold: cut the input into shorter pieces.",
+                       static_cast<unsigned long long>(bytes));
+}
+
+// Why the audio read cannot be trusted, or empty: the input ended before the frames its header
+// and size promised, so it changed (was cut or rewritten) while it was read.
+std::string input_shrank(const WavStream& in, size_t frames_read) {
+    if (frames_read >= static_cast<size_t>(in.frames))
+        return {};
+    return text_format("The input %s ended after %zu of its %d frames: it changed while it was "
+                       "read. Nothing was written.",
+                       in.path.c_str(), frames_read, static_cast<int>(in.frames));
+}
+
 int encode(const CommandLine& line, ProgramRun& run) {
     const std::string& input = line.input;
     const std::string& output = line.output;
@@ -89,6 +111,8 @@ int encode(const CommandLine& line, ProgramRun& run) {
     const int32_t rate = in->rate;
     if (!program_rate_accepted(run.program, rate))
         return program_fail_rate(run);
+    if (in->channels > kMaxChannels)
+        return program_fail_channels(run, input, in->channels);
 
     // Declared before the stream so that the stream is closed before its file is removed.
     PendingOutput pending;
@@ -97,8 +121,12 @@ int encode(const CommandLine& line, ProgramRun& run) {
         return fail(run, ExitCode::OpenOutput,
                     open_failure + "\nThe output file is the input file: choose another name.\n",
                     open_failure);
+    if (const std::string too_large = output_too_large(*in); !too_large.empty())
+        return fail(run, ExitCode::OpenOutput, open_failure + "\n" + too_large + "\n",
+                    open_failure);
     if (!pending.create(output))
-        return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
+        return fail(run, ExitCode::OpenOutput, open_failure + "\n" + pending.problem() + "\n",
+                    open_failure);
     WavStreamPtr out = wav_open_write(path_to_utf8(pending.temp_path()), in->channels, 16, rate);
     if (!out)
         return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
@@ -134,6 +162,9 @@ int encode(const CommandLine& line, ProgramRun& run) {
     }
     for (size_t c = 0; c < channels; ++c) {
         encoders.push_back(encoder_create(rate, configuration, owner_name));
+        // Every channel has the configuration of the first: only memory can fail the others.
+        if (!encoders.back() && c > 0)
+            return program_fail_channel_memory(run, static_cast<int32_t>(c));
         if (!encoders.back())
             return program_fail_configure(run, static_cast<int32_t>(c), configuration, "");
     }
@@ -142,6 +173,8 @@ int encode(const CommandLine& line, ProgramRun& run) {
     program_frames_begin(run, in->frames / rate);
     if (const std::optional<int> failure = encode_frames(run, *in, audio, encoders, payload))
         return *failure;
+    if (const std::string shrank = input_shrank(*in, audio.frames_read); !shrank.empty())
+        return fail(run, ExitCode::OpenInput, "\n" + shrank + "\n", shrank);
 
     std::fprintf(stderr, "\nWriting audio output to disk...\n");
     program_log(run, 100, "Audio clipping prevention...");
@@ -167,6 +200,7 @@ int encode(const CommandLine& line, ProgramRun& run) {
     wav_close(in.release());
     if (!wav_close(out.release()) || !pending.commit())
         return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
+    std::fputs(pending.notes().c_str(), stderr);
     encoders.clear();
 
     run.speed = program_speed(run);

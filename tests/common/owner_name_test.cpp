@@ -49,7 +49,35 @@ TEST(OwnerName, Problems) {
         SCOPED_TRACE(bad);
         EXPECT_NE(owner_name_problem(bad), "");
     }
-    for (const char* good : {"abc", "VekTestOwner", "Soci\xC3\xA9t\xC3\xA9", "a-b_c.d"}) {
+    // Names that would key a layer nobody can name, or one that others share or read.
+    const struct {
+        std::string name;
+        const char* reason;
+    } refused[] = {
+        {"public", "value of -layer"},
+        {"private", "value of -layer"},
+        {"-owner", "starts with \"-\""},
+        {std::string("\xFF\xFE"
+                     "A\0B\0",
+                     6),
+         "UTF-16"},
+        {std::string("A\0B", 3), "NUL bytes"},
+        {"ycianjkiuncopltq", "check mask 0"},
+        {"@\x80", "hashes to 0"},
+        {"VekAudioWatermarkStudioNorthEast", "only its last 31 bytes"},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.reason);
+        EXPECT_NE(owner_name_problem(r.name).find(r.reason), std::string::npos)
+            << owner_name_problem(r.name);
+    }
+    // The refusal of a long name gives the 31-byte ending that keys the same layer.
+    const std::string long_name = "0123456789"
+                                  "AbcdefghijklmnopqrstuvwxyzABCDE";
+    EXPECT_NE(owner_name_problem(long_name).find("\"AbcdefghijklmnopqrstuvwxyzABCDE\""),
+              std::string::npos);
+    for (const char* good : {"abc", "VekTestOwner", "Soci\xC3\xA9t\xC3\xA9", "a-b_c.d",
+                             "AbcdefghijklmnopqrstuvwxyzABCDE", "publicity", "x-"}) {
         SCOPED_TRACE(good);
         EXPECT_EQ(owner_name_problem(good), "");
     }
@@ -68,6 +96,11 @@ TEST(OwnerName, FirstLineOfTheFile) {
         {"  kept as is \t\n", "  kept as is \t"},
         {"", ""},
         {"\r\nname on line two\n", ""},
+        // A UTF-8 byte-order mark is no part of the name.
+        {"\xEF\xBB\xBF"
+         "abc\r\n",
+         "abc"},
+        {"\xEF\xBB\xBF", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.content);

@@ -1,6 +1,10 @@
 #include "common/progress_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "tests/support/files.h"
 
@@ -62,6 +66,52 @@ TEST(ProgressLog, DecoderSummaryReplacesTheFile) {
     // A report that cannot be written is dropped and said so.
     EXPECT_FALSE(progress_log_write(dir.file("missing/log.txt"), 7, 0, 0.0, nullptr));
     EXPECT_FALSE(progress_log_write_text(dir.path().string(), "x\n"));
+}
+
+TEST(ProgressLog, EachReportReplacesTheFileWhole) {
+    fixture::TempDir dir;
+    const std::string log = dir.file("wmtmp007.txt");
+    ASSERT_TRUE(progress_log_write(log, 35, 12, 9.0, nullptr));
+    // A reader that opened the file before the next report still reads a complete report: the
+    // file is replaced, never truncated and rewritten in place.
+    std::ifstream reader(log, std::ios::binary);
+    ASSERT_TRUE(
+        progress_log_write(log, 1000, 12, 9.0, "A watermarked file named: o.wav was created."));
+    const std::string seen((std::istreambuf_iterator<char>(reader)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_EQ(seen, "  35\r\n12 packets encoded at an average of 9.0x\r\n");
+    EXPECT_TRUE(fixture::read_file(log).starts_with("1000\r\n"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST(ProgressLog, NeverWritesThroughALinkNorOverASpecialFile) {
+    fixture::TempDir dir;
+    namespace fs = std::filesystem;
+    fixture::write_file(dir.file("out.wav"), "audio");
+    fs::create_symlink("out.wav", dir.file("run.log"));
+    fs::create_symlink("made.txt", dir.file("dangling.log"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo.log").c_str(), 0600), 0);
+    fs::create_directory(dir.file("folder.log"));
+    const struct {
+        const char* name;
+        const char* problem;
+    } cases[] = {{"run.log", "symbolic link"},
+                 {"dangling.log", "symbolic link"},
+                 {"fifo.log", "named pipe"},
+                 {"folder.log", "folder"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(progress_log_write(dir.file(c.name), 0, 0, 0.0, nullptr));
+        EXPECT_NE(progress_log_problem(dir.file(c.name)).find(c.problem), std::string::npos);
+    }
+    EXPECT_EQ(fixture::read_file(dir.file("out.wav")), "audio");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.file("run.log"))));
+    EXPECT_FALSE(fs::exists(dir.file("made.txt")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 5);
+    EXPECT_EQ(progress_log_problem(dir.file("out.wav")), "");
+    EXPECT_EQ(progress_log_problem(dir.file("new.log")), "");
 }
 
 TEST(ProgressLog, Percentage) {

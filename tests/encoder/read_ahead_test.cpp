@@ -123,10 +123,10 @@ TEST(ReadAhead, StopsWhenGivenUpEarly) {
     const std::string path = dir.file("in.wav");
     ASSERT_TRUE(
         fixture::write_wav(path, fixture::settings(1000, 1, 100.0, fixture::Signal::Noise)));
+    Gate gate; // outlives the stream, which closes through it
     WavStreamPtr in = wav_open_read(path);
     ASSERT_TRUE(in);
     constexpr int32_t kBlock = 10;
-    Gate gate;
     gate.file = in->file;
     gate.closed_from = 2 * kBlock; // 16-bit mono: where the second block starts
     in->file = fopencookie(&gate, "r", {Gate::read, nullptr, nullptr, Gate::close});
