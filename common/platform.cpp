@@ -42,15 +42,23 @@ std::string utf8_from_wide(const wchar_t* wide) {
     return text;
 }
 
-// The flags of _wopen for an fopen mode that holds "x": created, never an existing file.
-int exclusive_open_flags(const char* mode) {
-    int flags = _O_CREAT | _O_EXCL;
-    flags |= std::strchr(mode, '+') != nullptr ? _O_RDWR : _O_WRONLY;
-    if (std::strchr(mode, 'a') != nullptr) {
-        flags |= _O_APPEND;
+// errno for the reason CreateFileW gave, as fopen would set it.
+int errno_of(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        return EACCES;
+    default:
+        return EIO;
     }
-    flags |= std::strchr(mode, 'b') != nullptr ? _O_BINARY : _O_TEXT;
-    return flags;
 }
 
 } // namespace
@@ -85,32 +93,61 @@ ProgramArguments::~ProgramArguments() {
     }
 }
 
+// Opened with CreateFileW rather than _wfopen, to share the file for deleting as well: a file
+// that the program holds open can then still be removed, which the signal cleanup does from
+// its own thread while the main thread is writing (the name goes when the last handle closes).
 std::FILE* file_open_path(const std::filesystem::path& path, const char* mode) noexcept {
-    try {
-        std::wstring wide_mode;
-        for (const char* c = mode; *c != '\0'; ++c) {
-            if (*c != 'x') {
-                wide_mode += static_cast<wchar_t>(*c);
-            }
-        }
-        if (std::strchr(mode, 'x') == nullptr) {
-            return _wfopen(path.c_str(), wide_mode.c_str());
-        }
-        // The C library of Windows may not know "x": the file is created exclusively first.
-        const int fd = _wopen(path.c_str(), exclusive_open_flags(mode), _S_IREAD | _S_IWRITE);
-        if (fd < 0) {
-            return nullptr;
-        }
-        std::FILE* file = _wfdopen(fd, wide_mode.c_str());
-        if (file == nullptr) {
-            const int error = errno;
-            _close(fd);
-            errno = error;
-        }
-        return file;
-    } catch (...) {
+    const bool update = std::strchr(mode, '+') != nullptr;
+    const bool exclusive = std::strchr(mode, 'x') != nullptr;
+    DWORD access = 0;
+    DWORD disposition = 0;
+    int flags = std::strchr(mode, 'b') != nullptr ? _O_BINARY : _O_TEXT;
+    switch (mode[0]) {
+    case 'r':
+        access = update ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+        disposition = OPEN_EXISTING;
+        flags |= update ? _O_RDWR : _O_RDONLY;
+        break;
+    case 'w':
+        access = update ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+        disposition = exclusive ? CREATE_NEW : CREATE_ALWAYS;
+        flags |= update ? _O_RDWR : _O_WRONLY;
+        break;
+    case 'a':
+        access = update ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+        disposition = exclusive ? CREATE_NEW : OPEN_ALWAYS;
+        flags |= (update ? _O_RDWR : _O_WRONLY) | _O_APPEND;
+        break;
+    default:
+        errno = EINVAL;
         return nullptr;
     }
+    std::wstring wide_mode;
+    for (const char* c = mode; *c != '\0' && wide_mode.size() < 8; ++c) {
+        if (*c != 'x') {
+            wide_mode += static_cast<wchar_t>(*c);
+        }
+    }
+    const HANDLE handle =
+        CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = errno_of(GetLastError());
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
+    if (fd < 0) {
+        CloseHandle(handle);
+        errno = EMFILE;
+        return nullptr;
+    }
+    std::FILE* file = _wfdopen(fd, wide_mode.c_str());
+    if (file == nullptr) {
+        const int error = errno;
+        _close(fd);
+        errno = error;
+    }
+    return file;
 }
 
 bool file_seek(std::FILE* file, int64_t offset, int origin) noexcept {

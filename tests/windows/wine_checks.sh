@@ -149,6 +149,30 @@ check "existing file replaced by the complete output" \
     [ "$(sha existing.wav)" = "$(expected_sha out1.wav)" ]
 check "no temporary file left beside it" bash -c '! ls -A | grep -q "\.tmp$"'
 
+echo "== Stopped by Ctrl+C (SIGINT) while writing"
+le32() { printf '\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24)); }
+bytes=$((600 * 44100 * 2)) # ten minutes of mono noise: far longer than the wait below
+{
+    head -c 4 in1_44100_mono.wav
+    printf "$(le32 $((bytes + 36)))"
+    head -c 40 in1_44100_mono.wav | tail -c 32
+    printf "$(le32 $bytes)"
+    head -c "$bytes" /dev/urandom
+} >long.wav
+wine "$bin/vekmrkenc.exe" -logfile stop.log long.wav 0123 stopped.wav >/dev/null 2>&1 &
+launched=$!
+for _ in $(seq 600); do # the first progress report, or a minute at most
+    [ -s stop.log ] && break
+    sleep 0.1
+done
+kill -INT "$(pgrep -f 'vekmrkenc.exe -logfile stop.log' | head -n1)"
+wait "$launched"
+code=$?
+check "exit status 130 (128 + SIGINT)" [ "$code" = 130 ]
+check "log reports -130" [ "$(head -n1 stop.log)" = $'-130\r' ]
+check "no output and no temporary file left" bash -c '[ ! -e stopped.wav ] && ! ls -A | grep -q "\.tmp$"'
+rm long.wav
+
 wineserver -w
 if [ "$failures" -ne 0 ]; then
     echo "$failures Windows check(s) failed." >&2
