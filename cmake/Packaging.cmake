@@ -34,9 +34,17 @@ vekmrkwin collects the choices for an encode or decode job in dialogs, starts
 vekmrkenc or vekmrkdec and follows the job through its progress log.")
 set(CPACK_COMPONENT_GUI_DEPENDS cli)
 
+# Every Debian package carries its copyright file in /usr/share/doc/<package>. No Homepage
+# field: the project has no public web site.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vekmrk COMPONENT cli)
+if(TARGET vekmrkwin)
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vekmrkwin COMPONENT gui)
+endif()
+
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://vekmrk.example.org/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME vekmrk)

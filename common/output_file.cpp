@@ -9,6 +9,7 @@
 
 #include "common/signal_cleanup.h"
 #include "common/system_calls.h"
+#include "common/terminal.h"
 #include "common/text_format.h"
 
 namespace fs = std::filesystem;
@@ -79,6 +80,12 @@ bool PendingOutput::create(const std::string& output) {
                                   : "The output path names a folder: give the name of a file.";
         return false;
     }
+    // "-": standard output, written in place like a pipe once the whole output is ready.
+    if (output == "-") {
+        to_stdout_ = true;
+        in_place_ = true;
+        return create_temp(fs::temp_directory_path(error));
+    }
     // A device or a pipe, reached directly or through links (/dev/stdout): written in place.
     const fs::file_status reached = fs::status(given, error);
     if (fs::is_character_file(reached) || fs::is_fifo(reached)) {
@@ -138,7 +145,9 @@ bool PendingOutput::create_temp(const fs::path& folder) {
 
 bool PendingOutput::copy_into_target() {
     std::FILE* from = file_open_path(temp_, "rb");
-    std::FILE* to = from != nullptr ? file_open_path(target_, "wb") : nullptr;
+    if (to_stdout_)
+        terminal_binary_mode(stdout);
+    std::FILE* to = from == nullptr ? nullptr : to_stdout_ ? stdout : file_open_path(target_, "wb");
     bool done = to != nullptr;
     std::array<char, 1 << 16> buffer;
     while (done) {
@@ -147,7 +156,7 @@ bool PendingOutput::copy_into_target() {
         if (got < buffer.size())
             break;
     }
-    if (to != nullptr && std::fclose(to) != 0)
+    if (to != nullptr && (to_stdout_ ? std::fflush(to) : std::fclose(to)) != 0)
         done = false;
     if (from != nullptr)
         std::fclose(from);

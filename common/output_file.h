@@ -50,7 +50,8 @@ public:
 
     // Puts the complete temporary file in place: renamed over the target (with the old file's
     // permissions, owner and group as far as they can be kept) or copied into the device or
-    // pipe. False when that fails; the temporary file is then removed.
+    // pipe (for the output "-", into standard output). False when that fails; the temporary
+    // file is then removed.
     bool commit();
 
     // After commit: what the replaced file did not keep, one line each (may be empty).
@@ -64,7 +65,8 @@ private:
     std::filesystem::path target_; // the file written: the output path with links followed
     std::filesystem::path temp_;
     int cleanup_slot_ = -1;
-    bool in_place_ = false; // a device or a pipe: copied into, never renamed over
+    bool in_place_ = false;  // a device or a pipe: copied into, never renamed over
+    bool to_stdout_ = false; // the output "-": copied into standard output
     bool existed_ = false;
     std::optional<std::filesystem::perms> existing_permissions_;
     uintmax_t existing_links_ = 1;

@@ -50,6 +50,21 @@ const char* decoder_help_text() noexcept {
     return "Vek Audio Watermark decoder configuration parameters:\n"
            "\t-layer\t\"public\" for a public mark; \"private\" for your own\n"
            "\t\tprivate mark; or someone else's private layer code\n"
+           "\t-rawbr\tchip rate of the mark in chips per second, 1 to 2000\n"
            "\n"
-           "\tDefault configuration:   -layer public\n";
+           "\tDefault configuration:   -layer public -rawbr 50\n";
+}
+
+namespace {
+
+// What the configuration words may be; checked before any channel is configured.
+constexpr ConfigOption kOptions[] = {
+    config_word("-layer", "public, private or a layer code", "public"),
+    config_number("-rawbr", 1.0, 2000.0, "50"),
+};
+
+} // namespace
+
+std::span<const ConfigOption> decoder_config_options() noexcept {
+    return kOptions;
 }

@@ -7,9 +7,11 @@
 //   auto key = decoder_layer_key(*config, owner_name);   // empty: unusable owner name
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "common/config_check.h"
 #include "common/config_words.h"
 
 enum class DecoderLayer { Public, Private, Code };
@@ -31,3 +33,6 @@ std::optional<LayerKey> decoder_layer_key(const DecoderConfig& config, std::stri
 
 // The configuration help text that the usage text shows after "[options]: ".
 const char* decoder_help_text() noexcept;
+
+// The options, with the values each allows, for the strict check of the command line.
+std::span<const ConfigOption> decoder_config_options() noexcept;

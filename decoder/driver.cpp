@@ -19,17 +19,18 @@
 
 namespace {
 
-int decode(const CommandLine& line, ProgramRun& run) {
-    const std::string& input_path = line.input;
+// Reads one input and prints its report; returns the exit code of that file.
+int decode_file(const CommandLine& line, const std::string& input_path, ProgramRun& run) {
     const std::string& configuration = line.configuration;
 
-    WavStreamPtr input = wav_open_read(input_path);
+    WavRefusal refusal;
+    WavStreamPtr input = wav_open_read(input_path, &refusal);
     if (!input)
-        return program_fail_open_input(run, input_path);
+        return program_fail_open_input(run, input_path, refusal);
     const int32_t rate = input->rate;
     const int32_t channels = input->channels;
     if (!program_rate_accepted(run.program, rate))
-        return program_fail_rate(run);
+        return program_fail_rate(run, rate);
     if (channels > kMaxChannels)
         return program_fail_channels(run, input_path, channels);
 
@@ -69,7 +70,7 @@ int decode(const CommandLine& line, ProgramRun& run) {
     }
 
     InstanceSummary summary;
-    program_frames_begin(run, input->frames / rate);
+    program_frames_begin(run, input->frames, rate);
     std::vector<DecoderChannel*> channel_decoders;
     for (const DecoderChannelPtr& decoder : decoders)
         channel_decoders.push_back(decoder.get());
@@ -86,22 +87,18 @@ int decode(const CommandLine& line, ProgramRun& run) {
             if (k < 0)
                 return program_fail_internal(run, c);
             run.packets += k;
-            if (k == 0)
-                continue;
-            std::fputs("\b\b\b\b", stderr);
             for (int32_t i = 0; i < k; ++i) {
                 const DecodedPacket& packet =
                     decoders[static_cast<size_t>(c)]->packets[static_cast<size_t>(i)];
                 summary_add(summary, packet);
-                std::fputs(packet_line(packet).c_str(), stderr);
+                program_packet_line(run, packet_line(packet));
             }
-            std::fputs("000%", stderr);
         }
-        program_frame_done(run);
+        program_frame_done(run, n);
     } while (n == rate);
 
     run.speed = program_speed(run);
-    std::fputs("\n", stderr);
+    program_frames_end(run);
     std::string entries;
     for (const SummaryEntry& entry : summary.entries)
         entries += summary_entry_line(entry);
@@ -116,8 +113,25 @@ int decode(const CommandLine& line, ProgramRun& run) {
     return static_cast<int>(ExitCode::Ok);
 }
 
+// Every input in turn, each with its own report; the exit code is the largest of theirs. A
+// file that cannot be read or has an unsupported rate does not stop the others; a failure that
+// would repeat on every file (configuration, memory) does.
+int decode(const CommandLine& line, ProgramRun& run) {
+    int worst = static_cast<int>(ExitCode::Ok);
+    for (const std::string& input : line.inputs) {
+        ProgramRun file_run = run;
+        const int code = decode_file(line, input, file_run);
+        worst = std::max(worst, code);
+        if (code == static_cast<int>(ExitCode::NoMemory) ||
+            code == static_cast<int>(ExitCode::ChannelFailure))
+            break;
+    }
+    return worst;
+}
+
 } // namespace
 
 int decoder_run(int argc, char** argv) noexcept {
-    return program_main(Program::Decoder, argc, argv, decoder_help_text(), decode);
+    return program_main(Program::Decoder, argc, argv, decoder_help_text(), decoder_config_options(),
+                        decode);
 }

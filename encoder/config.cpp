@@ -12,10 +12,20 @@ constexpr std::string_view kHelpText =
     "Vek Audio Watermark encoder configuration parameters:\n"
     "\t-layer\t\"public\" for a public mark or \"private\" for a mark\n"
     "\t\tonly you can write\n"
-    "\t-gain\tencoding gain\n"
+    "\t-gain\tencoding gain, 0 to 10 (the sign is ignored)\n"
     "\t-addts\ttime stamp toggle (1: add time stamp; 0: don't)\n"
+    "\t-rawbr\tchip rate in chips per second, 1 to 2000\n"
+    "\t\t(the decoder must be given the same)\n"
     "\n"
-    "\tDefault configuration:   -layer public -gain 1.0 -addts 0\n";
+    "\tDefault configuration:   -layer public -gain 1.0 -addts 0 -rawbr 50\n";
+
+// What the configuration words may be; checked before any channel is configured.
+constexpr ConfigOption kOptions[] = {
+    config_choice("-layer", "public|private", "public"),
+    config_number("-gain", 0.0, kMaxGain, "1.0", ConfigRange::SignIgnored),
+    config_choice("-addts", "0|1", "0"),
+    config_number("-rawbr", 1.0, 2000.0, "50"),
+};
 
 // The single-precision value of a number, or nothing when it has none (not finite, or too
 // large for a float).
@@ -76,4 +86,8 @@ std::optional<EncoderConfig> encoder_config_parse(std::string_view text,
 
 std::string_view encoder_help_text() noexcept {
     return kHelpText;
+}
+
+std::span<const ConfigOption> encoder_config_options() noexcept {
+    return kOptions;
 }

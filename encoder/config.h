@@ -7,7 +7,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
+
+#include "common/config_check.h"
 
 struct EncoderConfig {
     float chip_rate = 50.0f;    // chips per second
@@ -26,3 +29,9 @@ std::optional<EncoderConfig> encoder_config_parse(std::string_view text,
 
 // The configuration help text that the usage text ends with.
 std::string_view encoder_help_text() noexcept;
+
+// The largest gain, in absolute value: far above it the mark is louder than the music.
+inline constexpr double kMaxGain = 10.0;
+
+// The options, with the values each allows, for the strict check of the command line.
+std::span<const ConfigOption> encoder_config_options() noexcept;

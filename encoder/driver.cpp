@@ -17,8 +17,25 @@
 #include "encoder/encoder_channel.h"
 #include "encoder/modulator.h"
 #include "encoder/read_ahead.h"
+#include "encoder/readability.h"
+#include "verify/verify.h"
 
 namespace {
+
+// Reads the file just written back through the decoder's chain: "N of M packets readable",
+// or why it could not be read.
+std::string verify_output(const std::string& path, const EncoderConfig& config,
+                          const std::string& owner_name, const std::string& payload,
+                          int32_t written) {
+    const std::string decoder_configuration =
+        text_format(" -layer %s -rawbr %.9g", config.private_layer ? "private" : "public",
+                    static_cast<double>(config.chip_rate));
+    const std::optional<VerifyResult> result =
+        verify_marked_file(path, decoder_configuration, owner_name, payload);
+    if (!result)
+        return "the written file could not be read back";
+    return text_format("%d of %d packets readable", result->readable, written);
+}
 
 // The whole input in memory, planar: channel c occupies frames c*F ... c*F+F-1.
 struct PlanarAudio {
@@ -68,7 +85,7 @@ std::optional<int> encode_frames(ProgramRun& run, WavStream& in, PlanarAudio& au
             audio.positions[c] += block;
         }
         audio.frames_read += block;
-        program_frame_done(run);
+        program_frame_done(run, got);
     } while (got == rate);
     return {};
 }
@@ -76,6 +93,9 @@ std::optional<int> encode_frames(ProgramRun& run, WavStream& in, PlanarAudio& au
 // Why the output cannot be written as a WAV file, or empty: its audio would pass the 4 GiB
 // that the header's sizes can count, so the write would fail at the very end.
 std::string output_too_large(const WavStream& in) {
+    // A pipe that declares no length is counted as it is read.
+    if (in.streamed && in.frames == std::numeric_limits<int32_t>::max())
+        return {};
     const uint64_t bytes =
         static_cast<uint64_t>(in.frames) * static_cast<uint64_t>(in.channels) * 2;
     if (bytes <= kMaxWavDataBytes)
@@ -88,7 +108,8 @@ std::string output_too_large(const WavStream& in) {
 // Why the audio read cannot be trusted, or empty: the input ended before the frames its header
 // and size promised, so it changed (was cut or rewritten) while it was read.
 std::string input_shrank(const WavStream& in, size_t frames_read) {
-    if (frames_read >= static_cast<size_t>(in.frames))
+    if (frames_read >= static_cast<size_t>(in.frames) ||
+        (in.streamed && in.frames == std::numeric_limits<int32_t>::max()))
         return {};
     return text_format("The input %s ended after %zu of its %d frames: it changed while it was "
                        "read. Nothing was written.",
@@ -105,19 +126,20 @@ int encode(const CommandLine& line, ProgramRun& run) {
         return fail(run, ExitCode::Usage, problem + "\n", problem);
     const std::string& payload = *normalized;
 
-    WavStreamPtr in = wav_open_read(input);
+    WavRefusal refusal;
+    WavStreamPtr in = wav_open_read(input, &refusal);
     if (!in)
-        return program_fail_open_input(run, input);
+        return program_fail_open_input(run, input, refusal);
     const int32_t rate = in->rate;
     if (!program_rate_accepted(run.program, rate))
-        return program_fail_rate(run);
+        return program_fail_rate(run, rate);
     if (in->channels > kMaxChannels)
         return program_fail_channels(run, input, in->channels);
 
     // Declared before the stream so that the stream is closed before its file is removed.
     PendingOutput pending;
     const std::string open_failure = text_format("Failure to open %s for writing.", output.c_str());
-    if (same_file(input, output))
+    if (input != "-" && output != "-" && same_file(input, output))
         return fail(run, ExitCode::OpenOutput,
                     open_failure + "\nThe output file is the input file: choose another name.\n",
                     open_failure);
@@ -127,7 +149,8 @@ int encode(const CommandLine& line, ProgramRun& run) {
     if (!pending.create(output))
         return fail(run, ExitCode::OpenOutput, open_failure + "\n" + pending.problem() + "\n",
                     open_failure);
-    WavStreamPtr out = wav_open_write(path_to_utf8(pending.temp_path()), in->channels, 16, rate);
+    WavStreamPtr out =
+        wav_open_write(path_to_utf8(pending.temp_path()), in->channels, 16, rate, &in->metadata);
     if (!out)
         return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
 
@@ -169,14 +192,19 @@ int encode(const CommandLine& line, ProgramRun& run) {
             return program_fail_configure(run, static_cast<int32_t>(c), configuration, "");
     }
 
-    std::printf("\"%s\" + (%s) => \"%s\"\n", input.c_str(), payload.c_str(), output.c_str());
-    program_frames_begin(run, in->frames / rate);
+    // With the output on standard output the result lines go to standard error.
+    std::FILE* const results = output == "-" ? stderr : stdout;
+    std::fprintf(results, "\"%s\" + (%s) => \"%s\"\n", input.c_str(), payload.c_str(),
+                 output.c_str());
+    std::fflush(results);
+    program_frames_begin(run, in->frames, rate);
     if (const std::optional<int> failure = encode_frames(run, *in, audio, encoders, payload))
         return *failure;
     if (const std::string shrank = input_shrank(*in, audio.frames_read); !shrank.empty())
         return fail(run, ExitCode::OpenInput, "\n" + shrank + "\n", shrank);
 
-    std::fprintf(stderr, "\nWriting audio output to disk...\n");
+    program_frames_end(run);
+    program_say(run, "Writing audio output to disk...\n");
     program_log(run, 100, "Audio clipping prevention...");
     const std::optional<float> peak = audio.peak;
     if (!peak)
@@ -197,16 +225,46 @@ int encode(const CommandLine& line, ProgramRun& run) {
 
     // The output replaces its target only once complete, so the summary is never printed for a
     // file that was not written.
+    // Chunks after the audio of a pipe are known only now that it has been read.
+    out->metadata.chunks = in->metadata.chunks;
+    const int32_t chunks_dropped = in->metadata.chunks_dropped;
     wav_close(in.release());
-    if (!wav_close(out.release()) || !pending.commit())
+    if (!wav_close(out.release()))
+        return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
+    encoders.clear();
+    run.speed = program_speed(run);
+
+    std::string created = text_format("A watermarked file named: %s was created.", output.c_str());
+    const std::optional<EncoderConfig> config = encoder_config_parse(configuration, owner_name);
+    const std::string verified = line.verify
+                                     ? verify_output(path_to_utf8(pending.temp_path()), *config,
+                                                     owner_name, payload, run.packets)
+                                     : std::string();
+    if (!pending.commit())
         return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
     std::fputs(pending.notes().c_str(), stderr);
-    encoders.clear();
-
-    run.speed = program_speed(run);
-    std::printf("-> %d packets encoded at an average of %.1fx\n", run.packets, run.speed);
-    const std::string created =
-        text_format("A watermarked file named: %s was created.", output.c_str());
+    std::fprintf(results, "-> %d packets encoded at an average of %.1fx\n", run.packets, run.speed);
+    if (!verified.empty()) {
+        std::fprintf(results, "-> %s\n", verified.c_str());
+        created += "\n" + verified;
+    }
+    ReadabilityFacts facts;
+    facts.rate = rate;
+    facts.frames = static_cast<int64_t>(audio.frames_read);
+    facts.peak = *peak;
+    facts.gain = config->gain;
+    facts.chip_rate = config->chip_rate;
+    facts.time_stamps = config->add_time_stamp != 0;
+    facts.payload_digits = payload.size();
+    std::vector<std::string> warnings = encoder_readability_warnings(facts);
+    if (chunks_dropped > 0)
+        warnings.push_back(text_format("%d chunks of the input were not copied: together with "
+                                       "the others they pass the %zu MiB kept",
+                                       chunks_dropped, kWavKeptChunkBytes / (1024 * 1024)));
+    for (const std::string& warning : warnings) {
+        program_warn(warning);
+        created += "\nWarning: " + warning;
+    }
     program_log(run, 1000, created.c_str());
     return static_cast<int>(ExitCode::Ok);
 }
@@ -214,7 +272,8 @@ int encode(const CommandLine& line, ProgramRun& run) {
 } // namespace
 
 int encoder_run(int argc, char** argv) noexcept {
-    return program_main(Program::Encoder, argc, argv, encoder_help_text(), encode);
+    return program_main(Program::Encoder, argc, argv, encoder_help_text(), encoder_config_options(),
+                        encode);
 }
 
 std::optional<std::string> payload_normalize(std::string_view text, std::string& problem) {

@@ -1,4 +1,4 @@
-// The command line both programs read: files last, options before them, "-logfile" taken out.
+// The command line both programs read: files and options in any order, "-logfile" taken out.
 #include "common/program.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +10,22 @@
 
 namespace {
 
+constexpr ConfigOption kOptions[] = {
+    config_word("-layer", "a layer", "public"),
+    config_number("-gain", 0.0, 10.0, "1.0"),
+};
+
 std::optional<CommandLine> read(Program program, std::vector<std::string> words) {
     words.insert(words.begin(), "prog");
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
-    return program_command_line(program, static_cast<int>(argv.size()), argv.data());
+    CommandLine line;
+    std::string problem;
+    if (!program_command_line(program, static_cast<int>(argv.size()), argv.data(), kOptions, line,
+                              problem))
+        return {};
+    return line;
 }
 
 } // namespace
@@ -36,12 +46,16 @@ TEST(ProgramCommandLine, FilesAreTheLastWordsAndLogfileNeverReachesTheConfigurat
     EXPECT_EQ(dec->input, "in.wav");
     EXPECT_EQ(dec->log_path, "l");
     EXPECT_EQ(dec->configuration, " -layer private");
-    // A single word is the input, whatever it reads like.
-    EXPECT_EQ(read(Program::Decoder, {"-logfile"})->input, "-logfile");
+    // After "--" a word is a file, whatever it reads like.
+    EXPECT_EQ(read(Program::Decoder, {"--", "-logfile"})->input, "-logfile");
+    const auto several = read(Program::Decoder, {"a.wav", "-layer", "x", "b.wav"});
+    ASSERT_TRUE(several);
+    EXPECT_EQ(several->inputs, (std::vector<std::string>{"a.wav", "b.wav"}));
 }
 
-TEST(ProgramCommandLine, UsageWhenWordsAreMissingOrLogfileWouldTakeAFile) {
+TEST(ProgramCommandLine, RefusedWhenWordsAreMissingOrLogfileWouldTakeAFile) {
     EXPECT_FALSE(read(Program::Decoder, {}));
+    EXPECT_FALSE(read(Program::Decoder, {"-logfile"}));
     EXPECT_FALSE(read(Program::Encoder, {"in.wav", "AB"}));
     EXPECT_FALSE(read(Program::Decoder, {"-layer", "public", "-logfile", "in.wav"}));
     EXPECT_FALSE(read(Program::Encoder, {"-logfile", "in.wav", "AB", "out.wav"}));

@@ -137,37 +137,116 @@ TEST_F(WavTest, ChunkWalk) {
     }
 }
 
-TEST_F(WavTest, RefusesWhatIsNotSixteenBitPcm) {
+TEST_F(WavTest, RefusesWhatIsNotSixteenBitPcmAndSaysWhy) {
     const std::string good_fmt = chunk("fmt ", fmt_body(1, 1, 44100, 16));
     const std::string data = chunk("data", pcm16({1, 2}));
+    const auto extensible = [](uint32_t bits, uint32_t subformat) {
+        return fmt_body(0xFFFE, 1, 44100, bits) + le16(22) + le16(bits) + le32(4) +
+               le16(subformat) + std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14);
+    };
+    using P = WavProblem;
     const struct {
         const char* name;
         std::string bytes;
+        WavProblem problem;
+        const char* words; // what the reason must say
     } cases[] = {
-        {"empty file", ""},
-        {"not RIFF", "RIFX" + riff(good_fmt + data).substr(4)},
-        {"not WAVE", riff(good_fmt + data).replace(8, 4, "AVI ")},
-        {"8-bit", riff(chunk("fmt ", fmt_body(1, 1, 44100, 8)) + data)},
-        {"24-bit", riff(chunk("fmt ", fmt_body(1, 1, 44100, 24)) + data)},
-        {"32-bit", riff(chunk("fmt ", fmt_body(1, 1, 44100, 32)) + data)},
-        {"float", riff(chunk("fmt ", fmt_body(3, 1, 44100, 32)) + data)},
-        {"extensible",
+        {"empty file", "", P::Empty, "empty"},
+        {"MP3", "ID3\x03\0\0\0\0\0\x21" + std::string(100, 'x'), P::NotWave, "RIFF WAVE"},
+        {"not RIFF", "RIFX" + riff(good_fmt + data).substr(4), P::NotWave, "RIFF WAVE"},
+        {"not WAVE", riff(good_fmt + data).replace(8, 4, "AVI "), P::NotWave, "RIFF WAVE"},
+        {"8-bit", riff(chunk("fmt ", fmt_body(1, 1, 44100, 8)) + data), P::UnsupportedPcm,
+         "8-bit PCM is not supported: convert it with sox in.wav -b 16 out.wav"},
+        {"24-bit", riff(chunk("fmt ", fmt_body(1, 1, 44100, 24)) + data), P::UnsupportedPcm,
+         "24-bit PCM is not supported: convert it with sox in.wav -b 16 out.wav"},
+        {"32-bit", riff(chunk("fmt ", fmt_body(1, 1, 44100, 32)) + data), P::UnsupportedPcm,
+         "32-bit PCM"},
+        {"float", riff(chunk("fmt ", fmt_body(3, 1, 44100, 32)) + data), P::UnsupportedFloat,
+         "32-bit float is not supported: convert"},
+        {"extensible 24-bit", riff(chunk("fmt ", extensible(24, 1)) + data), P::UnsupportedPcm,
+         "24-bit PCM"},
+        {"extensible float", riff(chunk("fmt ", extensible(32, 3)) + data), P::UnsupportedFloat,
+         "32-bit float"},
+        {"extensible, unknown subformat",
          riff(chunk("fmt ", fmt_body(0xFFFE, 1, 44100, 16) + le16(22) + std::string(22, '\0')) +
-              data)},
-        {"no channels", riff(chunk("fmt ", fmt_body(1, 0, 44100, 16)) + data)},
-        {"fmt body too short", riff(chunk("fmt ", fmt_body(1, 1, 44100, 16).substr(0, 14)) + data)},
-        {"no fmt", riff(chunk("LIST", "abcd") + data)},
-        {"no data", riff(good_fmt + chunk("LIST", "abcd"))},
-        {"chunk size past the end", riff(chunk("LIST", "abcd", 0xFFFFFFF0u) + good_fmt + data)},
+              data),
+         P::UnsupportedCode, "0xFFFE"},
+        {"ADPCM", riff(chunk("fmt ", fmt_body(0x11, 1, 44100, 4)) + data), P::UnsupportedCode,
+         "0x0011"},
+        {"no channels", riff(chunk("fmt ", fmt_body(1, 0, 44100, 16)) + data), P::NoChannels,
+         "0 channels"},
+        {"fmt body too short", riff(chunk("fmt ", fmt_body(1, 1, 44100, 16).substr(0, 14)) + data),
+         P::NoFormat, "fmt"},
+        {"no fmt", riff(chunk("LIST", "abcd") + data), P::NoFormat, "fmt"},
+        {"data before fmt", riff(data + good_fmt), P::NoFormat, "fmt"},
+        {"no data", riff(good_fmt + chunk("LIST", "abcd")), P::NoData, "data"},
+        {"chunk size past the end", riff(chunk("LIST", "abcd", 0xFFFFFFF0u) + good_fmt + data),
+         P::CutShort, "cut short"},
         {"fmt size past the end",
-         riff(chunk("fmt ", fmt_body(1, 1, 44100, 16), 0x80000000u) + data)},
+         riff(chunk("fmt ", fmt_body(1, 1, 44100, 16), 0x80000000u) + data), P::CutShort,
+         "cut short"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_FALSE(wav_open_read(put("bad.wav", c.bytes)));
+        WavRefusal why;
+        EXPECT_FALSE(wav_open_read(put("bad.wav", c.bytes), &why));
+        EXPECT_EQ(why.problem, c.problem);
+        EXPECT_NE(wav_refusal_text(why).find(c.words), std::string::npos) << wav_refusal_text(why);
     }
-    EXPECT_FALSE(wav_open_read(m_dir.file("missing.wav")));
-    EXPECT_FALSE(wav_open_read(m_dir.path().string()));
+    WavRefusal why;
+    EXPECT_FALSE(wav_open_read(m_dir.file("missing.wav"), &why));
+    EXPECT_EQ(why.problem, WavProblem::NotFound);
+    EXPECT_FALSE(wav_open_read(m_dir.path().string(), &why));
+    EXPECT_EQ(why.problem, WavProblem::Folder);
+}
+
+// Sixteen-bit PCM in the extensible format reads as plain PCM; its speaker mask and every other
+// chunk, before and after the audio, come back in order from a writer given the metadata.
+TEST_F(WavTest, KeepsExtensibleFormatAndOtherChunksThroughAWrite) {
+    const std::string format = fmt_body(0xFFFE, 3, 48000, 16) + le16(22) + le16(16) + le32(0x107) +
+                               le16(1) +
+                               std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14);
+    const std::string bytes =
+        riff(chunk("bext", std::string(602, 'b')) + chunk("fmt ", format) +
+             chunk("LIST", "INFOINAM\x05\0\0\0Song\0") + chunk("MD5 ", std::string(16, 'm')) +
+             chunk("data", pcm16({1, 2, 3, 4, 5, 6})) + chunk("iXML", "<x/>") +
+             chunk("cue ", std::string(3, 'c')));
+    WavStreamPtr in = wav_open_read(put("in.wav", bytes));
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->channels, 3);
+    EXPECT_EQ(in->frames, 2);
+    EXPECT_EQ(in->metadata.channel_mask, 0x107u);
+    const auto names = [](const WavMetadata& m) {
+        std::string out;
+        for (const WavChunk& c : m.chunks) {
+            out += c.id + (c.after_data ? "+" : "-");
+        }
+        return out;
+    };
+    // "MD5 " checksums the samples, which marking changes.
+    EXPECT_EQ(names(in->metadata), "bext-LIST-iXML+cue +");
+    const auto samples = read_all(*in, 5);
+
+    const std::string path = m_dir.file("out.wav");
+    WavStreamPtr out = wav_open_write(path, 3, 16, 48000, &in->metadata);
+    ASSERT_TRUE(out);
+    std::vector<const float*> sources;
+    for (const auto& plane : samples) {
+        sources.push_back(plane.data());
+    }
+    ASSERT_TRUE(wav_write_frames(*out, sources, 32768.0f / 32767.0f, 2));
+    ASSERT_TRUE(wav_close(out.release()));
+
+    const std::string written = fixture::read_file(path);
+    EXPECT_EQ(written.substr(4, 4), le32(static_cast<uint32_t>(written.size() - 8)));
+    WavStreamPtr again = wav_open_read(path);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->metadata.channel_mask, 0x107u);
+    EXPECT_EQ(names(again->metadata), names(in->metadata));
+    for (size_t i = 0; i < in->metadata.chunks.size(); ++i) {
+        EXPECT_EQ(again->metadata.chunks[i].body, in->metadata.chunks[i].body);
+    }
+    EXPECT_EQ(read_all(*again, 5), samples);
 }
 
 TEST_F(WavTest, RefusesEveryCutInsideTheHeader) {

@@ -2,6 +2,7 @@
 // closing report, and what it reads from the conformance vectors.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "common/owner_name.h"
@@ -78,56 +79,67 @@ TEST(DecoderProgram, UnreadableInputExits10WithAnEmptyLineInTheLog) {
     const std::string log = dir.file("log.txt");
     const auto r = decode({"-logfile", log, missing});
     EXPECT_EQ(r.exit_code, 10);
-    EXPECT_EQ(r.err, kBanner + "Failure to open " + missing + " for reading.\n");
+    EXPECT_EQ(r.err, kBanner + "Failure to open " + missing + " for reading.\nNo such file\n");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(fixture::read_file(log),
               " -10\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure to open " + missing +
-                  " for reading.\r\n\r\n");
+                  " for reading.\r\nNo such file\r\n\r\n");
 }
 
-TEST(DecoderProgram, UnsupportedRateExits11Silently) {
+TEST(DecoderProgram, UnsupportedRateExits11AndNamesTheRatesRead) {
     fixture::TempDir dir;
     const std::string input = write_input(dir, "in8000.wav", 8000, 1, 2.0);
     const std::string log = dir.file("log.txt");
     const auto r = decode({"-logfile", log, input});
     EXPECT_EQ(r.exit_code, 11);
-    EXPECT_EQ(r.err, kBanner);
+    const std::string words = "This sampling rate is not supported: 8000 Hz; vekmrkdec reads "
+                              "11025, 16000, 22050, 24000, 32000, 44100 and 48000 Hz";
+    EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(fixture::read_file(log),
-              " -11\r\n   0 packet(s) decoded at an average of 0.0x\r\nThis "
-              "sampling rate is not supported\r\n");
+    EXPECT_TRUE(fixture::read_file(log).starts_with(
+        " -11\r\n   0 packet(s) decoded at an average of 0.0x\r\n" + words));
 }
 
-TEST(DecoderProgram, BadConfigurationExits4) {
+TEST(DecoderProgram, BadConfigurationIsRefusedByName) {
     fixture::TempDir dir;
     const std::string input = write_input(dir, "in.wav", 44100, 2, 1.0);
     const std::string log = dir.file("log.txt");
+    const std::string channel = "Failure to configure the decoder for channel# 0 with:\n\t";
     const struct {
         std::vector<std::string> options;
-        std::string config;
-        std::string hint;
+        int exit_code;
+        std::string words; // on the console and in the log
     } cases[] = {
-        {{"-logfile", log, "-layer"}, " -layer", ""}, // -logfile and its value never reach it
-        {{"-layer", "public", "-rawbr", "0", "-logfile", log}, " -layer public -rawbr 0", ""},
-        {{"-rawbr", "-logfile", log, "abc"}, " -rawbr abc", ""},
-        {{"-rawbr", "0x32", "-logfile", log}, " -rawbr 0x32", ""}, // decimal text only
-        {{"-logfile", log, "-layer", "private"}, " -layer private", owner_name_problem("") + "\n"},
+        {{"-layer", "public", "-rawbr", "0", "-logfile", log},
+         4,
+         "Failure to configure the decoder: -rawbr 0: out of range; give a number from 1 to 2000"},
+        // -logfile and its value may stand between an option and its value.
+        {{"-rawbr", "-logfile", log, "abc"}, 4, "-rawbr abc: not a number"},
+        {{"-rawbr", "0x32", "-logfile", log}, 4, "-rawbr 0x32: not a number"},
+        {{"-layer", "-rawbr", "45", "-logfile", log}, 4, "-layer needs a value"},
+        {{"-gain", "2", "-logfile", log},
+         1,
+         "-gain: unknown option; the options are -layer, -rawbr"},
+        {{"-logfile", log, "-layer", "private"}, 4, "Failure to configure the decoder"},
         {{"-layer", "private", "-layer", "public", "-layer", "private", "-logfile", log},
-         " -layer private -layer public -layer private",
-         owner_name_problem("") + "\n"},
+         4,
+         "Failure to configure the decoder"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.config);
+        SCOPED_TRACE(c.words);
+        std::filesystem::remove(log);
         std::vector<std::string> args = c.options;
         args.push_back(input);
         const auto r = decode(args);
-        EXPECT_EQ(r.exit_code, 4);
-        EXPECT_EQ(r.err, kBanner + "Failure to configure the decoder for channel# 0 with:\n\t" +
-                             c.config + "\n" + c.hint);
-        EXPECT_EQ(fixture::read_file(log),
-                  "  -4\r\n   0 packet(s) decoded at an average of 0.0x\r\nFailure "
-                  "to configure the decoder\r\n");
+        EXPECT_EQ(r.exit_code, c.exit_code);
+        EXPECT_NE(r.err.find(c.words), std::string::npos) << r.err;
+        const std::string logged = fixture::read_file(log);
+        EXPECT_TRUE(logged.starts_with("  -" + std::to_string(c.exit_code) + "\r\n")) << logged;
+        EXPECT_NE(logged.find(c.words), std::string::npos) << logged;
     }
+    // A private layer without an owner name shows the configuration and why.
+    const auto owner = decode({"-layer", "private", input});
+    EXPECT_EQ(owner.err, kBanner + channel + " -layer private\n" + owner_name_problem("") + "\n");
     // With the owner name set, "-layer private" reads.
     const auto r = decode({"-layer", "private", input}, {{"VEKMRK_OWNER", "VekTestOwner"}});
     EXPECT_EQ(r.exit_code, 0);
@@ -137,12 +149,13 @@ TEST(DecoderProgram, UnmarkedInputEndsWithAnEmptySummary) {
     fixture::TempDir dir;
     const std::string input = write_input(dir, "noise.wav", 44100, 2, 3.0);
     const std::string log = dir.file("log.txt");
-    const auto r = decode({"-logfile", log, input});
+    const auto r = decode({"-logfile", log, input, "-S"});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(report_without_speed(r.out),
               "\"" + input + "\"\n-> 0 packet(s) decoded at an average of ");
-    // Three whole seconds: 033, 066, 100, and 133 after the empty last read.
-    EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b033%\b\b\b\b066%\b\b\b\b100%\b\b\b\b133%\n");
+    // Three whole seconds (-S: standard error is not a terminal): 033, 066, 100, and 100 again
+    // after the empty last read.
+    EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b033%\b\b\b\b066%\b\b\b\b100%\b\b\b\b100%\n");
     EXPECT_EQ(log_without_speed(fixture::read_file(log)),
               "1000\r\nAnalysis summary for " + input +
                   "\r\n   0 packet(s) decoded at an average of _x\r\n");
@@ -154,16 +167,19 @@ TEST(DecoderProgram, EveryAcceptedRateIsDecodedAndShortInputsKeepTheFigureInRang
         SCOPED_TRACE(rate);
         const std::string input =
             write_input(dir, std::to_string(rate) + ".wav", rate, 1, 1.5, fixture::Signal::Music);
-        const auto r = decode({input});
+        const auto r = decode({"-S", input});
         EXPECT_EQ(r.exit_code, 0);
         EXPECT_EQ(report_without_speed(r.out),
                   "\"" + input + "\"\n-> 0 packet(s) decoded at an average of ");
-        EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b100%\b\b\b\b200%\n");
+        EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b100%\b\b\b\b100%\n");
     }
     const std::string half = write_input(dir, "half.wav", 44100, 1, 0.5);
-    const auto r = decode({half});
+    const auto r = decode({"-S", half});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.err, kBanner + "000%\b\b\b\b100%\n");
+    // Not a terminal and no -S, or -q: no figure at all.
+    EXPECT_EQ(decode({half}).err, kBanner);
+    EXPECT_EQ(decode({"-q", half}).err, "");
 }
 
 // The per-packet lines of a run's console output: each stands at the start of a line or
@@ -187,22 +203,45 @@ std::vector<std::string> packet_lines(const std::string& err) {
 TEST(DecoderProgram, LongConfigurationAndPathsAreKeptWhole) {
     fixture::TempDir dir;
     const std::string input = write_input(dir, "in.wav", 22050, 1, 1.0);
-    // Over 500 characters of configuration: stray words are ignored, the last -rawbr wins.
+    // Over 500 characters of configuration: the last -rawbr wins.
     std::vector<std::string> args;
     for (int i = 0; i < 60; ++i)
-        args.push_back("stray" + std::to_string(i));
+        args.insert(args.end(), {"-layer", "public"});
     args.insert(args.end(), {"-rawbr", "0", "-logfile", dir.file("log.txt")});
     args.push_back(input);
     const auto refused = decode(args);
     EXPECT_EQ(refused.exit_code, 4);
-    EXPECT_NE(refused.err.find("stray59 -rawbr 0\n"), std::string::npos);
+    EXPECT_NE(refused.err.find("-rawbr 0: out of range"), std::string::npos);
     args[args.size() - 4] = "50";
     EXPECT_EQ(decode(args).exit_code, 0);
 
     const std::string long_path = dir.file(std::string(240, 'p') + ".wav");
     const auto missing = decode({long_path});
     EXPECT_EQ(missing.exit_code, 10);
-    EXPECT_EQ(missing.err, kBanner + "Failure to open " + long_path + " for reading.\n");
+    EXPECT_EQ(missing.err,
+              kBanner + "Failure to open " + long_path + " for reading.\nNo such file\n");
+}
+
+TEST(DecoderProgram, ReadsSeveralFilesAndStandardInputEachWithItsReport) {
+    fixture::TempDir dir;
+    const std::string marked = kVectors + "/out1.wav";
+    const std::string missing = dir.file("missing.wav");
+    const std::string entry = "(x0123ABCD) - 3 instance(s)\n";
+    const auto r = decode({marked, missing, "-q", marked});
+    // The worst exit code; every readable file has its quoted name line and summary.
+    EXPECT_EQ(r.exit_code, 10);
+    const std::string block = "\"" + marked + "\"\n" + entry + "-> 3 packet(s) decoded";
+    EXPECT_EQ(std::regex_replace(r.out, std::regex(R"( at an average of \d+\.\dx)"), ""),
+              block + "\n" + block + "\n");
+    EXPECT_NE(r.err.find("Failure to open " + missing + " for reading.\nNo such file"),
+              std::string::npos);
+    // One log follows one file.
+    EXPECT_EQ(decode({"-logfile", dir.file("log.txt"), marked, marked}).exit_code, 1);
+
+    const auto piped =
+        fixture::run_program("/bin/sh", {"-c", "exec \"$0\" -q - < \"$1\"", kProgram, marked});
+    EXPECT_EQ(piped.exit_code, 0);
+    EXPECT_TRUE(piped.out.starts_with("\"-\"\n" + entry)) << piped.out;
 }
 
 struct VectorCase {

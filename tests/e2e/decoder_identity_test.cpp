@@ -166,7 +166,8 @@ TEST(DecoderIdentity, ReportsMatchWhatWasRecorded) {
                                        : r.options[0] + " " + r.options[1]) +
                     (simd ? ", portable vector instructions" : ", best vector instructions"));
                 std::vector<std::string> args = r.options;
-                args.push_back("marked.wav");
+                // -S: the figure that tells the frames apart, also into a pipe.
+                args.insert(args.end(), {"-S", "marked.wav"});
                 EnvChanges env = r.env;
                 env.emplace_back(kSimdEnvVar, simd);
                 const fixture::ProgramResult dec =

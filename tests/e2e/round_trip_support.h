@@ -48,6 +48,7 @@ inline Decoded decode(const std::vector<std::string>& options, const std::string
                       const fixture::EnvChanges& env = kNoOwner, double whole_seconds = 1.0) {
     std::vector<std::string> args = options;
     args.push_back(input);
+    args.push_back("-S"); // the progress figure, which tells when each packet was reported
     const auto r = fixture::run_program(VEKMRKDEC_PATH, args, env);
     Decoded d;
     d.exit_code = r.exit_code;

@@ -144,7 +144,9 @@ TEST(EncoderIdentity, OutputsMatchTheRecordedChecksums) {
                                              : "-> Potential clipping detected; " +
                                                    std::string(c.attenuation) +
                                                    " attenuation applied to the output.\n";
-            EXPECT_TRUE(run.err.ends_with("\nWriting audio output to disk...\n" + clipping))
+            // A warning may follow: short inputs carry no readable mark.
+            EXPECT_NE(run.err.find("Writing audio output to disk...\n" + clipping),
+                      std::string::npos)
                 << run.err;
             fs::remove(output);
         }

@@ -26,6 +26,9 @@ cli="$work/packages/vekmrk_${version}_${arch}.deb"
 gui="$work/packages/vekmrkwin_${version}_${arch}.deb"
 [ -f "$cli" ] || { ls "$work/packages"; echo "FAIL: no package $cli"; exit 1; }
 
+# A Homepage, when there is one, is a real address.
+[[ "$(dpkg-deb -f "$cli" Homepage)" != *example* ]] || fail "the Homepage field is a placeholder"
+
 # Dependencies: found by dpkg-shlibdeps; Qt only for the front end.
 cli_depends=$(dpkg-deb -f "$cli" Depends)
 echo "vekmrk Depends: $cli_depends"
@@ -48,11 +51,11 @@ fi
 
 # The places the manual pages and the README name.
 expected=(usr/bin/vekmrkenc usr/bin/vekmrkdec usr/share/man/man1/vekmrkenc.1.gz
-          usr/share/man/man1/vekmrkdec.1.gz)
+          usr/share/man/man1/vekmrkdec.1.gz usr/share/doc/vekmrk/copyright)
 if [ "$frontend" = 1 ]; then
     expected+=(usr/bin/vekmrkwin usr/share/man/man1/vekmrkwin.1.gz
                usr/share/vekmrk/vekmrkguiHelp.html usr/share/applications/vekmrkwin.desktop
-               usr/share/icons/hicolor/scalable/apps/vekmrkwin.svg)
+               usr/share/icons/hicolor/scalable/apps/vekmrkwin.svg usr/share/doc/vekmrkwin/copyright)
 fi
 for file in "${expected[@]}"; do
     [ -f "$root/$file" ] || fail "missing $file"
@@ -68,6 +71,7 @@ if [ "$frontend" = 1 ]; then
     desktop-file-validate "$desktop" || fail "the desktop entry does not validate"
     grep -qx 'Exec=vekmrkwin' "$desktop" || fail "the desktop entry does not start vekmrkwin"
     grep -qx 'Icon=vekmrkwin' "$desktop" || fail "the desktop entry does not name the icon"
+    grep -q '^MimeType=.*audio/x-wav;' "$desktop" || fail "the desktop entry does not declare WAV files"
 fi
 
 # The unpacked programs at work: public layer, then a private layer whose owner name comes from
