@@ -9,7 +9,6 @@
 
 #include "common/signal_cleanup.h"
 #include "common/system_calls.h"
-#include "common/terminal.h"
 #include "common/text_format.h"
 
 namespace fs = std::filesystem;

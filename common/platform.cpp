@@ -19,6 +19,8 @@
 #include <io.h>
 #include <shellapi.h>
 #include <sys/stat.h>
+#else
+#include <unistd.h>
 #endif
 
 // The installation's configuration folder, fixed when the programs are built.
@@ -172,7 +174,11 @@ std::string environment_utf8(const char* name) {
     return value != nullptr ? utf8_from_wide(value) : std::string();
 }
 
-void set_binary_mode(std::FILE* stream) noexcept {
+bool terminal_stderr_is_terminal() noexcept {
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+void terminal_binary_mode(std::FILE* stream) noexcept {
     _setmode(_fileno(stream), _O_BINARY);
 }
 
@@ -239,7 +245,11 @@ std::string environment_utf8(const char* name) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-void set_binary_mode(std::FILE*) noexcept {}
+bool terminal_stderr_is_terminal() noexcept {
+    return isatty(fileno(stderr)) != 0;
+}
+
+void terminal_binary_mode(std::FILE*) noexcept {}
 
 std::filesystem::path running_program_path() {
     std::error_code error;

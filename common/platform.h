@@ -54,10 +54,6 @@ std::string path_to_utf8(const std::filesystem::path& path);
 // The value of an environment variable as UTF-8; empty when it is not set.
 std::string environment_utf8(const char* name);
 
-// Switches a standard stream to binary mode, so that a WAV file read from or written to it
-// keeps its bytes: on Windows the text mode would turn LF into CR LF. Nothing elsewhere.
-void set_binary_mode(std::FILE* stream) noexcept;
-
 // False where std::atomic::wait can sleep through a notify: with the libstdc++ of MinGW-w64
 // (GCC 12.2, which waits on a condition variable there) a waiting thread missed a notify now
 // and then under Wine 8, and the program hung. Code that would hand work between threads by
@@ -67,6 +63,14 @@ inline constexpr bool kAtomicWaitWorks = false;
 #else
 inline constexpr bool kAtomicWaitWorks = true;
 #endif
+
+// True when standard error is a terminal; false when it goes to a file or a pipe. The progress
+// figure, rewritten in place with backspaces, is shown only there.
+bool terminal_stderr_is_terminal() noexcept;
+
+// Puts a standard stream in binary mode, so that the WAV bytes it carries when a file is named
+// "-" stay as they are: Windows' text mode would turn LF into CR LF. Nothing elsewhere.
+void terminal_binary_mode(std::FILE* stream) noexcept;
 
 // The full path of the running program's file; empty when the system cannot tell.
 std::filesystem::path running_program_path();

@@ -14,7 +14,6 @@
 #include "common/platform.h"
 #include "common/progress_log.h"
 #include "common/signal_cleanup.h"
-#include "common/terminal.h"
 #include "common/text_format.h"
 #include "common/version.h"
 #include "common/wav.h"

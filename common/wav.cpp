@@ -12,7 +12,6 @@
 
 #include "common/pcm16.h"
 #include "common/platform.h"
-#include "common/terminal.h"
 #include "common/text_format.h"
 
 namespace {
