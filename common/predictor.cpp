@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <new>
 
 #include "common/kernels.h"
@@ -108,12 +109,14 @@ void run_plain(AdaptivePredictor* const* predictors, const float* const* inputs,
     const Form form(floor);
     for (size_t c = 0; c < Count; ++c) {
         AdaptivePredictor& predictor = *predictors[c];
-        double level = static_cast<double>(predictor.level);
+        double level = std::isnan(predictor.carried) ? static_cast<double>(predictor.level)
+                                                     : predictor.carried;
         for (size_t i = 0; i < count; ++i) {
             const double e = predictor_update(predictor, inputs[c][i]);
             outputs[c][i] = static_cast<float>(form.plain_step(level, e));
         }
         predictor.level = static_cast<float>(level);
+        predictor.carried = predictor.carry ? level : std::numeric_limits<double>::quiet_NaN();
     }
 }
 

@@ -9,6 +9,7 @@
 //   double e = predictor_update(*p, x);        // one plain update, its prediction error
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 #include <vector>
@@ -30,6 +31,12 @@ struct AdaptivePredictor {
     float* p = nullptr;         // covariance, N rows of N values
     float level = 0.0f;         // envelope level L
     std::vector<float> storage; // the one block that x, s, w, k and p point into
+    // Calls that continue one another: a call made with `carry` set also keeps its level
+    // unrounded in `carried`, and the next call starts from that rather than from `level`, so
+    // that a block cut into parts gives the envelope of one call over it. NaN when the latest
+    // call was made without `carry`.
+    bool carry = false;
+    double carried = std::numeric_limits<double>::quiet_NaN();
 };
 
 void predictor_destroy(AdaptivePredictor* predictor) noexcept; // accepts nullptr
@@ -47,7 +54,8 @@ double predictor_update(AdaptivePredictor& predictor, float d) noexcept;
 
 // Encoder form: runs the update over input and writes one envelope value per sample into
 // output (same size): the level rises at once to |e| and falls by a tenth of the gap per
-// sample. The level is carried unrounded within the call and stored as float at its end.
+// sample. The level is carried unrounded within the call and stored as float at its end (see
+// `carry` for calls that continue one another).
 // Orders 2 and 4 run the kernels of `level` compiled for that order (capped at what the
 // processor has); the results are the same on every level.
 void predictor_envelope(AdaptivePredictor& predictor, std::span<const float> input,

@@ -19,6 +19,7 @@
 #include <bit>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 #include "common/predictor.h"
 #include "common/simd_vectors.h"
@@ -312,13 +313,15 @@ struct WhitenForm {
     }
 };
 
-// The level is carried unrounded within the call and stored as float at its end.
+// The level is carried unrounded within the call and stored as float at its end; with `carry`
+// set it is also kept unrounded for the next call to start from.
 template <typename L>
 [[gnu::always_inline]] inline L
 start_level(const std::array<AdaptivePredictor*, Lanes<L>::kCount>& predictors) {
     std::array<double, Lanes<L>::kCount> start{};
     for (size_t c = 0; c < start.size(); ++c) {
-        start[c] = static_cast<double>(predictors[c]->level);
+        const AdaptivePredictor& p = *predictors[c];
+        start[c] = std::isnan(p.carried) ? static_cast<double>(p.level) : p.carried;
     }
     return gather<L>(start);
 }
@@ -327,7 +330,9 @@ template <typename L>
 [[gnu::always_inline]] inline void
 store_level(const std::array<AdaptivePredictor*, Lanes<L>::kCount>& predictors, L level) {
     for (size_t c = 0; c < Lanes<L>::kCount; ++c) {
-        predictors[c]->level = static_cast<float>(lane(level, c));
+        AdaptivePredictor& p = *predictors[c];
+        p.level = static_cast<float>(lane(level, c));
+        p.carried = p.carry ? lane(level, c) : std::numeric_limits<double>::quiet_NaN();
     }
 }
 

@@ -24,22 +24,38 @@
 #include "common/fir_filter.h"
 #include "common/predictor.h"
 
-inline constexpr int32_t kTrackCapacity = 500; // chip values a track holds
+// Chip values a track holds: two of the longest packets the encoder writes (98 payload digits
+// with a time stamp, 852 chips each) and a sync.
+inline constexpr int32_t kTrackCapacity = 2048;
 inline constexpr int32_t kTrackDrop = 50;      // oldest values dropped from a full track
 inline constexpr int32_t kTrackCount = 10;     // chip track slots
 inline constexpr int32_t kPacketCapacity = 20; // most packets one frame returns
 inline constexpr int32_t kMaxHeadLength = 128; // most taps of the head correlator
+// Offsets, in input samples on either side of a track's predicted chip instant, at which the
+// chip value is measured to find the best instant.
+inline constexpr int32_t kTimingReach = 1;
 
 // One candidate chip clock and the chip values read at its instants.
 struct ChipTrack {
     int32_t capacity = kTrackCapacity;
-    int32_t count = 0;           // chip values stored; active while count > 0
-    int32_t average_length = 0;  // E: length of the body held in `average`
-    std::vector<float> values;   // chip values, oldest first
-    std::vector<float> average;  // running average of the last bodies of length E
-    int32_t search_position = 0; // index in values where the sync search resumes
-    int32_t next_instant = 0;    // working sample of the next chip instant in this frame
-    float level = 0.0f;          // smoothed comb output at the track's instants
+    int32_t count = 0;              // chip values stored; active while count > 0
+    int32_t average_length = 0;     // E: length of the body held in `average`
+    int32_t average_count = 0;      // bodies averaged into `average`
+    float lock_polarity = 0.0f;     // +-1 while the track reads packets of length E, else 0
+    int32_t lock_misses = 0;        // bodies in a row that did not decode while locked
+    int32_t last_stamp = -1;        // the latest time stamp read on the track, -1 none
+    int32_t bodies_since_stamp = 0; // bodies consumed since then
+    std::vector<float> values;      // chip values, oldest first
+    std::vector<float> average;     // running average of the last bodies of length E
+    int32_t search_position = 0;    // index in values where the sync search resumes
+    double next_instant = 0.0;      // next chip instant, in input samples from the frame's start
+    double period = 0.0;            // the track's chip period in input samples
+    float level = 0.0f;             // smoothed comb output at the track's instants
+    // Smoothed chip value magnitudes one input sample before, at and after the instants.
+    double timing_early = 0.0;
+    double timing_level = 0.0;
+    double timing_late = 0.0;
+    int32_t chips_read = 0; // chip instants read since the track started
 };
 
 // Sums the correlation magnitude one chip period apart (fractional delay P = Rw / rawbr).
@@ -86,17 +102,22 @@ struct DecoderChannel {
     FirFilterPtr decimation_filter;                     // only when D = 2
     AdaptivePredictorPtr predictor;
     FirFilterPtr band_filter;
-    FirFilterPtr head_correlator; // last H samples of the chip waveform
-    FirFilterPtr tail_correlator; // first G - H samples; its history stores the last
-                                  // G - 1 band-limited samples. None when G <= 128.
+    FirFilterPtr head_correlator; // last H samples of the phase-0 reference
     CombIntegrator comb;
     PeakPicker peak_picker;
-    int32_t chip_length = 0;         // G: chip length in working samples
-    int32_t head_length = 0;         // H = min(128, G)
+    int32_t chip_samples = 0; // M: the encoder's chip length in input samples
+    double chip_period = 0.0; // P = M / D: the chip period in working samples
+    int32_t chip_length = 0;  // G = floor(P): reference length in working samples
+    int32_t head_length = 0;  // H = min(128, G)
+    // The chip waveform as the decimated signal shows it, for a chip that ends on a working
+    // sample (phase 0) or one input sample before it (phase 1); G values each.
+    std::array<std::vector<float>, 2> references;
+    int32_t history_length = 0;      // band-limited samples kept from earlier frames in work_s
     int32_t work_capacity = 0;       // length of the work buffers
     std::vector<float> work_a;       // stage outputs, then the head correlation
     std::vector<float> work_b;       // decimator output, then the comb output
-    std::vector<float> work_s;       // band-limited signal
+    std::vector<float> work_s;       // the last history_length band-limited samples of the
+                                     // earlier frames, then the current frame's
     std::vector<int32_t> work_peaks; // peak positions of the frame
 };
 
@@ -118,5 +139,6 @@ DecoderChannelPtr decoder_create(int32_t sampling_rate, std::string_view configu
 // empty for any other rate.
 std::vector<float> decoder_band_taps(int32_t working_rate);
 
-// The 21 taps of the half-band decimation filter for 44100 and 48000 Hz input.
+// The taps of the half-band anti-aliasing filter of the 2:1 decimation (44100 and 48000 Hz):
+// passes up to 0.215 of the input rate, stops from 0.285 on.
 std::vector<float> decoder_decimation_taps();

@@ -11,21 +11,38 @@
 
 namespace {
 
-int32_t tolerance(const DecoderChannel& ch) {
-    return static_cast<int32_t>(std::floor(static_cast<double>(ch.chip_length) * 0.05));
+// How far, in input samples, a peak may lie from a track's next instant to be the track's.
+double tolerance(const DecoderChannel& ch) {
+    return std::floor(static_cast<double>(ch.chip_length) * 0.05) * ch.decimation;
 }
 
-void push_at(DecoderChannel& ch, ChipTrack& track, int32_t q) {
-    track_push(track, chip_value(ch, q), ch.work_b[static_cast<size_t>(q)], q + ch.chip_length);
-}
+// Smoothing of a track's timing measurements once it has read this many chips; before that,
+// their plain mean.
+constexpr int32_t kTimingMemory = 32;
+// Chips a new track reads before its clock starts to move.
+constexpr int32_t kTimingSettle = 6;
+// How much the period follows each one-sample step of the clock.
+constexpr double kPeriodGain = 0.02;
+// How much stronger a neighbouring sample must read than the instant before the clock moves.
+constexpr double kTimingMargin = 0.1;
 
-void start_track(DecoderChannel& ch, int32_t p) {
+void start_track(DecoderChannel& ch, int32_t p, int32_t count) {
     ChipTrack& track = ch.tracks[static_cast<size_t>(ch.replacement_slot)];
-    track.values[0] = chip_value(ch, p);
-    track.count = 1;
+    track.count = 0;
     track.average_length = 0;
+    track.average_count = 0;
+    track.lock_polarity = 0.0f;
+    track.last_stamp = -1;
+    track.bodies_since_stamp = 0;
     track.search_position = 0;
-    track.next_instant = p + ch.chip_length;
+    track.next_instant = static_cast<double>(p) * ch.decimation;
+    track.period = ch.chip_period * ch.decimation;
+    track.timing_early = 0.0;
+    track.timing_level = 0.0;
+    track.timing_late = 0.0;
+    track.chips_read = 0;
+    track.level = 0.0f;
+    track_read_chip(ch, track, count);
     track.level = ch.work_b[static_cast<size_t>(p)];
     ch.replacement_slot = replacement_slot(ch);
 }
@@ -33,6 +50,10 @@ void start_track(DecoderChannel& ch, int32_t p) {
 void deactivate(ChipTrack& track) {
     track.count = 0;
     track.average_length = 0;
+    track.average_count = 0;
+    track.lock_polarity = 0.0f;
+    track.last_stamp = -1;
+    track.bodies_since_stamp = 0;
     track.level = 0.0f;
 }
 
@@ -42,7 +63,8 @@ bool reserve_work(DecoderChannel& ch, int32_t size) noexcept {
         return true;
     try {
         const auto n = static_cast<size_t>(size);
-        std::vector<float> a(n), b(n), s(n);
+        std::vector<float> a(n), b(n), s(n + static_cast<size_t>(ch.history_length));
+        std::copy(ch.work_s.begin(), ch.work_s.begin() + ch.history_length, s.begin());
         std::vector<int32_t> peaks;
         peaks.reserve(n);
         ch.work_a.swap(a);
@@ -124,7 +146,7 @@ int32_t peak_picker_run(PeakPicker& picker, std::span<const float> b, std::vecto
     return static_cast<int32_t>(peaks.size() - before);
 }
 
-void track_push(ChipTrack& track, float value, float level_sample, int32_t next_instant) noexcept {
+void track_push(ChipTrack& track, float value, float level_sample) noexcept {
     if (track.count >= track.capacity) {
         std::copy(track.values.begin() + kTrackDrop, track.values.begin() + track.count,
                   track.values.begin());
@@ -134,7 +156,6 @@ void track_push(ChipTrack& track, float value, float level_sample, int32_t next_
     }
     track.values[static_cast<size_t>(track.count)] = value;
     ++track.count;
-    track.next_instant = next_instant;
     const double level = static_cast<double>(track.level);
     track.level = static_cast<float>(level + (static_cast<double>(level_sample) - level) *
                                                  static_cast<double>(0.3f));
@@ -157,53 +178,88 @@ int32_t replacement_slot(const DecoderChannel& channel) noexcept {
     return slot;
 }
 
-float chip_value(const DecoderChannel& channel, int32_t i) noexcept {
-    double tail = 0.0;
-    if (channel.tail_correlator) {
-        const FirFilter& t = *channel.tail_correlator;
-        const int32_t g = channel.chip_length;
-        const int32_t taps = t.taps;
-        const int32_t first = i - g + 1; // signal position met by tap 0
-        const int32_t from_history = std::min(taps, std::max(0, -first));
-        const float* w = t.coefficients.data();
-        const float* history = t.history.data() + (g - 1 + first);
-        int32_t k = 0;
-        for (; k < from_history; ++k) {
-            tail += static_cast<double>(w[k]) * static_cast<double>(history[k]);
-        }
-        const float* s = channel.work_s.data() + first;
-        for (; k < taps; ++k) {
-            tail += static_cast<double>(w[k]) * static_cast<double>(s[k]);
+float chip_value(const DecoderChannel& channel, int32_t f) noexcept {
+    const int32_t d = channel.decimation;
+    // The first working sample at or after f, and how many input samples after f it lies.
+    const int32_t i = f >= 0 ? (f + d - 1) / d : -(-f / d);
+    const int32_t phase = i * d - f;
+    const std::vector<float>& reference = channel.references[static_cast<size_t>(phase)];
+    const int32_t g = channel.chip_length;
+    const float* s = channel.work_s.data() + (channel.history_length + i - g + 1);
+    // Eight partial sums side by side (lane k mod 8), added up in a fixed order at the end.
+    std::array<double, 8> lanes{};
+    const float* r = reference.data();
+    int32_t k = 0;
+    for (; k + 8 <= g; k += 8) {
+        for (size_t l = 0; l < lanes.size(); ++l) {
+            const auto at = static_cast<size_t>(k) + l;
+            lanes[l] += static_cast<double>(r[at]) * static_cast<double>(s[at]);
         }
     }
-    return static_cast<float>(tail + static_cast<double>(channel.work_a[static_cast<size_t>(i)]));
+    for (; k < g; ++k)
+        lanes[0] += static_cast<double>(r[k]) * static_cast<double>(s[k]);
+    const double sum = ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) +
+                       ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
+    return static_cast<float>(sum);
 }
 
-void associate_peak(DecoderChannel& channel, int32_t p) noexcept {
-    const int32_t g = channel.chip_length;
-    int32_t best = tolerance(channel);
+void track_read_chip(DecoderChannel& ch, ChipTrack& track, int32_t count) noexcept {
+    if (!(track.period > 0.0))
+        track.period = ch.chip_period * ch.decimation;
+    const auto f = static_cast<int32_t>(std::lround(track.next_instant));
+    const float value = chip_value(ch, f);
+    const int32_t d = ch.decimation;
+    const int32_t level_at = std::clamp(f >= 0 ? (f + d - 1) / d : 0, 0, count - 1);
+    track_push(track, value, ch.work_b[static_cast<size_t>(level_at)]);
+    ++track.chips_read;
+
+    // The smoothed magnitudes one input sample later and earlier: the clock moves one sample
+    // towards the side that reads clearly stronger than the instant itself, and the period
+    // follows a little, so that a slowly drifting chip clock is kept.
+    const float late = chip_value(ch, f + kTimingReach);
+    const float early = chip_value(ch, f - kTimingReach);
+    const double rate = 1.0 / std::min(track.chips_read, kTimingMemory);
+    track.timing_level += (static_cast<double>(std::fabs(value)) - track.timing_level) * rate;
+    track.timing_late += (static_cast<double>(std::fabs(late)) - track.timing_late) * rate;
+    track.timing_early += (static_cast<double>(std::fabs(early)) - track.timing_early) * rate;
+    if (track.chips_read >= kTimingSettle) {
+        const double bar = track.timing_level * (1.0 + kTimingMargin);
+        int32_t step = 0;
+        if (track.timing_late > bar && track.timing_late >= track.timing_early)
+            step = 1;
+        else if (track.timing_early > bar)
+            step = -1;
+        if (step != 0) {
+            track.next_instant += step;
+            track.period += step * kPeriodGain;
+            // What was read one sample towards the step is now the instant itself.
+            const double centre = track.timing_level;
+            track.timing_level = step > 0 ? track.timing_late : track.timing_early;
+            track.timing_late = step > 0 ? track.timing_level : centre;
+            track.timing_early = step > 0 ? centre : track.timing_level;
+        }
+    }
+    track.next_instant += track.period;
+}
+
+void associate_peak(DecoderChannel& channel, int32_t p, int32_t count) noexcept {
+    const double at = static_cast<double>(p) * channel.decimation;
+    double best = tolerance(channel);
     int32_t chosen = -1;
     for (int32_t j = 0; j < kTrackCount; ++j) {
         ChipTrack& track = channel.tracks[static_cast<size_t>(j)];
         if (track.count <= 0)
             continue;
-        int32_t q = track.next_instant;
-        int32_t u = p - q;
-        while (u > g / 2) {
-            push_at(channel, track, q);
-            q += g;
-            u -= g;
-        }
-        if (std::abs(u) < best) {
-            best = std::abs(u);
+        while (at - track.next_instant > track.period / 2)
+            track_read_chip(channel, track, count);
+        const double u = std::fabs(at - track.next_instant);
+        if (u < best) {
+            best = u;
             chosen = j;
         }
     }
-    if (chosen >= 0) {
-        push_at(channel, channel.tracks[static_cast<size_t>(chosen)], p);
-    } else {
-        start_track(channel, p);
-    }
+    if (chosen < 0)
+        start_track(channel, p, count);
 }
 
 namespace {
@@ -238,7 +294,8 @@ void level_samples(DecoderChannel& ch, int32_t count) {
     const auto cnt = static_cast<size_t>(count);
     const std::span<float> a = std::span<float>(ch.work_a).first(cnt);
     const std::span<float> b = std::span<float>(ch.work_b).first(cnt);
-    const std::span<float> s = std::span<float>(ch.work_s).first(cnt);
+    const std::span<float> s =
+        std::span<float>(ch.work_s).subspan(static_cast<size_t>(ch.history_length), cnt);
     fir_run(*ch.band_filter, a, s);
     fir_run(*ch.head_correlator, s, a);
     for (size_t i = 0; i < cnt; ++i)
@@ -250,14 +307,16 @@ void level_samples(DecoderChannel& ch, int32_t count) {
 // of the tracks to keep. Returns the packets found.
 int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
     for (const int32_t p : ch.work_peaks)
-        associate_peak(ch, p);
+        associate_peak(ch, p, count);
 
+    // A chip is read once all the samples around its instant are in.
+    const double end = static_cast<double>(count) * ch.decimation - kTimingReach - 0.5;
     for (ChipTrack& track : ch.tracks) {
         if (track.count <= 0)
             continue;
-        while (track.next_instant < count)
-            push_at(ch, track, track.next_instant);
-        track.next_instant -= count;
+        while (track.next_instant < end)
+            track_read_chip(ch, track, count);
+        track.next_instant -= static_cast<double>(count) * ch.decimation;
     }
 
     int32_t found = 0;
@@ -277,9 +336,10 @@ int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
             deactivate(track);
     }
     ch.replacement_slot = replacement_slot(ch);
-    if (ch.tail_correlator)
-        fir_prime(*ch.tail_correlator,
-                  std::span<const float>(ch.work_s).first(static_cast<size_t>(count)));
+    // Keep the frame's last band-limited samples in front of the next frame's.
+    const auto kept = static_cast<size_t>(ch.history_length);
+    const auto last = ch.work_s.begin() + static_cast<std::ptrdiff_t>(count);
+    std::copy(last, last + static_cast<std::ptrdiff_t>(kept), ch.work_s.begin());
     return found;
 }
 

@@ -37,16 +37,21 @@ int32_t peak_picker_run(PeakPicker& picker, std::span<const float> b, std::vecto
 
 // Appends one chip value; a full track first drops its 50 oldest values (the search position
 // moves down with them, never below 0). The level follows the level sample by 0.3.
-void track_push(ChipTrack& track, float value, float level_sample, int32_t next_instant) noexcept;
+void track_push(ChipTrack& track, float value, float level_sample) noexcept;
 
 // The first slot with the lowest level; an inactive slot (level 0) ends the search at once.
 int32_t replacement_slot(const DecoderChannel& channel) noexcept;
 
-// The full correlation with the chip waveform ending at position i of the current frame:
-// head correlation work_a[i] plus the tail taps over the band-limited signal.
-float chip_value(const DecoderChannel& channel, int32_t i) noexcept;
+// The full correlation of the band-limited signal with the chip waveform for a chip that ends
+// on input sample f of the current frame (f may reach a few samples before the frame).
+float chip_value(const DecoderChannel& channel, int32_t f) noexcept;
 
-// Gives the peak at p to the active track whose next instant is nearest (within the
-// tolerance, lower slot on ties), after letting every track record the instants more than half
-// a chip before p; otherwise starts a track in the replacement slot.
-void associate_peak(DecoderChannel& channel, int32_t p) noexcept;
+// Reads the track's chip at its next instant: the chip value at the offsets around it, the
+// best of them (by the smoothed magnitudes) pushed onto the track; the clock moves one input
+// sample towards the best offset and its period follows. `count` is the frame's working length.
+void track_read_chip(DecoderChannel& channel, ChipTrack& track, int32_t count) noexcept;
+
+// Gives the peak at working sample p to the active track whose next instant is nearest
+// (within the tolerance, lower slot on ties), after letting every track read the instants
+// more than half a chip before p; otherwise starts a track in the replacement slot.
+void associate_peak(DecoderChannel& channel, int32_t p, int32_t count) noexcept;

@@ -1,7 +1,9 @@
 #include "decoder/recovery.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "common/packet.h"
 #include "common/text_format.h"
@@ -10,21 +12,163 @@ namespace {
 
 // Decodes one body into the scratch entry: never into the caller's array, whose free part
 // may already be used up.
+constexpr double kPlausibleClarity = 1.7;
+
+// How clearly a body shows its bits: the mean of its pairs' differences in magnitude over their
+// spread. Noise shows about 1.3: a body whose check passes by chance (one in 65536) is turned
+// away below kPlausibleClarity (on unmarked music 1 in 20 attempts reaches it), which the
+// packets read on marked music clear but for a few weak single readings.
+double clarity(std::span<const float> body) {
+    double sum = 0.0;
+    double squares = 0.0;
+    const size_t pairs = body.size() / 2;
+    for (size_t k = 0; k < pairs; ++k) {
+        const double d =
+            std::fabs(static_cast<double>(body[2 * k + 1]) - static_cast<double>(body[2 * k]));
+        sum += d;
+        squares += d * d;
+    }
+    const double mean = sum / static_cast<double>(pairs);
+    const double spread =
+        std::sqrt(std::max(squares / static_cast<double>(pairs) - mean * mean, 0.0));
+    return spread > 0.0 ? mean / spread : 1e9;
+}
+
 bool decode(std::span<const float> body, float polarity, uint16_t check_mask,
             DecodedPacket& scratch) {
     return packet_parse(body, polarity, static_cast<int32_t>(body.size()), scratch.payload,
-                        scratch.time_stamp, check_mask);
+                        scratch.time_stamp, check_mask) &&
+           clarity(body) >= kPlausibleClarity;
+}
+
+// Bodies of one length are averaged with equal weights, up to this many; after that the
+// average forgets the oldest bodies gradually.
+constexpr int32_t kAverageDepth = 16;
+// Bodies in a row that a locked track may fail to decode before it searches syncs anew.
+constexpr int32_t kLockMisses = 4;
+
+// A time stamp is reported only when the chance that any of its 12 bits is wrong, judged
+// from how the same reading shows the payload's known bits, stays below this.
+constexpr double kStampRisk = 1e-4;
+// Bodies after the last stamp read on a track within which the next stamp is looked for among
+// those that can follow it.
+constexpr int32_t kStampFollow = 4;
+
+// The time stamp of an accepted body of b chips (b not a multiple of 16) as `chips` show it,
+// or -1 when its bits are not reliable there. Once the check has passed, the payload and check
+// bits are known: the pair differences they give, turned to agree with their bits, measure the
+// reading's strength (mean) and noise (spread). A stamp pair of difference d is then wrong with
+// the probability 1 / (1 + exp(2 mean |d| / spread^2)).
+struct PairReading {
+    std::array<double, 12> stamp{}; // the stamp pairs' differences, turned by the polarity
+    double mean = 0.0;              // strength of a pair: mean of the known bits' differences
+    double spread2 = 0.0;           // their variance
+};
+
+// The stamp pairs of an accepted body of b chips (b not a multiple of 16) and how strongly and
+// cleanly the same reading shows the payload and check bits, known once the check has passed.
+// Empty when the body carries no stamp or its reading is too weak to judge.
+std::optional<PairReading> read_pairs(std::span<const float> chips, float polarity,
+                                      const std::string& payload, uint16_t check_mask) {
+    if (chips.size() % 16 == 0 || chips.size() < 24)
+        return std::nullopt;
+    const std::array<char, 4> check = check_digits(payload, check_mask);
+    std::string digits = payload;
+    digits.append(check.begin(), check.end());
+    const auto pair = [&](size_t k) {
+        return (static_cast<double>(chips[2 * k + 1]) - static_cast<double>(chips[2 * k])) *
+               static_cast<double>(polarity);
+    };
+    double sum = 0.0;
+    double squares = 0.0;
+    size_t n = 0;
+    for (size_t i = 0; i < digits.size() && 24 + 8 * i + 8 <= chips.size(); ++i) {
+        const char c = digits[i];
+        const int value = c <= '9' ? c - '0' : c - 'A' + 10;
+        for (int bit = 0; bit < 4; ++bit) {
+            const double d = pair(12 + 4 * i + static_cast<size_t>(bit));
+            const double x = (value >> (3 - bit)) & 1 ? d : -d;
+            sum += x;
+            squares += x * x;
+            ++n;
+        }
+    }
+    if (n < 8)
+        return std::nullopt;
+    PairReading r;
+    r.mean = sum / static_cast<double>(n);
+    if (!(r.mean > 0.0))
+        return std::nullopt;
+    r.spread2 =
+        std::max(squares / static_cast<double>(n) - r.mean * r.mean, 1e-4 * r.mean * r.mean);
+    for (size_t k = 0; k < 12; ++k)
+        r.stamp[k] = pair(k);
+    return r;
+}
+
+// The stamp as its 12 pairs show it when the chance that any bit is wrong stays below
+// kStampRisk (a pair of difference d is wrong with the probability
+// 1 / (1 + exp(2 mean |d| / spread^2))); else -1.
+int32_t reliable_time_stamp(const PairReading& r) {
+    double risk = 0.0;
+    uint32_t bits = 0;
+    for (size_t k = 0; k < 12; ++k) {
+        const double d = r.stamp[k];
+        if (d > 0.0)
+            bits |= 1u << (11 - k);
+        risk += 1.0 / (1.0 + std::exp(std::min(2.0 * r.mean * std::fabs(d) / r.spread2, 700.0)));
+    }
+    return risk < kStampRisk ? static_cast<int32_t>(gray_code(bits, -1)) : -1;
+}
+
+// The stamp among first ... last that the pairs favour, when the others together keep a
+// probability below kStampRisk; else -1. Stamps grow with time, so after a stamp read on the
+// track only a few follow it; telling those apart needs far fewer clear bits.
+int32_t likeliest_time_stamp(const PairReading& r, int32_t first, int32_t last) {
+    std::vector<double> score;
+    for (int32_t t = first; t <= last; ++t) {
+        const uint32_t bits = gray_code(static_cast<uint32_t>(t), 1) & 0xFFF;
+        double s = 0.0;
+        for (size_t k = 0; k < 12; ++k) {
+            const double sign = (bits >> (11 - k)) & 1 ? 1.0 : -1.0;
+            s += sign * r.stamp[k] * r.mean / r.spread2;
+        }
+        score.push_back(s);
+    }
+    const auto best = std::max_element(score.begin(), score.end());
+    double others = 0.0;
+    for (auto it = score.begin(); it != score.end(); ++it) {
+        if (it != best)
+            others += std::exp(std::max(*it - *best, -700.0));
+    }
+    return others / (1.0 + others) < kStampRisk ? first + static_cast<int32_t>(best - score.begin())
+                                                : -1;
 }
 
 void average_in(ChipTrack& track, std::span<const float> body) {
+    track.average_count = std::min(track.average_count + 1, kAverageDepth);
+    const double weight = 1.0 / track.average_count;
     for (size_t i = 0; i < body.size(); ++i) {
         const double mean = static_cast<double>(track.average[i]);
-        track.average[i] = static_cast<float>(mean + (static_cast<double>(body[i]) - mean) * 0.5);
+        track.average[i] =
+            static_cast<float>(mean + (static_cast<double>(body[i]) - mean) * weight);
     }
 }
 
 void copy_to_average(ChipTrack& track, std::span<const float> body) {
     std::copy(body.begin(), body.end(), track.average.begin());
+    track.average_count = 1;
+}
+
+// The 12 values against the sync pattern as a track of the given polarity reads it: positive
+// when they lean towards it.
+double sync_score(std::span<const float> values, float polarity) {
+    double score = 0.0;
+    for (size_t i = 0; i < static_cast<size_t>(kSyncChips); ++i) {
+        const double sign = kSyncPattern[i] == '1' ? 1.0 : -1.0;
+        score += sign * static_cast<double>(values[i]);
+    }
+    return score * static_cast<double>(polarity);
 }
 
 std::string time_text(int32_t t) {
@@ -49,48 +193,107 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
     int32_t pos = std::max(0, track.search_position);
     DecodedPacket scratch;
     const auto store = [&]() { free_entries[static_cast<size_t>(found++)] = scratch; };
+    // The time stamp of an accepted packet, from its own reading: all 12 bits when they are
+    // clear, else the likeliest of the few stamps that can follow the track's last one. An
+    // average is never used for it: it mixes the stamps of the bodies it holds.
+    const auto stamp = [&](std::span<const float> own, float polarity) {
+        scratch.time_stamp = -1;
+        const std::optional<PairReading> r = read_pairs(own, polarity, scratch.payload, check_mask);
+        if (!r)
+            return;
+        scratch.time_stamp = reliable_time_stamp(*r);
+        const int32_t bodies = track.bodies_since_stamp + 1;
+        if (scratch.time_stamp < 0 && track.last_stamp >= 0 && bodies <= kStampFollow) {
+            // A body lasts less than 30 s: the stamp grows by at most 2 per body.
+            scratch.time_stamp =
+                likeliest_time_stamp(*r, track.last_stamp, track.last_stamp + 2 * bodies);
+        }
+        if (scratch.time_stamp >= 0) {
+            track.last_stamp = scratch.time_stamp;
+            track.bodies_since_stamp = -1; // the body's own consumption brings it to 0
+        }
+    };
 
     while (pos < track.count - kSyncChips && found < capacity) {
         const std::span<const float> values(track.values.data(), static_cast<size_t>(track.count));
+        const int32_t e = track.average_length;
+        // A track that reads packets expects the next sync one body length after the last: it
+        // takes it there when the values lean towards the pattern, and nowhere before.
+        const bool locked = track.lock_polarity != 0.0f && e > 0;
+        if (locked && pos < e) {
+            // Before it, only a sync that closes a body which decodes on its own (the payload
+            // changed) is taken.
+            const int32_t h = sync_agreements(values.subspan(static_cast<size_t>(pos), kSyncChips));
+            const bool near = h <= 1 || h >= kSyncChips - 1;
+            if (!near || pos < kMinBodyChips || pos % 8 != 0 ||
+                !decode(values.first(static_cast<size_t>(pos)), h <= 1 ? 1.0f : -1.0f, check_mask,
+                        scratch)) {
+                ++pos;
+                continue;
+            }
+            track.lock_polarity = 0.0f;
+        }
+        const bool flywheel = locked && pos == e &&
+                              sync_score(values.subspan(static_cast<size_t>(pos), kSyncChips),
+                                         track.lock_polarity) > 0.0;
         const int32_t g = sync_agreements(values.subspan(static_cast<size_t>(pos), kSyncChips));
-        if (g >= 2 && g <= kSyncChips - 2) {
+        if (!flywheel && g >= 2 && g <= kSyncChips - 2) {
+            if (locked)
+                track.lock_polarity = 0.0f; // no sync where expected: search anew
             ++pos;
             continue;
         }
-        const float polarity = g <= 1 ? 1.0f : -1.0f;
+        const float polarity = flywheel ? track.lock_polarity : g <= 1 ? 1.0f : -1.0f;
         const bool exact = g == 0 || g == kSyncChips;
 
         // The lead-in's last three chips "1" and the first sync read as an exact sync of the
         // opposite polarity three chips early. Taking it would leave the track three chips off
         // with the wrong polarity; so a sync yields to an exact sync of the opposite polarity
         // starting three chips later, and waits for those chips when they are not in yet.
-        if (pos + 3 + kSyncChips > track.count)
-            break;
-        const int32_t later =
-            sync_agreements(values.subspan(static_cast<size_t>(pos + 3), kSyncChips));
-        if (later == (polarity > 0.0f ? kSyncChips : 0)) {
-            ++pos;
-            continue;
+        if (!flywheel) {
+            if (pos + 3 + kSyncChips > track.count)
+                break;
+            const int32_t later =
+                sync_agreements(values.subspan(static_cast<size_t>(pos + 3), kSyncChips));
+            if (later == (polarity > 0.0f ? kSyncChips : 0)) {
+                ++pos;
+                continue;
+            }
         }
 
         const std::span<const float> body = values.first(static_cast<size_t>(pos));
-        const int32_t e = track.average_length;
+        const auto lock = [&]() {
+            track.lock_polarity = polarity;
+            track.lock_misses = 0;
+        };
         if (pos >= kMinBodyChips && pos % 8 == 0) {
             if (pos == e) {
-                average_in(track, body);
+                if (track.lock_polarity != 0.0f && polarity != track.lock_polarity)
+                    copy_to_average(track, body); // the polarity turned: start again
+                else
+                    average_in(track, body);
                 const std::span<const float> average(track.average.data(), static_cast<size_t>(e));
                 if (decode(average, polarity, check_mask, scratch)) {
+                    stamp(body, polarity);
                     store();
+                    lock();
                 } else if (decode(body, polarity, check_mask, scratch)) {
+                    stamp(body, polarity);
                     store();
+                    lock();
                     copy_to_average(track, body);
+                } else if (locked && ++track.lock_misses >= kLockMisses) {
+                    track.lock_polarity = 0.0f;
                 }
             } else if (decode(body, polarity, check_mask, scratch)) {
+                stamp(body, polarity);
                 store();
                 copy_to_average(track, body);
                 track.average_length = pos;
-            } else if (e == 0) {
-                // The first whole body of a track starts its average even when it does not decode.
+                lock();
+            } else if (track.lock_polarity == 0.0f) {
+                // Until a track reads packets, its latest whole body starts the average even
+                // when it does not decode: a body of the wrong length never blocks the right one.
                 copy_to_average(track, body);
                 track.average_length = pos;
             }
@@ -103,9 +306,14 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
                 average_in(track, one);
                 const std::span<const float> average(track.average.data(), static_cast<size_t>(e));
                 if (decode(average, polarity, check_mask, scratch)) {
-                    if (found < capacity)
+                    if (found < capacity) {
+                        stamp(one, polarity);
                         store();
+                        lock();
+                    }
                 } else if (decode(one, polarity, check_mask, scratch) && found < capacity) {
+                    stamp(one, polarity);
+                    lock();
                     store();
                     copy_to_average(track, one);
                 }
@@ -117,6 +325,8 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
         }
 
         const int32_t consumed = pos + kSyncChips;
+        track.bodies_since_stamp +=
+            e > 0 ? std::max(1, (consumed + e + kSyncChips - 1) / (e + kSyncChips)) : 1;
         std::copy(track.values.begin() + consumed, track.values.begin() + track.count,
                   track.values.begin());
         track.count = std::max(0, track.count - consumed);

@@ -16,7 +16,7 @@
 #include "encoder/config.h"
 #include "encoder/encoder_channel.h"
 #include "encoder/modulator.h"
-#include "encoder/read_ahead.h"
+#include "encoder/pipeline.h"
 #include "encoder/readability.h"
 #include "verify/verify.h"
 
@@ -35,59 +35,6 @@ std::string verify_output(const std::string& path, const EncoderConfig& config,
     if (!result)
         return "the written file could not be read back";
     return text_format("%d of %d packets readable", result->readable, written);
-}
-
-// The whole input in memory, planar: channel c occupies frames c*F ... c*F+F-1.
-struct PlanarAudio {
-    std::unique_ptr<float[]> block; // not zeroed: only frames read are ever used
-    std::vector<float*> starts;     // first frame of each channel
-    std::vector<float*> positions;  // where each channel's next block is read and encoded
-    size_t frames_read = 0;
-    // The largest absolute value watermarked so far, taken block by block while the block is
-    // at hand; empty once a sample is not finite.
-    std::optional<float> peak = 0.0f;
-};
-
-// Adds the block of every channel at its position to the audio's peak.
-void add_to_peak(PlanarAudio& audio, size_t block) {
-    for (size_t c = 0; c < audio.positions.size() && audio.peak; ++c) {
-        const std::optional<float> channel_peak =
-            audio_peak(std::span<const float>(audio.positions[c], block));
-        if (!channel_peak || *channel_peak > *audio.peak)
-            audio.peak = channel_peak;
-    }
-}
-
-// The frame loop: reads one second at a time into the channels' positions and watermarks it,
-// channel after channel, with progress on the console and in the log. Returns the exit code of
-// a failure, or nothing.
-std::optional<int> encode_frames(ProgramRun& run, WavStream& in, PlanarAudio& audio,
-                                 std::vector<EncoderChannelPtr>& encoders,
-                                 const std::string& payload) {
-    const int32_t rate = in.rate;
-    std::vector<EncoderChannel*> channels;
-    for (const EncoderChannelPtr& encoder : encoders)
-        channels.push_back(encoder.get());
-    std::vector<int32_t> begun(channels.size());
-    ReadAhead reader(in, audio.positions, rate, read_ahead_wanted());
-    // One pass per second of audio; the last pass reads a short or empty block.
-    int32_t got = 0;
-    do {
-        got = reader.next();
-        const auto block = static_cast<size_t>(got);
-        const int32_t failed =
-            encoder_process_channels(channels, audio.positions, block, payload, begun);
-        if (failed >= 0)
-            return program_fail_internal(run, failed);
-        add_to_peak(audio, block);
-        for (size_t c = 0; c < channels.size(); ++c) {
-            run.packets += begun[c];
-            audio.positions[c] += block;
-        }
-        audio.frames_read += block;
-        program_frame_done(run, got);
-    } while (got == rate);
-    return {};
 }
 
 // Why the output cannot be written as a WAV file, or empty: its audio would pass the 4 GiB
@@ -154,19 +101,7 @@ int encode(const CommandLine& line, ProgramRun& run) {
     if (!out)
         return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
 
-    const auto frames = static_cast<size_t>(in->frames);
     const auto channels = static_cast<size_t>(in->channels);
-    PlanarAudio audio;
-    try {
-        audio.block = std::make_unique_for_overwrite<float[]>(frames * channels);
-        audio.starts.resize(channels);
-        audio.positions.resize(channels);
-    } catch (const std::bad_alloc&) {
-        return program_fail_buffers(run);
-    }
-    for (size_t c = 0; c < channels; ++c)
-        audio.starts[c] = audio.positions[c] = audio.block.get() + c * frames;
-
     std::vector<EncoderChannelPtr> encoders;
     try {
         encoders.reserve(channels);
@@ -184,7 +119,8 @@ int encode(const CommandLine& line, ProgramRun& run) {
             return program_fail_configure(run, 0, configuration, owner_problem);
     }
     for (size_t c = 0; c < channels; ++c) {
-        encoders.push_back(encoder_create(rate, configuration, owner_name));
+        encoders.push_back(c == 0 ? encoder_create(rate, configuration, owner_name)
+                                  : encoder_create_sibling(*encoders.front()));
         // Every channel has the configuration of the first: only memory can fail the others.
         if (!encoders.back() && c > 0)
             return program_fail_channel_memory(run, static_cast<int32_t>(c));
@@ -198,30 +134,54 @@ int encode(const CommandLine& line, ProgramRun& run) {
                  output.c_str());
     std::fflush(results);
     program_frames_begin(run, in->frames, rate);
-    if (const std::optional<int> failure = encode_frames(run, *in, audio, encoders, payload))
-        return *failure;
-    if (const std::string shrank = input_shrank(*in, audio.frames_read); !shrank.empty())
+    EncodePipeline pipeline(
+        *in, *out, encoders, payload,
+        [&] { return encoder_create(rate, configuration, owner_name); },
+        {pipeline_threads(in->channels), path_to_utf8(pending.temp_path().parent_path())});
+    // Called on one of the pipeline's threads, once per frame, in order.
+    const PipelineOutcome first =
+        pipeline.first_pass([&run](int32_t, int32_t packets, int32_t frames_read) {
+            run.packets = packets;
+            program_frame_done(run, frames_read);
+        });
+    const std::string write_failure = text_format("Failure to write %s.", output.c_str());
+    if (first.failure == PipelineFailure::Channel) {
+        run.frames_done = first.failed_frame;
+        return program_fail_internal(run, first.failed_channel);
+    }
+    if (first.failure == PipelineFailure::NoMemory)
+        return program_fail_buffers(run);
+    if (first.failure != PipelineFailure::None)
+        return fail(run, ExitCode::OpenOutput, "\n" + write_failure + "\n", write_failure);
+    if (const std::string shrank = input_shrank(*in, static_cast<size_t>(pipeline.frames_read()));
+        !shrank.empty())
         return fail(run, ExitCode::OpenInput, "\n" + shrank + "\n", shrank);
 
     program_frames_end(run);
     program_say(run, "Writing audio output to disk...\n");
     program_log(run, 100, "Audio clipping prevention...");
-    const std::optional<float> peak = audio.peak;
+    const std::optional<float> peak = pipeline.peak();
     if (!peak)
         return fail(run, ExitCode::ChannelFailure,
                     "The watermarked audio is out of range: choose a smaller gain.\n",
                     "Encoder internal error");
     program_log(run, 100, "Writing audio output to disk...");
 
-    const float attenuation = clipping_attenuation(*peak);
-    const std::vector<const float*> sources(audio.starts.begin(), audio.starts.end());
-    const std::string write_failure = text_format("Failure to write %s.", output.c_str());
-    if (!wav_write_frames(*out, sources, attenuation, static_cast<int32_t>(audio.frames_read)))
+    // Scales the output when the peak passes full scale: a second pass.
+    const PipelineOutcome second = pipeline.finish();
+    if (second.failure == PipelineFailure::NoMemory)
+        return program_fail_buffers(run);
+    if (second.failure == PipelineFailure::InputChanged)
+        return fail(run, ExitCode::OpenInput,
+                    text_format("The input %s changed while it was read. Nothing was written.\n",
+                                input.c_str()),
+                    text_format("Failure to open %s for reading.", input.c_str()));
+    if (second.failure != PipelineFailure::None)
         return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
     if (*peak > 1.0f)
         std::fprintf(stderr,
                      "-> Potential clipping detected; %.2f attenuation applied to the output.\n",
-                     static_cast<double>(attenuation));
+                     static_cast<double>(clipping_attenuation(*peak)));
 
     // The output replaces its target only once complete, so the summary is never printed for a
     // file that was not written.
@@ -250,7 +210,7 @@ int encode(const CommandLine& line, ProgramRun& run) {
     }
     ReadabilityFacts facts;
     facts.rate = rate;
-    facts.frames = static_cast<int64_t>(audio.frames_read);
+    facts.frames = pipeline.frames_read();
     facts.peak = *peak;
     facts.gain = config->gain;
     facts.chip_rate = config->chip_rate;
@@ -302,20 +262,4 @@ std::optional<std::string> payload_normalize(std::string_view text, std::string&
     if (payload.size() % 2 != 0)
         payload += '0';
     return payload;
-}
-
-std::optional<float> audio_peak(std::span<const float> samples) noexcept {
-    float peak = 0.0f;
-    for (const float x : samples) {
-        const float magnitude = std::fabs(x);
-        if (!(magnitude <= std::numeric_limits<float>::max()))
-            return {};
-        if (magnitude > peak)
-            peak = magnitude;
-    }
-    return peak;
-}
-
-float clipping_attenuation(float peak) noexcept {
-    return peak > 1.0f ? 1.0f / peak : 1.0f;
 }

@@ -23,10 +23,3 @@ int encoder_run(int argc, char** argv) noexcept;
 // with `problem` set to a console sentence (no line end), when the text is empty, holds a
 // character that is not a hexadecimal digit or has more than kMaxPayloadDigits digits.
 std::optional<std::string> payload_normalize(std::string_view text, std::string& problem);
-
-// The largest absolute sample value (0 for no samples); empty when a sample is not finite.
-std::optional<float> audio_peak(std::span<const float> samples) noexcept;
-
-// The gain the output is written with: 1 / peak in single precision when the peak exceeds full
-// scale (1.0), else 1.0.
-float clipping_attenuation(float peak) noexcept;

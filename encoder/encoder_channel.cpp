@@ -4,6 +4,8 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "common/chip_waveform.h"
 #include "encoder/config.h"
@@ -41,10 +43,35 @@ EncoderChannelPtr encoder_create(int32_t sampling_rate, std::string_view configu
         channel->samples_per_chip = encoder_samples_per_chip(sampling_rate, channel->chip_rate);
         if (channel->samples_per_chip < 1)
             return {};
-        channel->chip_waveform =
+        std::vector<float> waveform =
             chip_waveform_build(sampling_rate, config->seed, channel->samples_per_chip);
-        if (channel->chip_waveform.empty())
+        if (waveform.empty())
             return {};
+        channel->chip_waveform = std::make_shared<const std::vector<float>>(std::move(waveform));
+        return channel;
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+EncoderChannelPtr encoder_create_sibling(const EncoderChannel& sibling) noexcept {
+    try {
+        EncoderChannelPtr channel(std::make_unique<EncoderChannel>().release());
+        channel->sampling_rate = sibling.sampling_rate;
+        channel->chip_rate = sibling.chip_rate;
+        channel->gain = sibling.gain;
+        channel->predictor_order = sibling.predictor_order;
+        channel->predictor_measurement_noise = sibling.predictor_measurement_noise;
+        channel->predictor_process_noise = sibling.predictor_process_noise;
+        channel->check_mask = sibling.check_mask;
+        channel->add_time_stamp = sibling.add_time_stamp;
+        channel->predictor =
+            predictor_create(channel->predictor_order, channel->predictor_measurement_noise,
+                             channel->predictor_process_noise);
+        if (!channel->predictor)
+            return {};
+        channel->samples_per_chip = sibling.samples_per_chip;
+        channel->chip_waveform = sibling.chip_waveform;
         return channel;
     } catch (const std::bad_alloc&) {
         return {};

@@ -44,12 +44,13 @@ struct EncoderChannel {
                                 // before the first block
     int32_t chip_index = 0;     // index in chip_string of the chip under way
     AdaptivePredictorPtr predictor;
-    int32_t samples_per_chip = 0;     // M
-    std::vector<float> chip_waveform; // M values
-    int32_t position_in_chip = 0;     // next sample within the waveform
-    int64_t samples_processed = 0;    // of this channel, so far
-    std::vector<float> envelope;      // per-block masking envelope; its size is the capacity and
-                                      // never shrinks
+    int32_t samples_per_chip = 0; // M
+    // M values. Never changed once built, so the channels of one file share one copy.
+    std::shared_ptr<const std::vector<float>> chip_waveform;
+    int32_t position_in_chip = 0;  // next sample within the waveform
+    int64_t samples_processed = 0; // of this channel, so far
+    std::vector<float> envelope;   // per-block masking envelope; its size is the capacity and
+                                   // never shrinks
 };
 
 void encoder_destroy(EncoderChannel* channel) noexcept; // accepts nullptr
@@ -67,3 +68,8 @@ int32_t encoder_samples_per_chip(int32_t sampling_rate, float chip_rate) noexcep
 // rate gives no usable chip length, no chip waveform exists for the rate, or memory is short.
 EncoderChannelPtr encoder_create(int32_t sampling_rate, std::string_view configuration,
                                  std::string_view owner_name) noexcept;
+
+// A fresh channel encoder configured as `sibling` (the same rate and configuration), sharing its
+// chip waveform: a file with many channels builds and holds that waveform once. Empty when
+// memory is short.
+EncoderChannelPtr encoder_create_sibling(const EncoderChannel& sibling) noexcept;

@@ -39,8 +39,8 @@ int32_t lead_in_start_position(std::string_view payload, int32_t samples_per_chi
 
 namespace {
 
-// The first call sets up the lead-in; every call makes room for the block's envelope. False
-// when memory is short.
+// The first call sets up the lead-in; every call makes room for the block's envelope (when
+// `n` is given). False when memory is short.
 bool prepare(EncoderChannel& channel, size_t n, std::string_view payload) {
     try {
         if (channel.chip_string.empty()) {
@@ -58,13 +58,13 @@ bool prepare(EncoderChannel& channel, size_t n, std::string_view payload) {
     }
 }
 
-// Adds the chips to the block, shaped by the envelope already computed for it; returns the
-// packets begun, -1 when memory is short.
-int32_t modulate(EncoderChannel& channel, std::span<float> samples, std::string_view payload) {
+// Adds the chips to the block, shaped by the envelope computed for it; returns the packets
+// begun, -1 when memory is short.
+int32_t modulate(EncoderChannel& channel, std::span<float> samples, const float* envelope,
+                 std::string_view payload) {
     try {
         const size_t n = samples.size();
-        const float* envelope = channel.envelope.data();
-        const float* waveform = channel.chip_waveform.data();
+        const float* waveform = channel.chip_waveform->data();
         const int32_t samples_per_chip = channel.samples_per_chip;
         int32_t position = channel.position_in_chip;
         int64_t processed = channel.samples_processed;
@@ -122,8 +122,30 @@ int32_t encoder_process(EncoderChannel& channel, std::span<float> samples,
     // The envelope follows the audio as it is before any watermark is added.
     predictor_envelope(*channel.predictor, samples,
                        std::span<float>(channel.envelope.data(), samples.size()));
-    return modulate(channel, samples, payload);
+    return modulate(channel, samples, channel.envelope.data(), payload);
 }
+
+namespace {
+
+// The envelopes of one block of every channel, the predictors of two channels side by side:
+// input(c) is channel c's block, output(c) where its envelope goes.
+template <typename Input, typename Output>
+void envelopes(std::span<EncoderChannel* const> channels, size_t n, Input input, Output output) {
+    // The envelopes follow the audio as it is before any watermark is added.
+    for (size_t c = 0; c < channels.size(); c += 2) {
+        const std::span<const float> first(input(c), n);
+        const std::span<float> first_envelope(output(c), n);
+        if (c + 1 < channels.size()) {
+            predictor_envelope_pair(*channels[c]->predictor, *channels[c + 1]->predictor, first,
+                                    std::span<const float>(input(c + 1), n), first_envelope,
+                                    std::span<float>(output(c + 1), n));
+        } else {
+            predictor_envelope(*channels[c]->predictor, first, first_envelope);
+        }
+    }
+}
+
+} // namespace
 
 int32_t encoder_process_channels(std::span<EncoderChannel* const> channels,
                                  std::span<float* const> blocks, size_t n, std::string_view payload,
@@ -134,22 +156,31 @@ int32_t encoder_process_channels(std::span<EncoderChannel* const> channels,
             return static_cast<int32_t>(c);
         }
     }
-    // The envelopes follow the audio as it is before any watermark is added.
-    for (size_t c = 0; c < channels.size(); c += 2) {
-        const std::span<const float> first(blocks[c], n);
-        const std::span<float> first_envelope(channels[c]->envelope.data(), n);
-        if (c + 1 < channels.size()) {
-            predictor_envelope_pair(*channels[c]->predictor, *channels[c + 1]->predictor, first,
-                                    std::span<const float>(blocks[c + 1], n), first_envelope,
-                                    std::span<float>(channels[c + 1]->envelope.data(), n));
-        } else {
-            predictor_envelope(*channels[c]->predictor, first, first_envelope);
-        }
-    }
+    envelopes(
+        channels, n, [&](size_t c) { return blocks[c]; },
+        [&](size_t c) { return channels[c]->envelope.data(); });
     for (size_t c = 0; c < channels.size(); ++c) {
-        begun[c] = modulate(*channels[c], std::span<float>(blocks[c], n), payload);
+        begun[c] = modulate(*channels[c], std::span<float>(blocks[c], n),
+                            channels[c]->envelope.data(), payload);
         if (begun[c] < 0)
             return static_cast<int32_t>(c);
     }
     return -1;
+}
+
+void encoder_envelope_channels(std::span<EncoderChannel* const> channels,
+                               std::span<const float* const> blocks, size_t n,
+                               std::span<float* const> envelopes_out, bool last_of_call) noexcept {
+    for (EncoderChannel* channel : channels)
+        channel->predictor->carry = !last_of_call;
+    envelopes(
+        channels, n, [&](size_t c) { return blocks[c]; },
+        [&](size_t c) { return envelopes_out[c]; });
+}
+
+int32_t encoder_modulate(EncoderChannel& channel, std::span<float> samples,
+                         std::span<const float> envelope, std::string_view payload) noexcept {
+    if (!prepare(channel, 0, payload))
+        return -1;
+    return modulate(channel, samples, envelope.data(), payload);
 }

@@ -30,3 +30,17 @@ int32_t encoder_process(EncoderChannel& channel, std::span<float> samples,
 int32_t encoder_process_channels(std::span<EncoderChannel* const> channels,
                                  std::span<float* const> blocks, size_t n, std::string_view payload,
                                  std::span<int32_t> begun) noexcept;
+
+// The two halves of encoder_process, for callers that run them on different threads. First the
+// masking envelopes of one block of every channel (the predictors' work, the costly half):
+// envelopes[c] receives n values computed from blocks[c], which is only read; the predictors
+// of two channels run side by side. A block that is not `last_of_call` is continued by the next
+// one as if both were one call of encoder_process.
+void encoder_envelope_channels(std::span<EncoderChannel* const> channels,
+                               std::span<const float* const> blocks, size_t n,
+                               std::span<float* const> envelopes, bool last_of_call) noexcept;
+
+// Then the chips added to the block under its envelope, in place: the samples and the count of
+// packets begun (or -1) are those of encoder_process on the same block.
+int32_t encoder_modulate(EncoderChannel& channel, std::span<float> samples,
+                         std::span<const float> envelope, std::string_view payload) noexcept;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 #include "common/chip_waveform.h"
 #include "decoder/config.h"
@@ -64,7 +65,7 @@ TEST(DecoderChannel, DerivedValuesPerFileRate) {
     const struct {
         int32_t rate, d, rw, g, h, min_frame, comb_n;
     } cases[] = {
-        {11025, 1, 11025, 221, 128, 330, 221}, {16000, 1, 16000, 320, 128, 480, 321},
+        {11025, 1, 11025, 220, 128, 330, 221}, {16000, 1, 16000, 320, 128, 480, 321},
         {22050, 1, 22050, 441, 128, 661, 442}, {24000, 1, 24000, 480, 128, 720, 481},
         {32000, 1, 32000, 640, 128, 960, 641}, {44100, 2, 22050, 441, 128, 661, 442},
         {48000, 2, 24000, 480, 128, 720, 481},
@@ -80,9 +81,6 @@ TEST(DecoderChannel, DerivedValuesPerFileRate) {
         EXPECT_EQ(ch->minimum_frame_length, c.min_frame);
         EXPECT_EQ(ch->comb.length, c.comb_n);
         EXPECT_EQ(static_cast<bool>(ch->decimation_filter), c.d == 2);
-        ASSERT_TRUE(ch->tail_correlator);
-        EXPECT_EQ(ch->tail_correlator->taps, c.g - c.h);
-        EXPECT_EQ(ch->tail_correlator->extra_history, c.h);
         EXPECT_EQ(ch->replacement_slot, 0);
         for (const ChipTrack& t : ch->tracks)
             EXPECT_EQ(t.count, 0);
@@ -94,18 +92,62 @@ TEST(DecoderChannel, DerivedValuesPerFileRate) {
 TEST(DecoderChannel, CombAt11025HasHalfSampleDelay) {
     const auto ch = decoder_create(11025, "", "");
     ASSERT_TRUE(ch);
+    // No mark is written at 11025 Hz; one resampled from 22050 Hz has chips of 220.5 samples.
     // Period 220.5 samples: N = 221 and both taps 0.5 * 0.995.
     EXPECT_FLOAT_EQ(ch->comb.taps[0], 0.4975f);
     EXPECT_FLOAT_EQ(ch->comb.taps[1], 0.4975f);
 }
 
-TEST(DecoderChannel, CorrelatorsSplitTheChipWaveform) {
-    const auto ch = decoder_create(44100, " -layer abc", "");
+TEST(DecoderChannel, AtAnUnhalvedRateTheReferenceIsTheEncodersChip) {
+    const auto ch = decoder_create(22050, " -layer abc", "");
     ASSERT_TRUE(ch);
     const std::vector<float> w = chip_waveform_build(22050, 683, 441);
     ASSERT_EQ(w.size(), 441u);
+    EXPECT_EQ(ch->references[0], w);
     EXPECT_EQ(ch->head_correlator->coefficients, std::vector<float>(w.end() - 128, w.end()));
-    EXPECT_EQ(ch->tail_correlator->coefficients, std::vector<float>(w.begin(), w.end() - 128));
+}
+
+TEST(DecoderChannel, ChipPeriodIsTheEncodersRoundedChipLength) {
+    // 44100 / 40 = 1102.5 rounds to 1103 file samples: 551.5 working samples.
+    const auto ch = decoder_create(44100, " -rawbr 40", "");
+    ASSERT_TRUE(ch);
+    EXPECT_EQ(ch->chip_samples, 1103);
+    EXPECT_DOUBLE_EQ(ch->chip_period, 551.5);
+    EXPECT_EQ(ch->chip_length, 551);
+    EXPECT_EQ(ch->comb.length, 552);
+}
+
+// The 2:1 decimation keeps the working band and stops what would fold into it: a sine's level
+// after decimation, for sines below a quarter of the input rate and above it.
+TEST(DecoderChannel, DecimationPassesTheWorkingBandAndStopsWhatWouldFold) {
+    for (const int32_t rate : {44100, 48000}) {
+        const struct {
+            double fraction; // of the input rate
+            double low_db, high_db;
+        } cases[] = {{0.05, -0.1, 0.1},
+                     {0.2, -0.1, 0.1},
+                     {0.29, -200.0, -70.0},
+                     {0.35, -200.0, -70.0},
+                     {0.45, -200.0, -70.0}};
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(rate) + " Hz at " + std::to_string(c.fraction));
+            const auto ch = decoder_create(rate, "", "");
+            ASSERT_TRUE(ch);
+            std::vector<float> in(static_cast<size_t>(rate));
+            for (size_t i = 0; i < in.size(); ++i)
+                in[i] = static_cast<float>(
+                    0.5 * std::sin(2.0 * std::numbers::pi * c.fraction * static_cast<double>(i)));
+            std::vector<float> out(in.size() / 2);
+            fir_run(*ch->decimation_filter, in, out);
+            double power = 0.0;
+            for (size_t i = 1000; i < out.size(); ++i)
+                power += static_cast<double>(out[i]) * out[i];
+            const double db =
+                10.0 * std::log10(power / static_cast<double>(out.size() - 1000) / 0.125);
+            EXPECT_GE(db, c.low_db);
+            EXPECT_LE(db, c.high_db);
+        }
+    }
 }
 
 TEST(DecoderChannel, UnusableChipRatesAreRefused) {
@@ -122,7 +164,6 @@ TEST(DecoderChannel, UnusableChipRatesAreRefused) {
     const auto short_chips = decoder_create(22050, " -rawbr 200", "");
     ASSERT_TRUE(short_chips); // G = 110: the head correlator holds the whole chip
     EXPECT_EQ(short_chips->head_length, 110);
-    EXPECT_FALSE(short_chips->tail_correlator);
     EXPECT_TRUE(decoder_create(22050, " -rawbr 45", ""));
     EXPECT_TRUE(decoder_create(22050, " -rawbr 1.5", ""));
 }

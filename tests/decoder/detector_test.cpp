@@ -1,5 +1,5 @@
 // The detector's pieces: whitening floor, comb, peak picker, chip tracks, track association,
-// tail correlation across frames, and whole frames of silence and odd length.
+// chip values across frames, and whole frames of silence and odd length.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -29,13 +29,14 @@ DecoderChannelPtr channel_with_frame(int32_t rate, int32_t count) {
     ch->work_capacity = count;
     ch->work_a.assign(static_cast<size_t>(count), 0.5f);
     ch->work_b.assign(static_cast<size_t>(count), 1.0f);
-    ch->work_s.assign(static_cast<size_t>(count), 0.0f);
+    ch->work_s.assign(static_cast<size_t>(count + ch->history_length), 0.0f);
     return ch;
 }
 
-void activate(ChipTrack& track, int32_t next_instant, float level) {
+void activate(ChipTrack& track, int32_t next_instant, float level, double period) {
     track.count = 1;
     track.next_instant = next_instant;
+    track.period = period;
     track.level = level;
 }
 
@@ -159,36 +160,29 @@ TEST(PeakPicker, WeakBumpsAreNoPeaks) {
     EXPECT_EQ(peak_picker_run(picker, b, peaks), 0);
 }
 
-TEST(ChipTrack, The501stValueDropsTheFiftyOldest) {
+TEST(ChipTrack, AFullTrackDropsTheFiftyOldest) {
     ChipTrack track;
     track.values.assign(kTrackCapacity, 0.0f);
     for (int32_t i = 0; i < kTrackCapacity; ++i)
-        track_push(track, static_cast<float>(i), 0.0f, 0);
-    ASSERT_EQ(track.count, 500);
+        track_push(track, static_cast<float>(i), 0.0f);
+    ASSERT_EQ(track.count, kTrackCapacity);
     track.search_position = 120;
-    track_push(track, 500.0f, 0.0f, 77);
-    EXPECT_EQ(track.count, 451);
+    track_push(track, -1.0f, 0.0f);
+    EXPECT_EQ(track.count, kTrackCapacity - 49);
     EXPECT_EQ(track.values[0], 50.0f);
-    EXPECT_EQ(track.values[449], 499.0f);
-    EXPECT_EQ(track.values[450], 500.0f);
+    EXPECT_EQ(track.values[static_cast<size_t>(kTrackCapacity - 50)], -1.0f);
     EXPECT_EQ(track.search_position, 70);
-    EXPECT_EQ(track.next_instant, 77);
-}
-
-TEST(ChipTrack, SearchPositionNeverFallsBelowZero) {
-    ChipTrack track;
-    track.values.assign(kTrackCapacity, 0.0f);
     track.count = kTrackCapacity;
     track.search_position = 30;
-    track_push(track, 1.0f, 0.0f, 0);
-    EXPECT_EQ(track.search_position, 0);
+    track_push(track, 1.0f, 0.0f);
+    EXPECT_EQ(track.search_position, 0); // never below 0
 }
 
 TEST(ChipTrack, LevelFollowsTheLevelSampleByThreeTenths) {
     ChipTrack track;
     track.values.assign(kTrackCapacity, 0.0f);
     track.level = 10.0f;
-    track_push(track, 0.0f, 20.0f, 0);
+    track_push(track, 0.0f, 20.0f);
     EXPECT_FLOAT_EQ(track.level, 13.0f);
 }
 
@@ -211,17 +205,19 @@ TEST(ReplacementSlot, LowestLevelFirstOfEqualOnesAndInactiveSlotsAtOnce) {
 }
 
 TEST(TrackAssociation, ToleranceIsTwentyTwoSamplesAt22050) {
-    // G = 441, tolerance floor(441 * 0.05) = 22.
+    // G = 441, tolerance floor(441 * 0.05) = 22. A claimed peak starts no track.
     for (const int32_t distance : {-21, 21, 22, -22}) {
         SCOPED_TRACE(distance);
         auto ch = channel_with_frame(22050, 2000);
-        activate(ch->tracks[0], 1000, 5.0f);
+        activate(ch->tracks[0], 1000, 5.0f, 441.0);
         ch->replacement_slot = 1;
-        associate_peak(*ch, 1000 + distance);
+        associate_peak(*ch, 1000 + distance, 2000);
         const bool claimed = std::abs(distance) < 22;
-        EXPECT_EQ(ch->tracks[0].count, claimed ? 2 : 1);
+        EXPECT_EQ(ch->tracks[0].count, 1);
         EXPECT_EQ(ch->tracks[1].count, claimed ? 0 : 1);
-        EXPECT_EQ(ch->tracks[claimed ? 0 : 1].next_instant, 1000 + distance + 441);
+        if (!claimed) {
+            EXPECT_EQ(ch->tracks[1].next_instant, 1000 + distance + 441);
+        }
     }
 }
 
@@ -229,74 +225,57 @@ TEST(TrackAssociation, ToleranceIsElevenSamplesAt11025) {
     for (const int32_t distance : {10, 11}) {
         SCOPED_TRACE(distance);
         auto ch = channel_with_frame(11025, 1000);
-        activate(ch->tracks[0], 500, 5.0f);
+        activate(ch->tracks[0], 500, 5.0f, 220.5);
         ch->replacement_slot = 1;
-        associate_peak(*ch, 500 + distance);
-        EXPECT_EQ(ch->tracks[0].count, distance < 11 ? 2 : 1);
+        associate_peak(*ch, 500 + distance, 1000);
+        EXPECT_EQ(ch->tracks[1].count, distance < 11 ? 0 : 1);
     }
 }
 
-TEST(TrackAssociation, LowerSlotWinsATie) {
-    auto ch = channel_with_frame(22050, 2000);
-    activate(ch->tracks[3], 990, 5.0f);
-    activate(ch->tracks[6], 1010, 5.0f);
-    associate_peak(*ch, 1000);
-    EXPECT_EQ(ch->tracks[3].count, 2);
-    EXPECT_EQ(ch->tracks[6].count, 1);
-}
-
-TEST(TrackAssociation, TracksRecordInstantsMoreThanHalfAChipBeforeThePeak) {
+TEST(TrackAssociation, TracksReadInstantsMoreThanHalfAChipBeforeThePeak) {
     auto ch = channel_with_frame(22050, 3000);
-    activate(ch->tracks[0], 100, 5.0f);
+    activate(ch->tracks[0], 100, 5.0f, 441.0);
     ch->replacement_slot = 1;
     // 100, 541 and 982 lie more than 220 samples before 1500; 1423 is 77 before it but out of
-    // tolerance, so the peak starts a new track.
-    associate_peak(*ch, 1500);
+    // tolerance, so the peak starts a new track, which reads its first chip there.
+    associate_peak(*ch, 1500, 3000);
     EXPECT_EQ(ch->tracks[0].count, 4);
     EXPECT_EQ(ch->tracks[0].next_instant, 1423);
     EXPECT_EQ(ch->tracks[1].count, 1);
+    EXPECT_EQ(ch->tracks[1].next_instant, 1500 + 441);
     EXPECT_EQ(ch->tracks[1].level, 1.0f); // the comb output, taken as it is
 }
 
 TEST(TrackAssociation, NewTrackTakesTheReplacementSlot) {
     auto ch = channel_with_frame(22050, 2000);
     for (size_t j = 0; j < 10; ++j)
-        activate(ch->tracks[j], 1900, 10.0f + static_cast<float>(j));
+        activate(ch->tracks[j], 1900, 10.0f + static_cast<float>(j), 441.0);
     ch->tracks[4].level = 2.0f;
     ch->tracks[4].average_length = 96;
     ch->replacement_slot = replacement_slot(*ch);
     ASSERT_EQ(ch->replacement_slot, 4);
     ch->work_b[500] = 50.0f;
-    associate_peak(*ch, 500);
+    associate_peak(*ch, 500, 2000);
     EXPECT_EQ(ch->tracks[4].count, 1);
     EXPECT_EQ(ch->tracks[4].average_length, 0);
-    EXPECT_EQ(ch->tracks[4].next_instant, 500 + 441);
     EXPECT_EQ(ch->tracks[4].level, 50.0f);
     EXPECT_EQ(ch->replacement_slot, 0); // slot 0 now has the lowest level, 10
 }
 
-TEST(TailCorrelation, ChipValueIsTheFullCorrelationAcrossFrames) {
+TEST(ChipValue, IsTheFullCorrelationAcrossFrames) {
     // The chip value at i correlates the whole waveform with the band-limited signal ending
-    // at i, part of which lies in the previous frame.
-    auto ch = decoder_create(22050, "", "");
+    // at i, part of which lies in the previous frames.
+    auto ch = channel_with_frame(22050, 800);
     const std::vector<float> w = chip_waveform_build(22050, 0, 441);
-    const std::vector<float> signal = noise(1500, 3);
-    const std::span<const float> frame1 = std::span<const float>(signal).first(700);
-    const std::span<const float> frame2 = std::span<const float>(signal).subspan(700);
-    std::vector<float> head1(frame1.size());
-    fir_run(*ch->head_correlator, frame1, head1);
-    fir_prime(*ch->tail_correlator, frame1);
-    ch->work_s.assign(frame2.begin(), frame2.end());
-    ch->work_a.resize(frame2.size());
-    fir_run(*ch->head_correlator, frame2, ch->work_a);
-    for (const int32_t i : {0, 1, 200, 312, 313, 440, 441, 799}) {
+    const auto kept = static_cast<size_t>(ch->history_length);
+    const std::vector<float> signal = noise(kept + 800, 3);
+    ch->work_s = signal; // the kept samples, then the frame
+    for (const int32_t i : {-2, 0, 1, 200, 440, 441, 799}) {
         SCOPED_TRACE(i);
         double direct = 0.0;
         for (int32_t m = 0; m < 441; ++m) {
-            const int32_t at = 700 + i - 440 + m;
-            if (at >= 0)
-                direct += static_cast<double>(w[static_cast<size_t>(m)]) *
-                          signal[static_cast<size_t>(at)];
+            const auto at = static_cast<size_t>(static_cast<int32_t>(kept) + i - 440 + m);
+            direct += static_cast<double>(w[static_cast<size_t>(m)]) * signal[at];
         }
         EXPECT_NEAR(chip_value(*ch, i), direct, 1e-4);
     }
@@ -346,17 +325,17 @@ std::vector<uint32_t> channel_bits(const DecoderChannel& ch) {
         add(v);
     for (const ChipTrack& t : ch.tracks) {
         out.push_back(static_cast<uint32_t>(t.count));
-        out.push_back(static_cast<uint32_t>(t.next_instant));
+        const auto instant = std::bit_cast<uint64_t>(t.next_instant);
+        out.push_back(static_cast<uint32_t>(instant));
+        out.push_back(static_cast<uint32_t>(instant >> 32));
         out.push_back(static_cast<uint32_t>(t.search_position));
         out.push_back(static_cast<uint32_t>(t.average_length));
         add(t.level);
         for (int32_t i = 0; i < t.count; ++i)
             add(t.values[static_cast<size_t>(i)]);
     }
-    if (ch.tail_correlator) {
-        for (const float v : ch.tail_correlator->history)
-            add(v);
-    }
+    for (int32_t i = 0; i < ch.history_length; ++i)
+        add(ch.work_s[static_cast<size_t>(i)]);
     out.push_back(static_cast<uint32_t>(ch.replacement_slot));
     for (const int32_t p : ch.work_peaks)
         out.push_back(static_cast<uint32_t>(p));

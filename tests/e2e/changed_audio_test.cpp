@@ -1,6 +1,6 @@
 // Marked audio changed the way audio gets changed in use, with no tool but the test: its volume
-// turned down or up (with clipping), its start cut off. The payload must come back, and nothing
-// else; an excerpt keeps the time stamps of the place it was cut from.
+// turned down or up (with clipping), its start cut off, its speed changed a little. The payload
+// must come back, and nothing else; an excerpt keeps the time stamps of the place it was cut from.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,6 +33,27 @@ fixture::WavData without_start(const fixture::WavData& data, double seconds) {
     out.samples.erase(out.samples.begin(),
                       out.samples.begin() +
                           static_cast<std::ptrdiff_t>(frames * static_cast<size_t>(data.channels)));
+    return out;
+}
+
+// `data` played `speed` times faster: each output sample interpolated (linearly) at `speed`
+// times its index. The chip clock drifts against the encoder's by the same factor.
+fixture::WavData resampled(const fixture::WavData& data, double speed) {
+    fixture::WavData out = data;
+    const auto channels = static_cast<size_t>(data.channels);
+    const size_t frames = data.samples.size() / channels;
+    const auto kept = static_cast<size_t>(static_cast<double>(frames - 1) / speed);
+    out.samples.assign(kept * channels, 0);
+    for (size_t i = 0; i < kept; ++i) {
+        const double at = static_cast<double>(i) * speed;
+        const auto j = static_cast<size_t>(at);
+        const double f = at - static_cast<double>(j);
+        for (size_t c = 0; c < channels; ++c) {
+            const double a = data.samples[j * channels + c];
+            const double b = data.samples[(j + 1) * channels + c];
+            out.samples[i * channels + c] = static_cast<int16_t>(std::lround(a + (b - a) * f));
+        }
+    }
     return out;
 }
 
@@ -96,6 +117,23 @@ TEST(ChangedAudio, ExcerptWithoutTheStartKeepsPayloadAndItsTimeStamps) {
         EXPECT_LE(t, 3);
     }
     EXPECT_GT(stamped, 0);
+}
+
+TEST(ChangedAudio, ChipClockDriftingByATenThousandthIsFollowed) {
+    fixture::TempDir dir;
+    const std::string input = write_audio(dir, "in.wav", 44100, 1, 20.0, fixture::Signal::Music, 3);
+    const std::string marked = dir.file("marked.wav");
+    ASSERT_EQ(encode({}, input, "0123ABCD", marked), 9);
+    const std::optional<fixture::WavData> audio = fixture::read_wav(marked);
+    ASSERT_TRUE(audio);
+    for (const double speed : {1.0001, 0.9999}) {
+        SCOPED_TRACE(speed);
+        const std::string changed = dir.file("changed.wav");
+        ASSERT_TRUE(fixture::write_wav(changed, resampled(*audio, speed)));
+        const Decoded d = decode({}, changed);
+        expect_only(d, "0123ABCD");
+        EXPECT_GE(d.packets, 5); // of 8 that end before the file does
+    }
 }
 
 } // namespace

@@ -61,9 +61,10 @@ const std::vector<MarkedCase>& cases() {
         {"48000 mono music, time stamps", fixture::settings(48000, 1, 20.0, Signal::Music, 0.3, 2),
          {"-addts", "1"}, kNoOwner, "BEEF",
          "de243d2de57930dc66766f681b48af36805c893cc69f96eeac9b4889fe90a41c",
-         {{{}, kNoOwner, "(xBEEF) - 8 instance(s) - (T 00:00) through (T 00:15)\n", 8,
-           "6:xBEEF (T 00:00), 8:xBEEF (T 00:00), 10:xBEEF, 12:xBEEF, 14:xBEEF (T 00:15), "
-           "16:xBEEF (T 00:15), 18:xBEEF (T 00:15), 20:xBEEF (T 00:15)"}}},
+         {{{}, kNoOwner, "(xBEEF) - 9 instance(s) - (T 00:00) through (T 00:15)\n", 9,
+           "4:xBEEF (T 00:00), 6:xBEEF (T 00:00), 8:xBEEF (T 00:00), 10:xBEEF (T 00:15), "
+           "12:xBEEF (T 00:15), 14:xBEEF (T 00:15), 16:xBEEF (T 00:15), 18:xBEEF (T 00:15), "
+           "20:xBEEF (T 00:15)"}}},
         {"22050 stereo noise, private layer", fixture::settings(22050, 2, 16.0, Signal::Noise, 0.3, 3),
          {"-layer", "private"}, kAlice, "0A1B",
          "9e970ae16774e0f464fadcf522a8eb808385c6afaf103e5ebe5d45540e2e56fa",
@@ -82,9 +83,10 @@ const std::vector<MarkedCase>& cases() {
         {"32000 stereo music, time stamps", fixture::settings(32000, 2, 12.0, Signal::Music, 0.3, 5),
          {"-addts", "1"}, kNoOwner, "D00D",
          "5941838b4c673e1623b98465d754b577d1f5859d59b12663f52aba70cd72c3c9",
-         {{{}, kNoOwner, "(xD00D) - 9 instance(s) - (T 00:00) through (T 00:00)\n", 9,
-           "4:xD00D, 6:xD00D, 6:xD00D (T 00:00), 8:xD00D, 8:xD00D (T 00:00), 10:xD00D, 10:xD00D, "
-           "12:xD00D, 12:xD00D"}}},
+         {{{}, kNoOwner, "(xD00D) - 9 instance(s) - (T 00:00) through (T 00:15)\n", 9,
+           "4:xD00D (T 00:00), 6:xD00D (T 00:00), 6:xD00D (T 00:00), 8:xD00D (T 00:00), "
+           "8:xD00D (T 00:00), 10:xD00D (T 00:15), 10:xD00D (T 00:15), 12:xD00D (T 00:15), "
+           "12:xD00D (T 00:15)"}}},
         {"22050 mono noise, 45 chips per second", fixture::settings(22050, 1, 12.0, Signal::Noise, 0.3, 6),
          {"-rawbr", "45"}, kNoOwner, "1A20",
          "d141234037c8bfd4ba33b17e874cc3679f793ff5bb9dfd277923eed6de8e3c2d",
@@ -105,9 +107,9 @@ const std::vector<MarkedCase>& cases() {
         {"44100 stereo loud noise, weak mark", fixture::settings(44100, 2, 16.0, Signal::Noise, 0.8, 9),
          {"-gain", "0.3"}, kNoOwner, "0123ABCD",
          "a8d9e8856fbb5f9582f11b64912ed54485b6f0e6a1379be84ad413006a8006cb",
-         {{{}, kNoOwner, "(x0123ABCD) - 7 instance(s)\n", 7,
-           "8:x0123ABCD, 10:x0123ABCD, 10:x0123ABCD, 12:x0123ABCD, 15:x0123ABCD, 15:x0123ABCD, "
-           "15:x0123ABCD"}}},
+         {{{}, kNoOwner, "(x0123ABCD) - 9 instance(s)\n", 9,
+           "6:x0123ABCD, 8:x0123ABCD, 8:x0123ABCD, 10:x0123ABCD, 10:x0123ABCD, "
+           "12:x0123ABCD, 12:x0123ABCD, 15:x0123ABCD, 15:x0123ABCD"}}},
         {"11025 mono music, unmarked", fixture::settings(11025, 1, 6.0, Signal::Music, 0.3, 10), {}, kNoOwner,
          "", "ab118de9669f8a1b740a3b384ee98432ab51eae4986c0b22a21d47bd36a0758d",
          {{{}, kNoOwner, "", 0, ""}}},

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -41,14 +40,4 @@ TEST(Payload, RefusesEmptyForeignOrOverlongText) {
         EXPECT_FALSE(problem.empty());
         EXPECT_EQ(problem.find('\n'), std::string::npos);
     }
-}
-
-TEST(ClippingPrevention, PeakIsTheLargestMagnitude) {
-    EXPECT_EQ(audio_peak(std::vector<float>{}), 0.0f);
-    EXPECT_EQ(audio_peak(std::vector<float>{0.25f, -1.25f, 1.0f, 0.5f}), 1.25f);
-    EXPECT_EQ(audio_peak(std::vector<float>{0.0f, -0.0f}), 0.0f);
-    // A sample that is not a number has no peak: the output could not be scaled.
-    const float inf = std::numeric_limits<float>::infinity();
-    EXPECT_FALSE(audio_peak(std::vector<float>{0.5f, std::numeric_limits<float>::quiet_NaN()}));
-    EXPECT_FALSE(audio_peak(std::vector<float>{-inf, 0.5f}));
 }

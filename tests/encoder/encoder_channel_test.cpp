@@ -13,7 +13,7 @@ TEST(EncoderChannel, SamplesPerChipAtEveryAcceptedRate) {
         const EncoderChannelPtr channel = encoder_create(rate, "", "");
         ASSERT_TRUE(channel);
         EXPECT_EQ(channel->samples_per_chip, samples);
-        EXPECT_EQ(channel->chip_waveform.size(), static_cast<size_t>(samples));
+        EXPECT_EQ(channel->chip_waveform->size(), static_cast<size_t>(samples));
         EXPECT_EQ(channel->position_in_chip, 0);
         EXPECT_EQ(channel->samples_processed, 0);
         EXPECT_TRUE(channel->chip_string.empty());
@@ -56,9 +56,16 @@ TEST(EncoderChannel, LayerSelectsWaveformAndMask) {
     const EncoderChannelPtr keyed = encoder_create(44100, " -layer private -addts 1", "abc");
     ASSERT_TRUE(open);
     ASSERT_TRUE(keyed);
-    EXPECT_EQ(open->chip_waveform, chip_waveform_build(44100, 0, 882));
-    EXPECT_EQ(keyed->chip_waveform, chip_waveform_build(44100, 683, 882));
-    EXPECT_NE(open->chip_waveform, keyed->chip_waveform);
+    EXPECT_EQ(*open->chip_waveform, chip_waveform_build(44100, 0, 882));
+    EXPECT_EQ(*keyed->chip_waveform, chip_waveform_build(44100, 683, 882));
+    // A sibling is configured alike, with the same waveform and a fresh state.
+    const EncoderChannelPtr sibling = encoder_create_sibling(*keyed);
+    ASSERT_TRUE(sibling);
+    EXPECT_EQ(sibling->chip_waveform, keyed->chip_waveform);
+    EXPECT_EQ(sibling->check_mask, 0x3472);
+    EXPECT_EQ(sibling->add_time_stamp, 1);
+    EXPECT_EQ(sibling->samples_per_chip, 882);
+    EXPECT_TRUE(sibling->chip_string.empty());
     EXPECT_EQ(open->check_mask, 0);
     EXPECT_EQ(keyed->check_mask, 0x3472);
     EXPECT_EQ(keyed->add_time_stamp, 1);

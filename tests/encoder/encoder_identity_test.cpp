@@ -15,7 +15,7 @@
 
 #include "common/owner_name.h"
 #include "common/simd.h"
-#include "encoder/read_ahead.h"
+#include "encoder/pipeline.h"
 #include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"

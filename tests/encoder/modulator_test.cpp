@@ -8,6 +8,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/packet.h"
@@ -189,7 +190,7 @@ TEST(Modulator, MarkIsEnvelopeShapedWaveformTimesGain) {
         const double mark2 = static_cast<double>(twice[t]) - static_cast<double>(original[t]);
         if (std::fabs(mark1) < 1e-5)
             continue;
-        const float w = one->chip_waveform[(start + t) % 882];
+        const float w = (*one->chip_waveform)[(start + t) % 882];
         EXPECT_EQ(mark1 > 0, w > 0.0f) << "sample " << t;
         EXPECT_NEAR(mark2 / mark1, 2.0, 1e-2) << "sample " << t;
         ++checked;
@@ -267,6 +268,58 @@ TEST(Modulator, ChannelsTogetherMatchOneCallPerChannel) {
                 std::memcmp(alone[c].data(), together[c].data(), alone[c].size() * sizeof(float)),
                 0)
                 << "channel " << c;
+        }
+    }
+}
+
+// The two halves on a second cut into parts, each part continuing the previous one, give the
+// floats of encoder_process on the whole second, two channels side by side or one alone; parts
+// that each end a call round the envelope's level at every cut, and give other floats.
+TEST(Modulator, HalvesOnPartsOfASecondMatchOneCall) {
+    const std::vector<float> first = music(2.0);
+    const std::vector<float> second(first.rbegin(), first.rend());
+    for (const size_t count : {size_t{1}, size_t{2}}) {
+        SCOPED_TRACE(count);
+        std::vector<std::vector<float>> whole = {first, second};
+        std::vector<std::vector<float>> parted = whole;
+        std::vector<std::vector<float>> rounded = whole;
+        std::vector<EncoderChannelPtr> one, cut, cut_rounded;
+        std::vector<EncoderChannel*> cut_channels, rounded_channels;
+        for (size_t c = 0; c < count; ++c) {
+            one.push_back(make_channel());
+            cut.push_back(make_channel());
+            cut_rounded.push_back(make_channel());
+            cut_channels.push_back(cut.back().get());
+            rounded_channels.push_back(cut_rounded.back().get());
+        }
+        constexpr size_t kSecond = 44100;
+        constexpr size_t kPart = 441; // a hundred parts per second
+        std::vector<std::vector<float>> envelope(count, std::vector<float>(kPart));
+        for (size_t at = 0; at < first.size(); at += kPart) {
+            const bool ends_second = (at + kPart) % kSecond == 0;
+            for (auto [blocks, channels, last] : {std::tuple(&parted, &cut_channels, ends_second),
+                                                  std::tuple(&rounded, &rounded_channels, true)}) {
+                std::vector<const float*> in;
+                std::vector<float*> out;
+                for (size_t c = 0; c < count; ++c) {
+                    in.push_back((*blocks)[c].data() + at);
+                    out.push_back(envelope[c].data());
+                }
+                encoder_envelope_channels(*channels, in, kPart, out, last);
+                for (size_t c = 0; c < count; ++c) {
+                    ASSERT_GE(encoder_modulate(*(*channels)[c],
+                                               std::span<float>((*blocks)[c]).subspan(at, kPart),
+                                               envelope[c], "0123ABCD"),
+                              0);
+                }
+            }
+        }
+        for (size_t c = 0; c < count; ++c) {
+            for (size_t at = 0; at < first.size(); at += kSecond)
+                encoder_process(*one[c], std::span<float>(whole[c]).subspan(at, kSecond),
+                                "0123ABCD");
+            EXPECT_EQ(std::memcmp(whole[c].data(), parted[c].data(), first.size() * 4), 0);
+            EXPECT_NE(std::memcmp(whole[c].data(), rounded[c].data(), first.size() * 4), 0);
         }
     }
 }
