@@ -60,4 +60,27 @@ bool decodeOkEnabled(const QString& inFile, const QString& layer) {
     return !inFile.isEmpty() && !layer.isEmpty();
 }
 
+QString encodeOkHint(const QString& inFile, const QString& outFile, const QString& payload) {
+    if (inFile.isEmpty()) {
+        return QStringLiteral("Choose, drop or type the WAVE file to encode.");
+    }
+    if (outFile.isEmpty()) {
+        return QStringLiteral("Give the name of the encoded file to create.");
+    }
+    if (payload.isEmpty()) {
+        return QStringLiteral("Type the payload in hexadecimal digits (0-9, A-F).");
+    }
+    return {};
+}
+
+QString decodeOkHint(const QString& inFile, const QString& layer) {
+    if (inFile.isEmpty()) {
+        return QStringLiteral("Choose, drop or type the WAVE file to decode.");
+    }
+    if (layer.isEmpty()) {
+        return QStringLiteral("Type the layer code of the other owner's private layer.");
+    }
+    return {};
+}
+
 } // namespace vekmrk

@@ -39,5 +39,8 @@ QString decodeLayerOfOption(int option, const QString& otherlayer);
 // OK is available only when every required text is filled in.
 bool encodeOkEnabled(const QString& inFile, const QString& outFile, const QString& payload);
 bool decodeOkEnabled(const QString& inFile, const QString& layer);
+// Why OK is not available yet, in words; empty when it is.
+QString encodeOkHint(const QString& inFile, const QString& outFile, const QString& payload);
+QString decodeOkHint(const QString& inFile, const QString& layer);
 
 } // namespace vekmrk

@@ -1,5 +1,6 @@
 #include "frontend/core/log_report.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
 
@@ -73,13 +74,37 @@ std::optional<LogReport> parseLogReport(const QByteArray& contents) {
     return report;
 }
 
-QString reportMessage(const LogReport& report) {
+QString failureReason(const QByteArray& errorOutput, const QString& shown) {
+    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
+    const QStringList lines = QString::fromUtf8(errorOutput).split(lineEnd, Qt::SkipEmptyParts);
+    QStringList reason;
+    for (const QString& line : lines) {
+        const QString trimmed = line.trimmed();
+        // The banner opens every run; lines the log already holds need not show twice.
+        if (trimmed.isEmpty() || trimmed.startsWith(QStringLiteral("Vek Audio Watermark ")) ||
+            trimmed.startsWith(QStringLiteral("Copyright ")) || shown.contains(trimmed)) {
+            continue;
+        }
+        reason.append(trimmed);
+    }
+    constexpr qsizetype kReasonLines = 3;
+    while (reason.size() > kReasonLines) {
+        reason.removeFirst();
+    }
+    return reason.isEmpty() ? QString() : reason.join(kCrLf) + kCrLf;
+}
+
+QString failureCodeLine(int code) {
+    return QStringLiteral("The job failed with error code %1.").arg(code) + kCrLf;
+}
+
+QString reportMessage(const LogReport& report, const QString& reason) {
     switch (report.state) {
     case JobState::Running:
         return QStringLiteral("CRUNCHING... Please wait") + kCrLf + report.text;
     case JobState::Failed:
-        return QStringLiteral("ERROR") + kCrLf + QStringLiteral("Erc: ") +
-               QString::number(-report.code) + kCrLf + report.text;
+        return QStringLiteral("ERROR") + kCrLf + failureCodeLine(-report.code) + reason +
+               report.text;
     case JobState::Done:
         break;
     }

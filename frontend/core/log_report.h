@@ -28,9 +28,18 @@ JobState stateOfCode(int code);
 // just truncated it): nothing is to change this time.
 std::optional<LogReport> parseLogReport(const QByteArray& contents);
 
-// What the message box shows for a report: "CRUNCHING... Please wait", "DONE" or "ERROR" with
-// "Erc: " and the error number, each line ending with CR LF, then the report's text.
-QString reportMessage(const LogReport& report);
+// The reason for a failure in the program's own words: the last lines (at most three) of its
+// error output, without its banner and without lines `shown` holds already; each line ends
+// with CR LF; empty when nothing is left.
+QString failureReason(const QByteArray& errorOutput, const QString& shown);
+
+// "The job failed with error code N." and CR LF.
+QString failureCodeLine(int code);
+
+// What the message box shows for a report: "CRUNCHING... Please wait", "DONE", or "ERROR" with
+// the error code in words and the `reason` lines, each line ending with CR LF, then the
+// report's text.
+QString reportMessage(const LogReport& report, const QString& reason = {});
 
 // The progress bar's value for a running report: the percentage, kept within 0 ... 100 (the last
 // short second of a file gives figures above 100).

@@ -43,6 +43,7 @@ void DecodeDialog::buildControls() {
     m_inFile = in.edit;
     m_browseIn = in.button;
     connect(m_browseIn, &QPushButton::clicked, this, &DecodeDialog::browseIn);
+    connect(m_inFile, &QLineEdit::textChanged, this, &DecodeDialog::UpdateOkButton);
 
     QGroupBox* layer =
         addFrame(this, "Frame1", QStringLiteral("Watermark layer"), 120, 1080, 6135, 975);
@@ -75,6 +76,7 @@ void DecodeDialog::buildControls() {
 
 void DecodeDialog::UpdateOkButton() {
     m_ok->setEnabled(decodeOkEnabled(m_inFile->text(), m_values.layer));
+    m_ok->setToolTip(decodeOkHint(m_inFile->text(), m_values.layer));
 }
 
 void DecodeDialog::layerClicked() {

@@ -19,11 +19,18 @@ void setUpJobDialog(QDialog* dialog, const char* name, const QString& caption, i
     dialog->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     dialog->setFont(arialFont(8.25));
-    dialog->setAutoFillBackground(true);
-    QPalette white = dialog->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    dialog->setPalette(white);
+    usePaperBackground(dialog);
     dialog->setFixedSize(twipsToPixels(widthTwips), twipsToPixels(heightTwips));
+}
+
+void usePaperBackground(QWidget* widget) {
+    // The theme's text-field colours: white paper with dark text in a light theme, dark paper
+    // with light text in a dark one, so every label stays readable.
+    QPalette paper = widget->palette();
+    paper.setColor(QPalette::Window, paper.color(QPalette::Base));
+    paper.setColor(QPalette::WindowText, paper.color(QPalette::Text));
+    widget->setPalette(paper);
+    widget->setAutoFillBackground(true);
 }
 
 QGroupBox* addFrame(QWidget* parent, const char* name, const QString& caption, int left, int top,
@@ -70,6 +77,9 @@ PathRow addPathRow(QWidget* frame, const char* editName, const char* buttonName,
     row.edit = new QLineEdit(frame);
     row.edit->setObjectName(QString::fromLatin1(editName));
     row.edit->setFont(arialFont(8.25));
+    // A file dropped on the box goes to the frame around it, which takes it as a path rather
+    // than as "file:///..." text at the mouse position.
+    row.edit->setAcceptDrops(false);
     placeTwips(row.edit, 120, 360, 6255, 315);
     row.button = addButton(frame, buttonName, buttonCaption, 6480, 360, 975, 255);
     return row;

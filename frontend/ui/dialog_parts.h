@@ -15,7 +15,10 @@ namespace vekmrk {
 
 class DropFrame;
 
-// The dialogs' common look: fixed size in twips, white background, Arial 8.25 pt, no minimize or
+// The background and text colours of the theme's text fields (white paper in a light theme).
+void usePaperBackground(QWidget* widget);
+
+// The dialogs' common look: fixed size in twips, paper background, Arial 8.25 pt, no minimize or
 // maximize button.
 void setUpJobDialog(QDialog* dialog, const char* name, const QString& caption, int widthTwips,
                     int heightTwips);

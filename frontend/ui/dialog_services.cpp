@@ -34,6 +34,8 @@ DialogServices platformDialogServices() {
     services.askYesNo = [](QWidget* parent, const QString& title, const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No,
                         parent);
+        // Every question guards something that cannot be undone: Enter answers No.
+        box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     };
     services.showMessage = [](QWidget* parent, const QString& title, const QString& text) {

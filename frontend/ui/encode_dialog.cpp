@@ -55,6 +55,7 @@ void EncodeDialog::buildControls() {
     m_inFile = in.edit;
     m_browseIn = in.button;
     connect(m_browseIn, &QPushButton::clicked, this, &EncodeDialog::browseIn);
+    connect(m_inFile, &QLineEdit::textEdited, this, &EncodeDialog::inFileTyped);
 
     QGroupBox* target = addFrame(this, "Frame2", QStringLiteral("Encoded WAVE file to be created"),
                                  120, 1080, 7575, 855);
@@ -62,9 +63,10 @@ void EncodeDialog::buildControls() {
     m_outFile = out.edit;
     m_browseOut = out.button;
     connect(m_browseOut, &QPushButton::clicked, this, &EncodeDialog::browseOut);
+    connect(m_outFile, &QLineEdit::textEdited, this, &EncodeDialog::UpdateOkButton);
 
     QGroupBox* payload =
-        addFrame(this, "Frame4", QStringLiteral("User data payload (an hexadecimal string)"), 120,
+        addFrame(this, "Frame4", QStringLiteral("User data payload (a hexadecimal string)"), 120,
                  2040, 3495, 1935);
     m_payload = new QLineEdit(payload);
     m_payload->setObjectName(QStringLiteral("txtPayload"));
@@ -140,23 +142,30 @@ void EncodeDialog::buildControls() {
 
 void EncodeDialog::UpdateOkButton() {
     m_ok->setEnabled(encodeOkEnabled(m_inFile->text(), m_outFile->text(), m_payload->text()));
+    m_ok->setToolTip(encodeOkHint(m_inFile->text(), m_outFile->text(), m_payload->text()));
 }
 
 void EncodeDialog::payloadChanged() {
     if (m_filteringPayload) {
         return;
     }
-    const FilteredPayload filtered = filterPayload(m_payload->text());
+    FilteredPayload filtered = filterPayload(m_payload->text(), m_payload->cursorPosition());
+    if (filtered.text.size() > kMaxPayloadDigits) {
+        // More than the encoder takes: the edit is refused, what was there stays.
+        filtered = filterPayload(m_acceptedPayload, m_acceptedCursor);
+        filtered.dropped = true;
+    }
     if (filtered.text != m_payload->text()) {
         m_filteringPayload = true;
         m_payload->setText(filtered.text);
         m_filteringPayload = false;
     }
+    // The cursor stays where the user types, however many characters were dropped before it.
+    m_payload->setCursorPosition(filtered.cursor);
+    m_acceptedPayload = filtered.text;
+    m_acceptedCursor = filtered.cursor;
     if (filtered.dropped) {
         m_services.beep();
-    }
-    if (!filtered.text.isEmpty()) {
-        m_payload->setCursorPosition(static_cast<int>(filtered.text.size()));
     }
     m_byteCount->setText(payloadByteCount(filtered.text));
     UpdateOkButton();
@@ -199,8 +208,18 @@ void EncodeDialog::filesDropped(const QStringList& files) {
     UpdateOkButton();
 }
 
+void EncodeDialog::inFileTyped(const QString& path) {
+    // A typed or pasted name counts once it names an existing file.
+    if (QFileInfo(path).isFile()) {
+        takeOriginal(path);
+    }
+    UpdateOkButton();
+}
+
 void EncodeDialog::takeOriginal(const QString& path) {
-    m_inFile->setText(path);
+    if (m_inFile->text() != path) {
+        m_inFile->setText(path);
+    }
     if (m_values.dest.isEmpty()) {
         m_values.dest = withTrailingSeparator(parentFolder(path));
     }
@@ -231,7 +250,7 @@ void EncodeDialog::confirm() {
     const QString outFile = m_outFile->text();
     if (QFileInfo::exists(outFile) &&
         !m_services.askYesNo(this, QStringLiteral("File overwrite"),
-                             QStringLiteral("The detination WAV file already exists.\n"
+                             QStringLiteral("The destination WAV file already exists.\n"
                                             "Are you sure you wish to overwrite it?"))) {
         return;
     }

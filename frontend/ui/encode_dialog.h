@@ -37,6 +37,7 @@ private:
     void browseOut();
     void filesDropped(const QStringList& files);
     void takeOriginal(const QString& path);
+    void inFileTyped(const QString& path);
     void confirm();
 
     QSettings& m_settings;
@@ -45,6 +46,8 @@ private:
     QString m_jobOptions;
     QString m_lastOpenName; // the file dialog remembers its last choice within one showing
     bool m_filteringPayload = false;
+    QString m_acceptedPayload; // the payload as last accepted, and its cursor
+    int m_acceptedCursor = 0;
 
     QLineEdit* m_inFile = nullptr;
     QPushButton* m_browseIn = nullptr;

@@ -29,11 +29,30 @@ JobRunner::JobRunner(QObject* parent)
 
 JobRunner::~JobRunner() {
     if (m_process != nullptr && m_process->state() != QProcess::NotRunning) {
-        // Destroying a QProcess kills its program; the job is left to finish instead, so the
-        // process object is deliberately let go.
         m_process->disconnect(this);
-        m_process->setParent(nullptr);
+        m_process->terminate();
+        constexpr int kCleanUpMs = 5000;
+        if (!m_process->waitForFinished(kCleanUpMs)) {
+            // Destroying a QProcess kills its program, which would leave its temporary file
+            // behind: a program that takes longer is let go instead.
+            m_process->setParent(nullptr);
+        }
     }
+    if (m_running) {
+        QFile::remove(m_logFileName);
+    }
+}
+
+void JobRunner::cancel() {
+    if (!m_running || m_cancelled) {
+        return;
+    }
+    m_cancelled = true;
+    if (m_process != nullptr && m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        return;
+    }
+    heartBeat();
 }
 
 void JobRunner::setProgramFolder(const QString& folder) {
@@ -74,6 +93,9 @@ bool JobRunner::start(JobProgram program, const QString& jobOptions) {
     m_processEnded = false;
     m_exitCode = 0;
     m_crashed = false;
+    m_errorOutput.clear();
+    m_failureSeen = false;
+    m_cancelled = false;
 
     m_running = true;
     emit messageChanged(QString());
@@ -88,10 +110,11 @@ void JobRunner::launchProcess(const Launch& launch) {
     m_process = process;
     process->setProgram(launch.program);
     process->setArguments(launch.arguments);
-    // Nobody reads the console output: the log file is the program's report.
+    // The log file is the program's report; its error output says why a job failed.
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(QProcess::nullDevice());
     const int jobId = launch.jobId;
+    connect(process, &QProcess::readyReadStandardError, this,
+            [this, process, jobId] { processErrorOutput(jobId, process->readAllStandardError()); });
     connect(process, &QProcess::errorOccurred, this,
             [this, process, jobId](QProcess::ProcessError error) {
                 if (error == QProcess::FailedToStart) {
@@ -101,10 +124,11 @@ void JobRunner::launchProcess(const Launch& launch) {
             });
     connect(process, &QProcess::finished, this,
             [this, process, jobId](int exitCode, QProcess::ExitStatus status) {
+                processErrorOutput(jobId, process->readAllStandardError());
                 processFinished(jobId, exitCode, status == QProcess::CrashExit);
                 process->deleteLater();
             });
-    process->start(QIODevice::NotOpen);
+    process->start(QIODevice::ReadOnly);
 }
 
 void JobRunner::processFailedToStart(int jobId, const QString& reason) {
@@ -126,8 +150,27 @@ void JobRunner::processFinished(int jobId, int exitCode, bool crashed) {
     heartBeat();
 }
 
+void JobRunner::processErrorOutput(int jobId, const QByteArray& output) {
+    if (jobId != m_jobId || !m_running) {
+        return;
+    }
+    m_errorOutput += output;
+    // Only the last lines matter; a chatty program must not fill the memory.
+    constexpr qsizetype kKeptBytes = 8192;
+    if (m_errorOutput.size() > kKeptBytes) {
+        m_errorOutput.remove(0, m_errorOutput.size() - kKeptBytes);
+    }
+}
+
 void JobRunner::heartBeat() {
     if (!m_running) {
+        return;
+    }
+    if (m_cancelled) {
+        // The program's own final status (a failure on the stop request) is not news.
+        if (m_processEnded || m_process == nullptr) {
+            endJob(QStringLiteral("CANCELLED") + kCrLf);
+        }
         return;
     }
     std::optional<LogReport> report;
@@ -136,8 +179,15 @@ void JobRunner::heartBeat() {
         report = parseLogReport(file.readAll());
         file.close();
     }
+    if (report && report->state == JobState::Failed && !m_processEnded && !m_failureSeen &&
+        m_process != nullptr && m_process->state() != QProcess::NotRunning) {
+        // The program writes its reason before the final code and ends right after: wait one
+        // beat for its end, so that the whole reason has arrived.
+        m_failureSeen = true;
+        return;
+    }
     if (report && report->state != JobState::Running) {
-        endJob(reportMessage(*report));
+        endJob(reportMessage(*report, failureReason(m_errorOutput, report->text)));
         return;
     }
     if (report) {
@@ -147,12 +197,13 @@ void JobRunner::heartBeat() {
     if (m_processEnded) {
         // The program is gone and its log shows no end: it will never report one.
         QString message = QStringLiteral("ERROR") + kCrLf;
+        const QString shown = report ? report->text : QString();
         if (m_crashed) {
             message += QStringLiteral("The program stopped abnormally before it reported the end "
                                       "of the job.") +
-                       kCrLf;
+                       kCrLf + failureReason(m_errorOutput, shown);
         } else {
-            message += QStringLiteral("Erc: ") + QString::number(m_exitCode) + kCrLf +
+            message += failureCodeLine(m_exitCode) + failureReason(m_errorOutput, shown) +
                        QStringLiteral("The program ended without reporting the end of the job.") +
                        kCrLf;
         }
@@ -164,13 +215,13 @@ void JobRunner::heartBeat() {
 }
 
 void JobRunner::endJob(const QString& message) {
-    emit messageChanged(message);
-    emit progressChanged(0);
     m_timer->stop();
     // A log file that cannot be removed does not keep the window busy; its name is skipped by
     // later jobs.
     QFile::remove(m_logFileName);
     m_running = false;
+    emit messageChanged(message);
+    emit progressChanged(0);
     emit runningChanged(false);
 }
 

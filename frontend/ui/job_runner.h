@@ -31,7 +31,8 @@ public:
     using Launcher = std::function<void(const Launch& launch, JobRunner& runner)>;
 
     explicit JobRunner(QObject* parent = nullptr);
-    // A job still running is left to finish on its own: its process is not killed.
+    // A job still running is cancelled: its program is asked to end, and given a few seconds to
+    // clean up after itself.
     ~JobRunner() override;
 
     // Where vekmrkenc and vekmrkdec live; the front end's own folder unless set.
@@ -52,8 +53,13 @@ public:
 
     void processFailedToStart(int jobId, const QString& reason);
     void processFinished(int jobId, int exitCode, bool crashed);
+    // More of the program's error output; its last lines give the reason for a failure.
+    void processErrorOutput(int jobId, const QByteArray& output);
 
 public slots:
+    // Ends the running job: its program is asked to stop (it removes its unfinished output
+    // file), and the job ends with "CANCELLED" once the program is gone.
+    void cancel();
     // One read of the log file: shows the progress, or ends the job on a final code.
     void heartBeat();
 
@@ -80,6 +86,9 @@ private:
     bool m_processEnded = false;
     int m_exitCode = 0;
     bool m_crashed = false;
+    QByteArray m_errorOutput;
+    bool m_failureSeen = false;
+    bool m_cancelled = false;
 };
 
 } // namespace vekmrk

@@ -9,7 +9,7 @@ namespace vekmrk {
 
 QPixmap productLogo(const QSize& size) {
     QPixmap pixmap(size);
-    pixmap.fill(Qt::white);
+    pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
 

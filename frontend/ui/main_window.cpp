@@ -2,6 +2,7 @@
 
 #include "frontend/core/help_file.h"
 #include "frontend/ui/decode_dialog.h"
+#include "frontend/ui/dialog_parts.h"
 #include "frontend/ui/encode_dialog.h"
 #include "frontend/ui/job_runner.h"
 #include "frontend/ui/logo.h"
@@ -9,17 +10,22 @@
 #include "frontend/ui/twips.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -54,19 +60,28 @@ MainWindow::MainWindow(QSettings& settings, DialogServices services, QWidget* pa
     connect(m_runner, &JobRunner::progressChanged, m_progress, &QProgressBar::setValue);
     connect(m_runner, &JobRunner::runningChanged, this, &MainWindow::setRunning);
 
+    m_cancelJob = new QPushButton(QStringLiteral("Cancel job"), this);
+    m_cancelJob->setObjectName(QStringLiteral("butCancelJob"));
+    m_cancelJob->setToolTip(QStringLiteral("Stops the running job (Esc)"));
+    m_cancelJob->setVisible(false);
+    menuBar()->setCornerWidget(m_cancelJob);
+    connect(m_cancelJob, &QPushButton::clicked, m_runner, &JobRunner::cancel);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, m_runner, &JobRunner::cancel);
+    if (QApplication::windowIcon().isNull()) {
+        QApplication::setWindowIcon(QIcon(productLogo(QSize(64, 64))));
+    }
+
     m_progress->setValue(0);
-    setMessage(QStringLiteral("Welcome to the Vek Audio Watermark Windows tool.\r\n"
-                              "To get started chose encoding or decoding from the File menu."));
+    setMessage(QStringLiteral("Welcome to the Vek Audio Watermark desktop tool.\r\n"
+                              "To get started choose encoding or decoding from the File menu."));
     resize(twipsToPixels(kMainClientWidth),
            twipsToPixels(kMainClientHeight) + menuBar()->sizeHint().height());
 }
 
 void MainWindow::buildControls() {
     m_client = new QWidget(this);
-    m_client->setAutoFillBackground(true);
-    QPalette white = m_client->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    m_client->setPalette(white);
+    usePaperBackground(m_client);
     setCentralWidget(m_client);
     m_client->installEventFilter(this);
 
@@ -102,7 +117,7 @@ void MainWindow::buildMenus() {
     QAction* exitAction = m_fileMenu->addAction(QStringLiteral("E&xit"));
     exitAction->setObjectName(QStringLiteral("miExit"));
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
-    connect(exitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(exitAction, &QAction::triggered, this, &MainWindow::exitRequested);
 
     m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     m_helpMenu->setObjectName(QStringLiteral("HelpMenu"));
@@ -136,13 +151,35 @@ void MainWindow::applyLayout() {
 void MainWindow::setMessage(const QString& text) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    while (shown.endsWith(u'\n')) {
+        shown.chop(1);
+    }
     m_message->setPlainText(shown);
-    // The caret at the end scrolls the box to the last lines.
-    m_message->moveCursor(QTextCursor::End);
+    // A running job shows its latest lines; an ended one its first line, "DONE" or "ERROR",
+    // however long the report below it.
+    const bool running = m_runner->isRunning();
+    m_message->moveCursor(running ? QTextCursor::End : QTextCursor::Start);
     m_message->ensureCursorVisible();
 }
 
+void MainWindow::exitRequested() {
+    // Ctrl+X is also the habit of "cut": a running job's result is not thrown away unasked.
+    if (m_runner->isRunning() &&
+        !m_services.askYesNo(this, QStringLiteral("Vek Audio Watermarking"),
+                             QStringLiteral("A job is running. Cancel it and quit?"))) {
+        return;
+    }
+    m_runner->cancel();
+    QCoreApplication::quit();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    m_runner->cancel();
+    QMainWindow::closeEvent(event);
+}
+
 void MainWindow::setRunning(bool running) {
+    m_cancelJob->setVisible(running);
     m_fileMenu->setEnabled(!running);
     m_fileMenu->menuAction()->setEnabled(!running);
     m_helpMenu->setEnabled(!running);

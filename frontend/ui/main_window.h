@@ -14,6 +14,7 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
+class QPushButton;
 class QSettings;
 
 namespace vekmrk {
@@ -50,6 +51,8 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Closing the window cancels a running job.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
@@ -58,6 +61,7 @@ private:
     void setMessage(const QString& text);
     void setRunning(bool running);
     QString showJobDialog(JobProgram program);
+    void exitRequested();
 
     QSettings& m_settings;
     DialogServices m_services;
@@ -70,6 +74,7 @@ private:
     QLabel* m_image = nullptr;
     QPlainTextEdit* m_message = nullptr;
     QProgressBar* m_progress = nullptr;
+    QPushButton* m_cancelJob = nullptr;
     QMenu* m_fileMenu = nullptr;
     QMenu* m_helpMenu = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "frontend/ui/splash_window.h"
 
+#include "frontend/ui/dialog_parts.h"
 #include "frontend/ui/logo.h"
 #include "frontend/ui/twips.h"
 
@@ -60,10 +61,7 @@ QLabel* addSplashLabel(QWidget* parent, const char* name, const QString& text, c
 SplashWindow::SplashWindow(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("frmSplash"));
     setFont(arialFont(8.25));
-    setAutoFillBackground(true);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
+    usePaperBackground(this);
     setFixedSize(twipsToPixels(7380), twipsToPixels(4245));
     setFocusPolicy(Qt::StrongFocus);
 

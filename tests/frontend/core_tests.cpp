@@ -236,7 +236,7 @@ void CoreTests::payloadByteCount_data() {
     QTest::newRow("empty") << ""
                            << "";
     QTest::newRow("one digit") << "1"
-                               << "(1 bytes)";
+                               << "(1 byte)";
     QTest::newRow("three digits") << "1A2"
                                   << "(2 bytes)";
     QTest::newRow("four digits") << "0A1B"
@@ -294,15 +294,16 @@ void CoreTests::recordedLogReport_data() {
                                         "   5 packet(s) decoded at an average of 18.5x\r\n"
                                         "(x0A1B) - 5 instance(s) - (T 00:00) through (T 01:00)\r\n";
     QTest::newRow("sampling rate refused") << "dec_rate.txt" << JobState::Failed << 0
-                                           << "ERROR\r\nErc: 11\r\n"
+                                           << "ERROR\r\nThe job failed with error code 11.\r\n"
                                               "   0 packet(s) decoded at an average of 0.0x\r\n"
                                               "This sampling rate is not supported\r\n";
     QTest::newRow("open failure keeps its empty line")
         << "dec_open.txt" << JobState::Failed << 0
-        << "ERROR\r\nErc: 10\r\n   0 packet(s) decoded at an average of 0.0x\r\n"
+        << "ERROR\r\nThe job failed with error code 10.\r\n   0 packet(s) decoded at an average of "
+           "0.0x\r\n"
            "Failure to open C:\\Music\\gone.wav for reading.\r\n\r\n";
     QTest::newRow("output failure") << "enc_output.txt" << JobState::Failed << 0
-                                    << "ERROR\r\nErc: 20\r\n"
+                                    << "ERROR\r\nThe job failed with error code 20.\r\n"
                                        "Failure to open C:\\Music\\out.wav for writing.\r\n";
     QTest::newRow("1000xyz") << "status_long.txt" << JobState::Done << 100
                              << "DONE\r\nfinished\r\n";

@@ -8,6 +8,7 @@
 #include "ui_test_support.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -74,7 +75,7 @@ void DialogTests::captionsAndPlaces() {
          "the Browse button)"},
         {&encode, "Frame2", "Encoded WAVE file to be created"},
         {&encode, "butBrowseOut", "Change"},
-        {&encode, "Frame4", "User data payload (an hexadecimal string)"},
+        {&encode, "Frame4", "User data payload (a hexadecimal string)"},
         {&encode, "optLayer0", "public"},
         {&encode, "optLayer1", "private"},
         {&encode, "Label1", "A mark anyone can read"},
@@ -128,6 +129,25 @@ void DialogTests::payloadFilterBeepsAndCountsBytes() {
     payload->clear();
     QCOMPARE(bytes->text(), QString());
     QCOMPARE(f.services.beeps, 2);
+}
+
+void DialogTests::payloadKeepsCursorAndRefusesExcess() {
+    Fixture f;
+    EncodeDialog dialog(f.settings, f.services.make());
+    dialog.show();
+    auto* payload = child<QLineEdit>(&dialog, "txtPayload");
+    QTest::keyClicks(payload, "AAAA");
+    payload->setCursorPosition(2);
+    QTest::keyClicks(payload, "b1");
+    QCOMPARE(payload->text(), QString("AAB1AA"));
+    QCOMPARE(payload->cursorPosition(), 4);
+
+    const QString full(98, u'C'); // the encoder takes 98 hexadecimal digits at most
+    payload->setText(full);
+    const int beeps = f.services.beeps;
+    QTest::keyClicks(payload, "D");
+    QCOMPARE(payload->text(), full);
+    QCOMPARE(f.services.beeps, beeps + 1);
 }
 
 void DialogTests::encodeOkNeedsAllThreeTexts() {
@@ -297,6 +317,38 @@ void DialogTests::dropOnEncodeFrame() {
     QVERIFY(child<QLineEdit>(&dialog, "txtOutFile")->isEnabled());
 }
 
+void DialogTests::dropOnPathBoxSetsThePath() {
+    Fixture f;
+    const QString original = f.file("dropped.wav");
+    QVERIFY(touchFile(original));
+    EncodeDialog dialog(f.settings, f.services.make());
+    dialog.show();
+    auto* inFile = child<QLineEdit>(&dialog, "txtInFile");
+    dropUrls(inFile, {QUrl::fromLocalFile(original)});
+    QCOMPARE(inFile->text(), original);
+    QCOMPARE(child<QLineEdit>(&dialog, "txtOutFile")->text(), f.file("dropped-e.wav"));
+}
+
+void DialogTests::typedPathsProposeAndEnableOk() {
+    Fixture f;
+    const QString original = f.file("typed.wav");
+    QVERIFY(touchFile(original));
+    EncodeDialog encode(f.settings, f.services.make());
+    encode.show();
+    auto* ok = child<QPushButton>(&encode, "butOK");
+    QCOMPARE(ok->toolTip(), QString("Choose, drop or type the WAVE file to encode."));
+    QTest::keyClicks(child<QLineEdit>(&encode, "txtInFile"), original);
+    QCOMPARE(child<QLineEdit>(&encode, "txtOutFile")->text(), f.file("typed-e.wav"));
+    QCOMPARE(ok->toolTip(), QString("Type the payload in hexadecimal digits (0-9, A-F)."));
+    QTest::keyClicks(child<QLineEdit>(&encode, "txtPayload"), "AB");
+    QVERIFY(ok->isEnabled());
+
+    DecodeDialog decode(f.settings, f.services.make());
+    decode.show();
+    QTest::keyClicks(child<QLineEdit>(&decode, "txtInFile"), original);
+    QVERIFY(child<QPushButton>(&decode, "butOK")->isEnabled());
+}
+
 void DialogTests::overwriteQuestion() {
     Fixture f;
     const QString original = f.file("song.wav");
@@ -403,4 +455,20 @@ void DialogTests::decodeLayerCodeRules() {
     QCOMPARE(child<QLineEdit>(&last, "txtLayerCode")->text(), QString("private"));
     QVERIFY(!child<QLineEdit>(&last, "txtLayerCode")->isEnabled());
     QCOMPARE(f.settings.value("encoding/layer", "absent").toString(), QString("absent"));
+}
+
+void DialogTests::darkThemeKeepsTextReadable() {
+    const QPalette saved = QApplication::palette();
+    QPalette dark = saved;
+    dark.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    QApplication::setPalette(dark);
+    Fixture f;
+    EncodeDialog encode(f.settings, f.services.make());
+    auto* label = child<QLabel>(&encode, "lblPayloadLimit");
+    QApplication::setPalette(saved);
+    QCOMPARE(encode.palette().color(QPalette::Window), QColor(0x20, 0x20, 0x20));
+    QCOMPARE(label->palette().color(QPalette::WindowText), QColor(0xee, 0xee, 0xee));
 }

@@ -7,6 +7,7 @@ class DialogTests : public QObject {
 private slots:
     void captionsAndPlaces();
     void payloadFilterBeepsAndCountsBytes();
+    void payloadKeepsCursorAndRefusesExcess();
     void encodeOkNeedsAllThreeTexts();
     void encodeOkBuildsJobOptionsAndStoresSettings();
     void storedGainAndLayerOpen_data();
@@ -14,8 +15,11 @@ private slots:
     void browseUsesStoredDestAndIgnoresMissingFiles();
     void changeChoosesAnotherOutputFile();
     void dropOnEncodeFrame();
+    void dropOnPathBoxSetsThePath();
+    void typedPathsProposeAndEnableOk();
     void overwriteQuestion();
     void cancelLeavesNoJob();
     void decodeFirstOpening();
     void decodeLayerCodeRules();
+    void darkThemeKeepsTextReadable();
 };

@@ -3,6 +3,7 @@
 //   AA  reports 0 and 50, then 1000 with every argument it received, one per line; exits 0
 //   BB  reports 50 and exits 3 without a final report
 //   CC  reports -10 with a message; exits 10
+//   DD  prints a banner and a reason on its error output, reports -20 with a message; exits 20
 // Anything else exits 4 without writing.
 
 #include <cstdio>
@@ -49,6 +50,15 @@ int main(int argc, char** argv) {
     if (payload == "CC") {
         writeReport(log, {" -10", "Failure to open x.wav for reading."});
         return 10;
+    }
+    if (payload == "DD") {
+        std::fputs("Vek Audio Watermark command line encoder - Version 1.1\n"
+                   "Failure to open out.wav for writing.\n"
+                   "The output file is the input file: choose another name.\n",
+                   stderr);
+        std::fflush(stderr);
+        writeReport(log, {" -20", "Failure to open out.wav for writing."});
+        return 20;
     }
     return 4;
 }

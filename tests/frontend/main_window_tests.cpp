@@ -20,6 +20,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -31,8 +33,8 @@ using vekmrk::MainWindow;
 
 namespace {
 
-const QString kWelcome = QStringLiteral("Welcome to the Vek Audio Watermark Windows tool.\n"
-                                        "To get started chose encoding or decoding from the File "
+const QString kWelcome = QStringLiteral("Welcome to the Vek Audio Watermark desktop tool.\n"
+                                        "To get started choose encoding or decoding from the File "
                                         "menu.");
 const QString kEncodeOptions = QStringLiteral(" -gain 1.0 -layer public -addts 0 \"in.wav\" AA "
                                               "\"out.wav\"");
@@ -182,30 +184,30 @@ void MainWindowTests::heartBeatShowsLogStates_data() {
     QTest::addColumn<bool>("ended");
 
     QTest::newRow("0") << "enc_start.txt"
-                       << "CRUNCHING... Please wait\n"
-                       << 0 << false;
+                       << "CRUNCHING... Please wait" << 0 << false;
     QTest::newRow("42") << "enc_42.txt"
-                        << "CRUNCHING... Please wait\n12 packets encoded at an average of 9.0x\n"
+                        << "CRUNCHING... Please wait\n12 packets encoded at an average of 9.0x"
                         << 42 << false;
     QTest::newRow("110 fills the bar") << "dec_110.txt"
                                        << "CRUNCHING... Please wait\n"
-                                          "  14 packet(s) decoded at an average of 21.0x\n"
+                                          "  14 packet(s) decoded at an average of 21.0x"
                                        << 100 << false;
     QTest::newRow("1000") << "enc_done.txt"
                           << "DONE\n6 packets encoded at an average of 12.0x\n"
-                             "A watermarked file named: C:\\Music\\in-e.wav was created.\n"
+                             "A watermarked file named: C:\\Music\\in-e.wav was created."
                           << 0 << true;
     QTest::newRow("1000xyz") << "status_long.txt"
-                             << "DONE\nfinished\n"
-                             << 0 << true;
+                             << "DONE\nfinished" << 0 << true;
     QTest::newRow("-11") << "dec_rate.txt"
-                         << "ERROR\nErc: 11\n   0 packet(s) decoded at an average of 0.0x\n"
-                            "This sampling rate is not supported\n"
+                         << "ERROR\nThe job failed with error code 11.\n   0 packet(s) decoded at "
+                            "an average of 0.0x\n"
+                            "This sampling rate is not supported"
                          << 0 << true;
-    QTest::newRow("-10 with its empty line")
+    QTest::newRow("-10 without its final empty line")
         << "dec_open.txt"
-        << "ERROR\nErc: 10\n   0 packet(s) decoded at an average of 0.0x\n"
-           "Failure to open C:\\Music\\gone.wav for reading.\n\n"
+        << "ERROR\nThe job failed with error code 10.\n   0 packet(s) decoded at an average of "
+           "0.0x\n"
+           "Failure to open C:\\Music\\gone.wav for reading."
         << 0 << true;
 }
 
@@ -242,6 +244,45 @@ void MainWindowTests::noLogFileYetChangesNothing() {
     QVERIFY(w.runner()->isRunning());
 }
 
+void MainWindowTests::endStateStaysInSight() {
+    Window w;
+    w.window.show();
+    w.startJob();
+    QFile log(w.runner()->logFileName());
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    log.write("1000\r\n");
+    for (int line = 0; line < 60; ++line) {
+        log.write("A watermarked file named: a long path name was created.\r\n");
+    }
+    log.close();
+    w.runner()->heartBeat();
+    auto* box = child<QPlainTextEdit>(&w.window, "txtMessage");
+    QVERIFY(box->verticalScrollBar()->maximum() > 0);
+    QCOMPARE(box->verticalScrollBar()->value(), 0);
+    QVERIFY(!w.message().endsWith('\n'));
+}
+
+void MainWindowTests::cancelEndsTheJob() {
+    Window w;
+    w.window.show();
+    w.startJob();
+    auto* cancel = child<QPushButton>(&w.window, "butCancelJob");
+    QVERIFY(cancel->isVisible());
+    QVERIFY(w.copyLog("enc_42.txt"));
+    cancel->click();
+    QCOMPARE(w.message(), QString("CANCELLED"));
+    QVERIFY(w.idle());
+    QVERIFY(!cancel->isVisible());
+    QVERIFY(!QFile::exists(w.runner()->logFileName()));
+
+    w.startJob();
+    w.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.window));
+    QTest::keyClick(&w.window, Qt::Key_Escape);
+    QCOMPARE(w.message(), QString("CANCELLED"));
+    QVERIFY(w.idle());
+}
+
 void MainWindowTests::finalReportWrittenJustBeforeExit() {
     Window w;
     w.startJob();
@@ -256,16 +297,17 @@ void MainWindowTests::programEndingWithoutReport_data() {
     QTest::addColumn<QString>("sample"); // what the log holds when the program ends
     QTest::addColumn<bool>("crashed");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no log at all") << QString() << false
-                                   << "ERROR\nErc: 1\nThe program ended without reporting the end "
-                                      "of the job.\n";
-    QTest::newRow("progress only")
-        << "enc_42.txt" << false
-        << "ERROR\nErc: 1\nThe program ended without reporting the end of the job.\n"
-           "12 packets encoded at an average of 9.0x\n";
+    QTest::newRow("no log at all")
+        << QString() << false
+        << "ERROR\nThe job failed with error code 1.\nThe program ended without reporting the end "
+           "of the job.";
+    QTest::newRow("progress only") << "enc_42.txt" << false
+                                   << "ERROR\nThe job failed with error code 1.\nThe program ended "
+                                      "without reporting the end of the job.\n"
+                                      "12 packets encoded at an average of 9.0x";
     QTest::newRow("crashed") << "enc_start.txt" << true
                              << "ERROR\nThe program stopped abnormally before it reported the end "
-                                "of the job.\n";
+                                "of the job.";
 }
 
 void MainWindowTests::programEndingWithoutReport() {
@@ -288,7 +330,7 @@ void MainWindowTests::programThatCannotStart() {
     w.startJob();
     w.runner()->processFailedToStart(w.launches.first().jobId, "No such file or directory");
     QCOMPARE(w.message(), "ERROR\nThe program could not be started: " + w.launches.first().program +
-                              "\nNo such file or directory\n");
+                              "\nNo such file or directory");
     QVERIFY(w.idle());
 }
 
@@ -340,9 +382,14 @@ void MainWindowTests::realProcessReports_data() {
     QTest::newRow("done") << "AA"
                           << "DONE\r\narg: -logfile\r\n";
     QTest::newRow("ends without report") << "BB"
-                                         << "ERROR\r\nErc: 3\r\n";
-    QTest::newRow("failure report") << "CC"
-                                    << "ERROR\r\nErc: 10\r\nFailure to open x.wav";
+                                         << "ERROR\r\nThe job failed with error code 3.\r\n";
+    QTest::newRow("failure report")
+        << "CC"
+        << "ERROR\r\nThe job failed with error code 10.\r\nFailure to open x.wav";
+    QTest::newRow("reason from the error output")
+        << "DD"
+        << "ERROR\r\nThe job failed with error code 20.\r\nThe output file is the input file: "
+           "choose another name.\r\nFailure to open out.wav for writing.\r\n";
 }
 
 void MainWindowTests::realProcessReports() {

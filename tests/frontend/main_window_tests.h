@@ -13,6 +13,8 @@ private slots:
     void heartBeatShowsLogStates_data();
     void heartBeatShowsLogStates();
     void noLogFileYetChangesNothing();
+    void endStateStaysInSight();
+    void cancelEndsTheJob();
     void finalReportWrittenJustBeforeExit();
     void programEndingWithoutReport_data();
     void programEndingWithoutReport();
