@@ -1,4 +1,5 @@
 #include "common/output_file.h"
+#include "common/platform.h"
 
 #include <array>
 #include <cerrno>
@@ -8,7 +9,6 @@
 
 #include "common/signal_cleanup.h"
 #include "common/system_calls.h"
-#include "common/terminal.h"
 #include "common/text_format.h"
 
 namespace fs = std::filesystem;
@@ -20,7 +20,7 @@ constexpr int kMostLinks = 40;
 
 // True when an existing file can be opened for writing (opened for update: nothing changes).
 bool writable(const fs::path& path) {
-    std::FILE* file = std::fopen(path.string().c_str(), "r+b");
+    std::FILE* file = file_open_path(path, "r+b");
     if (file == nullptr)
         return false;
     std::fclose(file);
@@ -44,7 +44,9 @@ std::optional<fs::path> follow_links(fs::path path) {
 
 } // namespace
 
-bool same_file(const std::string& a, const std::string& b) {
+bool same_file(const std::string& utf8_a, const std::string& utf8_b) {
+    const fs::path a = path_from_utf8(utf8_a);
+    const fs::path b = path_from_utf8(utf8_b);
     std::error_code error;
     if (fs::exists(a, error) && fs::exists(b, error))
         return fs::equivalent(a, b, error);
@@ -71,7 +73,7 @@ void PendingOutput::remove_temp() {
 
 bool PendingOutput::create(const std::string& output) {
     std::error_code error;
-    const fs::path given(output);
+    const fs::path given = path_from_utf8(output);
     if (output.empty() || !given.has_filename()) {
         problem_ = output.empty() ? "The output path is empty: give the name of a file."
                                   : "The output path names a folder: give the name of a file.";
@@ -125,28 +127,26 @@ bool PendingOutput::create_temp(const fs::path& folder) {
             folder / text_format(".vekmrk-%08x.tmp", static_cast<unsigned>(draw()));
         SignalHold hold;
         // "x": fails when the name exists, so no other file is ever overwritten.
-        std::FILE* file = std::fopen(candidate.string().c_str(), "wbx");
+        std::FILE* file = file_open_path(candidate, "wbx");
         if (file != nullptr) {
             std::fclose(file);
             temp_ = candidate;
-            cleanup_slot_ = signal_cleanup_add(temp_.string());
+            cleanup_slot_ = signal_cleanup_add(path_to_utf8(temp_));
             return true;
         }
         if (errno != EEXIST)
             break;
     }
     problem_ = text_format("The folder %s does not exist or does not take new files.",
-                           folder.string().c_str());
+                           path_to_utf8(folder).c_str());
     return false;
 }
 
 bool PendingOutput::copy_into_target() {
-    std::FILE* from = std::fopen(temp_.string().c_str(), "rb");
+    std::FILE* from = file_open_path(temp_, "rb");
     if (to_stdout_)
         terminal_binary_mode(stdout);
-    std::FILE* to = from == nullptr ? nullptr
-                    : to_stdout_    ? stdout
-                                    : std::fopen(target_.string().c_str(), "wb");
+    std::FILE* to = from == nullptr ? nullptr : to_stdout_ ? stdout : file_open_path(target_, "wb");
     bool done = to != nullptr;
     std::array<char, 1 << 16> buffer;
     while (done) {
@@ -172,17 +172,17 @@ bool PendingOutput::commit() {
         return copied;
     }
     if (existed_) {
-        const OwnerCopy owner = file_owner_copy(target_.string(), temp_.string());
+        const OwnerCopy owner = file_owner_copy(path_to_utf8(target_), path_to_utf8(temp_));
         if (existing_permissions_)
             fs::permissions(temp_, *existing_permissions_, fs::perm_options::replace, error);
         if (owner == OwnerCopy::NotKept)
             notes_ += text_format("-> %s now belongs to you: its owner or group could not be "
                                   "kept.\n",
-                                  target_.string().c_str());
+                                  path_to_utf8(target_).c_str());
         if (existing_links_ > 1)
             notes_ += text_format("-> %s had %ju other hard link(s); they keep the previous "
                                   "contents.\n",
-                                  target_.string().c_str(), existing_links_ - 1);
+                                  path_to_utf8(target_).c_str(), existing_links_ - 1);
     }
     fs::rename(temp_, target_, error);
     if (error) {

@@ -1,44 +1,43 @@
 #include "common/owner_name.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
+#include <cstdio>
 #include <system_error>
 
 #include "common/config_words.h"
-
-// The installation's configuration folder, fixed when the programs are built.
-#ifndef VEKMRK_SYSCONFDIR
-#define VEKMRK_SYSCONFDIR "/etc"
-#endif
+#include "common/platform.h"
 
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
-// The folder of the running program: the target of /proc/self/exe where the system has it,
-// otherwise the folder of argv0 made absolute. Empty when neither can be found.
+// The folder of the running program: where the system says its file is, otherwise the folder
+// of argv0 made absolute. Empty when neither can be found.
 std::filesystem::path running_program_folder(const char* argv0) {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error && !self.empty()) {
+    const std::filesystem::path self = running_program_path();
+    if (!self.empty()) {
         return self.parent_path();
     }
     if (argv0 == nullptr || *argv0 == '\0') {
         return {};
     }
-    const std::filesystem::path absolute = std::filesystem::absolute(argv0, error);
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path_from_utf8(argv0), error);
     return error ? std::filesystem::path() : absolute.parent_path();
 }
 
 } // namespace
 
 std::string owner_name_from_folder(const std::filesystem::path& folder) {
-    std::ifstream file(folder / kOwnerFileName, std::ios::binary);
-    std::string line;
-    if (!file || !std::getline(file, line)) {
+    std::FILE* file = file_open_path(folder / kOwnerFileName, "rb");
+    if (file == nullptr) {
         return {};
     }
+    std::string line;
+    for (int c = std::fgetc(file); c != EOF && c != '\n'; c = std::fgetc(file)) {
+        line += static_cast<char>(c);
+    }
+    std::fclose(file);
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
     }
@@ -51,12 +50,16 @@ std::string owner_name_from_folder(const std::filesystem::path& folder) {
 }
 
 std::filesystem::path owner_name_system_folder() {
-    return std::filesystem::path(VEKMRK_SYSCONFDIR) / "vekmrk";
+    return machine_settings_folder() / "vekmrk";
 }
 
 std::vector<std::filesystem::path> owner_name_folders(const std::filesystem::path& program_folder) {
     std::vector<std::filesystem::path> folders;
     folders.push_back(program_folder);
+#ifdef _WIN32
+    // A Windows installation is one folder: the programs, then the machine's settings.
+    folders.push_back(owner_name_system_folder());
+#else
     const std::filesystem::path relative =
         (program_folder / ".." / "etc" / "vekmrk").lexically_normal();
     folders.push_back(relative);
@@ -64,12 +67,13 @@ std::vector<std::filesystem::path> owner_name_folders(const std::filesystem::pat
     if (system != relative) {
         folders.push_back(system);
     }
+#endif
     return folders;
 }
 
 std::string owner_name_lookup(const char* argv0) {
-    const char* from_environment = std::getenv(kOwnerEnvVar);
-    if (from_environment != nullptr && *from_environment != '\0') {
+    std::string from_environment = environment_utf8(kOwnerEnvVar);
+    if (!from_environment.empty()) {
         return from_environment;
     }
     const std::filesystem::path folder = running_program_folder(argv0);
@@ -87,10 +91,16 @@ std::string owner_name_lookup(const char* argv0) {
 
 std::string owner_name_problem(std::string_view name) {
     if (name.empty()) {
+        const std::string system = path_to_utf8(owner_name_system_folder());
+#ifdef _WIN32
+        const std::string places = " or in " + system + "\\.";
+#else
+        const std::string places = ", in ../etc/vekmrk/ from their folder, or in " + system + "/.";
+#endif
         return "No owner name is configured for the private layer: set the environment variable "
                "VEKMRK_OWNER, or write the name on the first line of vekmrk-owner.txt beside the "
-               "programs, in ../etc/vekmrk/ from their folder, or in " +
-               owner_name_system_folder().string() + "/.";
+               "programs" +
+               places;
     }
     // The text is shown only once it is known to hold no NUL byte.
     if (name.starts_with("\xFF\xFE") || name.starts_with("\xFE\xFF")) {

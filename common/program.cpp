@@ -11,9 +11,9 @@
 
 #include "common/arguments.h"
 #include "common/output_file.h"
+#include "common/platform.h"
 #include "common/progress_log.h"
 #include "common/signal_cleanup.h"
-#include "common/terminal.h"
 #include "common/text_format.h"
 #include "common/version.h"
 #include "common/wav.h"
@@ -329,7 +329,7 @@ int program_main(Program program, int argc, char** argv, std::string_view help,
             refused.program = program;
             refused.log_path = line.log_path;
             std::error_code error;
-            if (std::filesystem::exists(refused.log_path, error) || error ||
+            if (std::filesystem::exists(path_from_utf8(refused.log_path), error) || error ||
                 !progress_log_problem(refused.log_path).empty())
                 refused.log_path.clear();
             const char* stop = problem.ends_with('?') ? "" : ".";

@@ -1,4 +1,5 @@
 #include "common/progress_log.h"
+#include "common/platform.h"
 
 #include <cerrno>
 #include <chrono>
@@ -55,9 +56,9 @@ NewFile create_beside(const fs::path& folder) {
         created.path = folder / text_format(".vekmrk-log-%08x.tmp", static_cast<unsigned>(draw()));
         SignalHold hold;
         // "x": fails when the name exists, so no other file is ever overwritten.
-        created.file = std::fopen(created.path.string().c_str(), "wbx");
+        created.file = file_open_path(created.path, "wbx");
         if (created.file != nullptr) {
-            created.slot = signal_cleanup_add(created.path.string());
+            created.slot = signal_cleanup_add(path_to_utf8(created.path));
             return created;
         }
         if (errno != EEXIST) {
@@ -96,7 +97,7 @@ std::string progress_log_bytes(ProgressLogLayout layout, int32_t status, int32_t
 bool progress_log_write_text(std::string_view path, std::string_view text) noexcept {
     try {
         const std::string bytes = crlf(text);
-        const fs::path log(path);
+        const fs::path log = path_from_utf8(path);
         if (log.empty() || !replaceable(log)) {
             return false;
         }
@@ -166,7 +167,7 @@ bool progress_log_write_summary(std::string_view path, std::string_view input, i
 
 std::string progress_log_problem(std::string_view path) {
     std::error_code error;
-    const fs::file_status status = fs::symlink_status(fs::path(path), error);
+    const fs::file_status status = fs::symlink_status(path_from_utf8(path), error);
     if (!fs::exists(status) || fs::is_regular_file(status)) {
         return {};
     }

@@ -1,4 +1,5 @@
 #include "common/signal_cleanup.h"
+#include "common/platform.h"
 
 #include <array>
 #include <atomic>
@@ -35,6 +36,8 @@ constexpr std::array<Ending, 8> kEndings = {{
 #endif
 #ifdef SIGQUIT
     {SIGQUIT, "SIGQUIT"},
+#elif defined(SIGBREAK)
+    {SIGBREAK, "SIGBREAK"}, // Ctrl+Break in a Windows console
 #else
     {0, nullptr},
 #endif
@@ -185,12 +188,11 @@ void signal_cleanup_set_log(std::string_view path, ProgressLogLayout layout) noe
         return;
     }
     try {
-        const std::filesystem::path log(path);
+        const std::filesystem::path log = path_from_utf8(path);
         const std::filesystem::path folder = log.has_parent_path() ? log.parent_path() : ".";
         std::random_device entropy;
-        const std::string temp =
-            (folder / text_format(".vekmrk-stop-%08x.tmp", static_cast<unsigned>(entropy())))
-                .string();
+        const std::string temp = path_to_utf8(
+            folder / text_format(".vekmrk-stop-%08x.tmp", static_cast<unsigned>(entropy())));
         if (!copy_path(registry.log_temp, temp)) {
             return;
         }

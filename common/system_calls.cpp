@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/platform.h"
+
 #if defined(__unix__) || defined(__APPLE__)
 #include <fcntl.h>
 #include <pthread.h>
@@ -63,29 +65,51 @@ OwnerCopy file_owner_copy(const std::string& from, const std::string& to) noexce
 #include <filesystem>
 #include <system_error>
 
+namespace {
+
+// Removes a file named in UTF-8; does nothing on failure.
+void remove_file(const char* path) noexcept {
+    try {
+        std::error_code error;
+        std::filesystem::remove(path_from_utf8(path), error);
+    } catch (...) {
+    }
+}
+
+} // namespace
+
 void signal_safe_remove(const char* path) noexcept {
-    std::remove(path);
+    remove_file(path);
 }
 
 void signal_safe_replace(const char* temp, const char* path, const char* bytes,
                          size_t size) noexcept {
-    std::FILE* file = std::fopen(temp, "wbx");
+    std::FILE* file = file_open(temp, "wbx");
     if (file == nullptr) {
         return;
     }
     const bool written = std::fwrite(bytes, 1, size, file) == size;
     const bool closed = std::fclose(file) == 0;
     std::error_code error;
-    const std::filesystem::file_status existing = std::filesystem::symlink_status(path, error);
+    std::filesystem::path target;
+    std::filesystem::path from;
+    try {
+        target = path_from_utf8(path);
+        from = path_from_utf8(temp);
+    } catch (...) {
+        remove_file(temp);
+        return;
+    }
+    const std::filesystem::file_status existing = std::filesystem::symlink_status(target, error);
     const bool replaceable =
         !std::filesystem::exists(existing) || std::filesystem::is_regular_file(existing);
     if (!written || !closed || !replaceable) {
-        std::remove(temp);
+        remove_file(temp);
         return;
     }
-    std::filesystem::rename(temp, path, error);
+    std::filesystem::rename(from, target, error);
     if (error) {
-        std::remove(temp);
+        remove_file(temp);
     }
 }
 

@@ -4,4 +4,12 @@
 
 #include <string>
 
-[[gnu::format(printf, 1, 2)]] std::string text_format(const char* format, ...);
+// MinGW builds use the C99 printf of MinGW-w64, whose format checks are "gnu_printf" there
+// ("printf" would check against Microsoft's older one).
+#ifdef __MINGW32__
+#define VEKMRK_PRINTF_FORMAT gnu_printf
+#else
+#define VEKMRK_PRINTF_FORMAT printf
+#endif
+
+[[gnu::format(VEKMRK_PRINTF_FORMAT, 1, 2)]] std::string text_format(const char* format, ...);

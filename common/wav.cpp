@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "common/pcm16.h"
-#include "common/terminal.h"
+#include "common/platform.h"
 #include "common/text_format.h"
 
 namespace {
@@ -58,14 +58,14 @@ bool read_exact(std::FILE* file, uint8_t* buffer, size_t count) {
 }
 
 std::optional<int64_t> size_of(std::FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) {
+    if (!file_seek(file, 0, SEEK_END)) {
         return std::nullopt;
     }
-    const long size = std::ftell(file);
-    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    const int64_t size = file_tell(file);
+    if (size < 0 || !file_seek(file, 0, SEEK_SET)) {
         return std::nullopt;
     }
-    return static_cast<int64_t>(size);
+    return size;
 }
 
 // The bytes of a file being opened, read forward from its start. A file is moved through by
@@ -86,8 +86,7 @@ struct Source {
     bool skip(int64_t count) {
         if (size) {
             const int64_t target = offset + count;
-            if (target > *size || target > std::numeric_limits<long>::max() ||
-                std::fseek(file, static_cast<long>(target), SEEK_SET) != 0) {
+            if (target > *size || !file_seek(file, target, SEEK_SET)) {
                 return false;
             }
             offset = target;
@@ -321,7 +320,7 @@ bool wav_close(WavStream* stream) noexcept {
         put_u32le(data_size, static_cast<uint32_t>(data_bytes));
         ok = ok && std::fflush(stream->file) == 0 && std::fseek(stream->file, 4, SEEK_SET) == 0 &&
              std::fwrite(riff_size, 1, 4, stream->file) == 4 &&
-             std::fseek(stream->file, static_cast<long>(stream->data_size_offset), SEEK_SET) == 0 &&
+             file_seek(stream->file, stream->data_size_offset, SEEK_SET) &&
              std::fwrite(data_size, 1, 4, stream->file) == 4 && std::fflush(stream->file) == 0;
     }
     // fclose flushes what is still buffered; its failure means lost data too.
@@ -382,7 +381,7 @@ WavStreamPtr wav_open_read(std::string_view path, WavRefusal* refusal) noexcept 
         } else {
             std::error_code error;
             const std::filesystem::file_status status =
-                std::filesystem::status(stream->path, error);
+                std::filesystem::status(path_from_utf8(stream->path), error);
             if (status.type() == std::filesystem::file_type::not_found) {
                 why.problem = WavProblem::NotFound;
                 return {};
@@ -391,7 +390,7 @@ WavStreamPtr wav_open_read(std::string_view path, WavRefusal* refusal) noexcept 
                 why.problem = WavProblem::Folder;
                 return {};
             }
-            stream->file = std::fopen(stream->path.c_str(), "rb");
+            stream->file = file_open(stream->path, "rb");
             if (stream->file == nullptr) {
                 why.problem = WavProblem::Unreadable;
                 return {};
@@ -425,7 +424,7 @@ WavStreamPtr wav_open_read(std::string_view path, WavRefusal* refusal) noexcept 
             if (static_cast<int64_t>(data_size) + (data_size & 1u) <= source.left()) {
                 source.skip(static_cast<int64_t>(data_size) + (data_size & 1u));
                 take_trailing_chunks(source, stream->metadata);
-                if (std::fseek(stream->file, static_cast<long>(data_offset), SEEK_SET) != 0) {
+                if (!file_seek(stream->file, data_offset, SEEK_SET)) {
                     why.problem = WavProblem::CutShort;
                     return {};
                 }
@@ -505,7 +504,7 @@ WavStreamPtr wav_open_write(std::string_view path, int32_t channels, int32_t bit
             return {};
         }
 
-        stream->file = std::fopen(stream->path.c_str(), "wb");
+        stream->file = file_open(stream->path, "wb");
         if (stream->file == nullptr) {
             return {};
         }

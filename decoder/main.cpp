@@ -1,4 +1,7 @@
+#include "common/platform.h"
 #include "decoder/driver.h"
+
 int main(int argc, char** argv) {
-    return decoder_run(argc, argv);
+    ProgramArguments arguments(argc, argv);
+    return decoder_run(arguments.count(), arguments.values());
 }

@@ -9,6 +9,7 @@
 
 #include "common/output_file.h"
 #include "common/owner_name.h"
+#include "common/platform.h"
 #include "common/program.h"
 #include "common/text_format.h"
 #include "common/wav.h"
@@ -96,7 +97,7 @@ int encode(const CommandLine& line, ProgramRun& run) {
         return fail(run, ExitCode::OpenOutput, open_failure + "\n" + pending.problem() + "\n",
                     open_failure);
     WavStreamPtr out =
-        wav_open_write(pending.temp_path().string(), in->channels, 16, rate, &in->metadata);
+        wav_open_write(path_to_utf8(pending.temp_path()), in->channels, 16, rate, &in->metadata);
     if (!out)
         return fail(run, ExitCode::OpenOutput, open_failure + "\n", open_failure);
 
@@ -136,7 +137,7 @@ int encode(const CommandLine& line, ProgramRun& run) {
     EncodePipeline pipeline(
         *in, *out, encoders, payload,
         [&] { return encoder_create(rate, configuration, owner_name); },
-        {pipeline_threads(in->channels), pending.temp_path().parent_path().string()});
+        {pipeline_threads(in->channels), path_to_utf8(pending.temp_path().parent_path())});
     // Called on one of the pipeline's threads, once per frame, in order.
     const PipelineOutcome first =
         pipeline.first_pass([&run](int32_t, int32_t packets, int32_t frames_read) {
@@ -195,9 +196,10 @@ int encode(const CommandLine& line, ProgramRun& run) {
 
     std::string created = text_format("A watermarked file named: %s was created.", output.c_str());
     const std::optional<EncoderConfig> config = encoder_config_parse(configuration, owner_name);
-    const std::string verified = line.verify ? verify_output(pending.temp_path().string(), *config,
-                                                             owner_name, payload, run.packets)
-                                             : std::string();
+    const std::string verified = line.verify
+                                     ? verify_output(path_to_utf8(pending.temp_path()), *config,
+                                                     owner_name, payload, run.packets)
+                                     : std::string();
     if (!pending.commit())
         return fail(run, ExitCode::OpenOutput, write_failure + "\n", write_failure);
     std::fputs(pending.notes().c_str(), stderr);

@@ -1,4 +1,7 @@
+#include "common/platform.h"
 #include "encoder/driver.h"
+
 int main(int argc, char** argv) {
-    return encoder_run(argc, argv);
+    ProgramArguments arguments(argc, argv);
+    return encoder_run(arguments.count(), arguments.values());
 }

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "common/pcm16.h"
+#include "common/platform.h"
 #include "common/text_format.h"
 #include "encoder/modulator.h"
 
@@ -69,6 +70,8 @@ long seekable_offset(std::FILE* file) {
 } // namespace
 
 int32_t pipeline_threads(int32_t channels) noexcept {
+    if (!kAtomicWaitWorks)
+        return 1;
     int64_t allowed = std::thread::hardware_concurrency();
     if (const char* setting = std::getenv(kThreadsEnvVar)) {
         char* end = nullptr;
@@ -118,7 +121,8 @@ bool TempFile::create(const std::string& folder, const char* kind) noexcept {
     close();
     try {
         std::error_code error;
-        const fs::path where = folder.empty() ? fs::temp_directory_path(error) : fs::path(folder);
+        const fs::path where =
+            folder.empty() ? fs::temp_directory_path(error) : path_from_utf8(folder);
         if (error)
             return false;
         std::random_device entropy;
@@ -129,12 +133,12 @@ bool TempFile::create(const std::string& folder, const char* kind) noexcept {
                 where / text_format(".vekmrk-%s-%08llx.tmp", kind,
                                     static_cast<unsigned long long>(draw() & 0xFFFFFFFFu));
             // "x": fails when the name exists, so no other file is ever overwritten.
-            file_ = std::fopen(candidate.c_str(), "w+bx");
+            file_ = file_open_path(candidate, "w+bx");
             if (file_ != nullptr) {
                 // Gone at once where an open file's name can be removed: nothing is left
                 // behind even when the process is killed.
                 if (!fs::remove(candidate, error) || error)
-                    path_ = candidate.string();
+                    path_ = path_to_utf8(candidate);
                 return true;
             }
             if (errno != EEXIST)
