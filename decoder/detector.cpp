@@ -309,8 +309,9 @@ int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
     for (const int32_t p : ch.work_peaks)
         associate_peak(ch, p, count);
 
-    // A chip is read once all the samples around its instant are in.
-    const double end = static_cast<double>(count) * ch.decimation - kTimingReach - 0.5;
+    // A chip is read once all the samples around its instant are in: the working sample at or
+    // after the latest input instant read, f + kTimingReach, must be one of this frame's.
+    const double end = static_cast<double>(count - 1) * ch.decimation - kTimingReach + 0.5;
     for (ChipTrack& track : ch.tracks) {
         if (track.count <= 0)
             continue;
