@@ -29,7 +29,8 @@ public:
 private:
     std::vector<std::string> words_;
     std::vector<char*> pointers_;
-    unsigned int console_code_page_ = 0; // Windows: the code page to restore, 0 for none
+    [[maybe_unused]] unsigned int console_code_page_ =
+        0; // Windows: the code page to restore, 0 for none
 };
 
 // fopen for a UTF-8 path (_wfopen on Windows). The mode may hold "x" (fail when the file

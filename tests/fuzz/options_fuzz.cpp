@@ -4,6 +4,7 @@
 // the first word as the owner name) and the owner-name checks. Beyond the sanitizers it checks
 // what every accepted command line and configuration promises.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -43,15 +44,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int argc = static_cast<int>(argv.size());
     argv.push_back(nullptr);
     for (const Program program : {Program::Encoder, Program::Decoder}) {
-        const std::optional<CommandLine> line = program_command_line(program, argc, argv.data());
-        if (!line) {
+        const std::span<const ConfigOption> options =
+            program == Program::Encoder ? encoder_config_options() : decoder_config_options();
+        CommandLine line;
+        std::string refusal;
+        if (!program_command_line(program, argc, argv.data(), options, line, refusal)) {
+            check(!refusal.empty());
             continue;
         }
-        // The files are the last words.
-        check(line->input ==
-              (program == Program::Encoder ? words[words.size() - 3] : words.back()));
+        if (line.help || line.version) {
+            continue;
+        }
+        // The files are words of the command line, in any place.
+        const auto given = [&](const std::string& file) {
+            return std::find(words.begin(), words.end(), file) != words.end();
+        };
+        check(given(line.input));
+        if (program == Program::Decoder) {
+            check(!line.inputs.empty() && line.inputs.front() == line.input);
+            continue;
+        }
+        check(given(line.output));
         std::string problem;
-        if (const std::optional<std::string> payload = payload_normalize(line->payload, problem)) {
+        if (const std::optional<std::string> payload = payload_normalize(line.payload, problem)) {
             check(payload->size() % 2 == 0 && payload->size() <= kMaxPayloadDigits + 1);
             check(payload->find_first_not_of("0123456789ABCDEF") == std::string::npos);
         } else {
