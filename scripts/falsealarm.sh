@@ -45,14 +45,7 @@ done
 vekmrk_need_packages cmake make g++ sox ffmpeg
 "$root/scripts/corpus.sh"
 corpus="$root/out/corpus"
-if [ -z "$decoder" ] || [ -z "$encoder" ]; then
-    vekmrk_build_programs "$root" "$root/build-yield"
-    [ -n "$decoder" ] || decoder="$root/build-yield/decoder/vekmrkdec"
-    [ -n "$encoder" ] || encoder="$root/build-yield/encoder/vekmrkenc"
-fi
-decoder=$(realpath "$decoder")
-encoder=$(realpath "$encoder")
-[ -z "$baseline" ] || baseline=$(realpath "$baseline")
+vekmrk_measured_programs "$root"
 work="$root/out/falsealarm"
 mkdir -p "$work/marked" "$work/hours"
 tmp=$(mktemp -d "$work/tmp.XXXXXX")

@@ -41,3 +41,16 @@ vekmrk_build_programs() {
         -DVEKMRK_BUILD_FRONTEND=OFF >/dev/null
     cmake --build "$2" -j"$(vekmrk_jobs)" >/dev/null
 }
+
+# For the measuring scripts: makes $decoder, $encoder and $baseline absolute paths, building the
+# programs from the source folder $1 into build-yield/ for whichever of the first two is not given.
+vekmrk_measured_programs() {
+    if [ -z "$decoder" ] || [ -z "$encoder" ]; then
+        vekmrk_build_programs "$1" "$1/build-yield"
+        [ -n "$decoder" ] || decoder="$1/build-yield/decoder/vekmrkdec"
+        [ -n "$encoder" ] || encoder="$1/build-yield/encoder/vekmrkenc"
+    fi
+    decoder=$(realpath "$decoder")
+    encoder=$(realpath "$encoder")
+    [ -z "$baseline" ] || baseline=$(realpath "$baseline")
+}

@@ -57,14 +57,7 @@ if [ -n "$report_only" ] && { [ -z "$decoder" ] || [ -z "$encoder" ]; }; then
     echo "--report needs the --decoder and --encoder of that run (for the header)" >&2
     exit 1
 fi
-if [ -z "$decoder" ] || [ -z "$encoder" ]; then
-    vekmrk_build_programs "$root" "$root/build-yield"
-    [ -n "$decoder" ] || decoder="$root/build-yield/decoder/vekmrkdec"
-    [ -n "$encoder" ] || encoder="$root/build-yield/encoder/vekmrkenc"
-fi
-decoder=$(realpath "$decoder")
-encoder=$(realpath "$encoder")
-[ -z "$baseline" ] || baseline=$(realpath "$baseline")
+vekmrk_measured_programs "$root"
 hash_of() { sha1sum "$1" | cut -c1-10; }
 files="$root/out/yield/files/$(hash_of "$encoder")"
 [ -n "$out" ] || out="$root/out/yield/$(hash_of "$decoder")$([ "$quick" = 0 ] || echo -quick)"
