@@ -289,6 +289,9 @@ decode() {
         code) options+=(-layer "$owner") ;;
     esac
     [ "$br" = 50 ] || options+=(-rawbr "$br")
+    # Decoders that write the progress figure only to a terminal are asked for it with -S:
+    # the figure tells in which second each packet was reported.
+    ! "$dec" --help 2>/dev/null | grep -q -- '-S' || options+=(-S)
     # shellcheck disable=SC2206
     [ -z "$decoder_options" ] || options+=($decoder_options)
     local env_words="-u VEKMRK_OWNER"
