@@ -49,7 +49,7 @@ struct Pictures {
         const QString path = QDir(folder).filePath(name + suffix + QStringLiteral(".png"));
         // 256 colours are plenty for a window and keep the files small.
         const QImage picture = widget->grab().toImage().convertToFormat(
-            QImage::Format_Indexed8, Qt::AutoColor | Qt::DiffuseDither);
+            QImage::Format_Indexed8, Qt::AutoColor | Qt::ThresholdDither);
         if (!picture.save(path)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             ok = false;
