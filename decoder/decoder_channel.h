@@ -35,6 +35,20 @@ inline constexpr int32_t kMaxHeadLength = 128; // most taps of the head correlat
 // chip value is measured to find the best instant.
 inline constexpr int32_t kTimingReach = 1;
 
+struct DecodedPacket {
+    std::string payload;     // upper-case hexadecimal digits, check digits removed
+    int32_t time_stamp = -1; // 0 ... 4095 quarter minutes, -1 when none or unreliable
+};
+
+// An accepted packet waiting for confirmation, and the readings it came from: the bodies
+// averaged in `generation` up to the `total`-th.
+struct HeldPacket {
+    DecodedPacket packet;
+    int32_t generation = 0;
+    int32_t total = 0;
+    bool confirmed = false; // confirmed, waiting only for room in the packet array
+};
+
 // One candidate chip clock and the chip values read at its instants.
 struct ChipTrack {
     int32_t capacity = kTrackCapacity;
@@ -56,6 +70,12 @@ struct ChipTrack {
     double timing_level = 0.0;
     double timing_late = 0.0;
     int32_t chips_read = 0; // chip instants read since the track started
+    // Packets held back until another reading confirms their payload, and the payloads this
+    // slot has confirmed; both outlive the clocks that come and go in the slot (recovery.h).
+    std::vector<HeldPacket> held;
+    std::vector<std::string> confirmed;
+    int32_t average_generation = 0; // counts the fresh starts of `average`
+    int32_t average_total = 0;      // bodies averaged in since its latest fresh start
 };
 
 // Sums the correlation magnitude one chip period apart (fractional delay P = Rw / rawbr).
@@ -74,11 +94,6 @@ struct PeakPicker {
     float level = 100.0f;
     float mean = 100.0f;
     float deviation = 20.0f;
-};
-
-struct DecodedPacket {
-    std::string payload;     // upper-case hexadecimal digits, check digits removed
-    int32_t time_stamp = -1; // 0 ... 4095 quarter minutes, -1 when none or unreliable
 };
 
 struct DecoderChannel {

@@ -34,12 +34,25 @@ double clarity(std::span<const float> body) {
     return spread > 0.0 ? mean / spread : 1e9;
 }
 
-bool decode(std::span<const float> body, float polarity, uint16_t check_mask,
-            DecodedPacket& scratch) {
-    return packet_parse(body, polarity, static_cast<int32_t>(body.size()), scratch.payload,
-                        scratch.time_stamp, check_mask) &&
-           clarity(body) >= kPlausibleClarity;
+// The clarity of a body whose check matches and which clears kPlausibleClarity; else 0.
+double decode(std::span<const float> body, float polarity, uint16_t check_mask,
+              DecodedPacket& scratch) {
+    if (!packet_parse(body, polarity, static_cast<int32_t>(body.size()), scratch.payload,
+                      scratch.time_stamp, check_mask))
+        return 0.0;
+    const double c = clarity(body);
+    return c >= kPlausibleClarity ? c : 0.0;
 }
+
+// A reading this clear is taken at once. Below it, a body read with a few bits wrong may pass
+// the check by chance (one in 65536): the reading of a mark on another layer, whose chips
+// correlate a little with this layer's, does so at clarities of 2 to 3, every one of its
+// readings a new draw. Such a packet is held until a reading independent of it gives the
+// same payload; a chance pass is never repeated so.
+constexpr double kClearReading = 4.0;
+// Packets a track slot holds unconfirmed, and payloads it remembers as confirmed.
+constexpr size_t kHeldPackets = 4;
+constexpr size_t kConfirmedPayloads = 4;
 
 // Bodies of one length are averaged with equal weights, up to this many; after that the
 // average forgets the oldest bodies gradually.
@@ -147,6 +160,7 @@ int32_t likeliest_time_stamp(const PairReading& r, int32_t first, int32_t last) 
 
 void average_in(ChipTrack& track, std::span<const float> body) {
     track.average_count = std::min(track.average_count + 1, kAverageDepth);
+    ++track.average_total;
     const double weight = 1.0 / track.average_count;
     for (size_t i = 0; i < body.size(); ++i) {
         const double mean = static_cast<double>(track.average[i]);
@@ -158,6 +172,8 @@ void average_in(ChipTrack& track, std::span<const float> body) {
 void copy_to_average(ChipTrack& track, std::span<const float> body) {
     std::copy(body.begin(), body.end(), track.average.begin());
     track.average_count = 1;
+    ++track.average_generation;
+    track.average_total = 1;
 }
 
 // The 12 values against the sync pattern as a track of the given polarity reads it: positive
@@ -192,7 +208,50 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
     int32_t found = 0;
     int32_t pos = std::max(0, track.search_position);
     DecodedPacket scratch;
-    const auto store = [&]() { free_entries[static_cast<size_t>(found++)] = scratch; };
+    // Hands on the confirmed held packets, oldest first, while the array has room.
+    const auto hand_on = [&]() {
+        for (auto it = track.held.begin(); it != track.held.end() && found < capacity;) {
+            if (!it->confirmed) {
+                ++it;
+                continue;
+            }
+            free_entries[static_cast<size_t>(found++)] = it->packet;
+            it = track.held.erase(it);
+        }
+    };
+    // Takes the packet in `scratch`, read with the given clarity from the track's average as
+    // it stands (a single body is copied into the average before). It goes out at once when
+    // it is clear or its payload is confirmed in this slot; else it is held until a reading
+    // that shares no body with it gives the same payload: another average, or the same one
+    // with two more bodies in it.
+    const auto store = [&](double clear) {
+        const std::string& payload = scratch.payload;
+        bool known = clear >= kClearReading ||
+                     std::find(track.confirmed.begin(), track.confirmed.end(), payload) !=
+                         track.confirmed.end();
+        for (const HeldPacket& h : track.held) {
+            known = known ||
+                    (h.packet.payload == payload && (h.generation != track.average_generation ||
+                                                     track.average_total >= h.total + 2));
+        }
+        track.held.push_back(
+            HeldPacket{scratch, track.average_generation, track.average_total, known});
+        if (known) {
+            for (HeldPacket& h : track.held)
+                h.confirmed = h.confirmed || h.packet.payload == payload;
+            std::erase(track.confirmed, payload);
+            track.confirmed.push_back(payload);
+            if (track.confirmed.size() > kConfirmedPayloads)
+                track.confirmed.erase(track.confirmed.begin());
+        } else if (std::count_if(track.held.begin(), track.held.end(), [](const HeldPacket& h) {
+                       return !h.confirmed;
+                   }) > static_cast<std::ptrdiff_t>(kHeldPackets)) {
+            track.held.erase(std::find_if(track.held.begin(), track.held.end(),
+                                          [](const HeldPacket& h) { return !h.confirmed; }));
+        }
+        hand_on();
+    };
+    hand_on();
     // The time stamp of an accepted packet, from its own reading: all 12 bits when they are
     // clear, else the likeliest of the few stamps that can follow the track's last one. An
     // average is never used for it: it mixes the stamps of the bodies it holds.
@@ -226,8 +285,8 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
             const int32_t h = sync_agreements(values.subspan(static_cast<size_t>(pos), kSyncChips));
             const bool near = h <= 1 || h >= kSyncChips - 1;
             if (!near || pos < kMinBodyChips || pos % 8 != 0 ||
-                !decode(values.first(static_cast<size_t>(pos)), h <= 1 ? 1.0f : -1.0f, check_mask,
-                        scratch)) {
+                decode(values.first(static_cast<size_t>(pos)), h <= 1 ? 1.0f : -1.0f, check_mask,
+                       scratch) <= 0.0) {
                 ++pos;
                 continue;
             }
@@ -273,23 +332,24 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
                 else
                     average_in(track, body);
                 const std::span<const float> average(track.average.data(), static_cast<size_t>(e));
-                if (decode(average, polarity, check_mask, scratch)) {
+                if (const double c = decode(average, polarity, check_mask, scratch); c > 0.0) {
                     stamp(body, polarity);
-                    store();
+                    store(c);
                     lock();
-                } else if (decode(body, polarity, check_mask, scratch)) {
+                } else if (const double c1 = decode(body, polarity, check_mask, scratch);
+                           c1 > 0.0) {
                     stamp(body, polarity);
-                    store();
-                    lock();
                     copy_to_average(track, body);
+                    store(c1);
+                    lock();
                 } else if (locked && ++track.lock_misses >= kLockMisses) {
                     track.lock_polarity = 0.0f;
                 }
-            } else if (decode(body, polarity, check_mask, scratch)) {
+            } else if (const double c = decode(body, polarity, check_mask, scratch); c > 0.0) {
                 stamp(body, polarity);
-                store();
                 copy_to_average(track, body);
                 track.average_length = pos;
+                store(c);
                 lock();
             } else if (track.lock_polarity == 0.0f) {
                 // Until a track reads packets, its latest whole body starts the average even
@@ -305,17 +365,18 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
                     static_cast<size_t>(k * (e + kSyncChips)), static_cast<size_t>(e));
                 average_in(track, one);
                 const std::span<const float> average(track.average.data(), static_cast<size_t>(e));
-                if (decode(average, polarity, check_mask, scratch)) {
+                if (const double c = decode(average, polarity, check_mask, scratch); c > 0.0) {
                     if (found < capacity) {
                         stamp(one, polarity);
-                        store();
+                        store(c);
                         lock();
                     }
-                } else if (decode(one, polarity, check_mask, scratch) && found < capacity) {
+                } else if (const double c1 = decode(one, polarity, check_mask, scratch);
+                           c1 > 0.0 && found < capacity) {
                     stamp(one, polarity);
                     lock();
-                    store();
                     copy_to_average(track, one);
+                    store(c1);
                 }
             }
         } else if (!exact) {

@@ -32,7 +32,8 @@ int32_t sync_agreements(std::span<const float> values) noexcept;
 // stores accepted packets in free_entries[0 ...]; returns how many (0 ... free_entries.size()).
 // Everything up to and including a recognised sync is consumed from the track. A sync that
 // starts three chips before an exact sync of the opposite polarity (the lead-in followed by
-// the first packet's sync reads so) yields to that one.
+// the first packet's sync reads so) yields to that one. A packet read without a clear margin is
+// held on the track until a reading independent of it confirms its payload, and is stored then.
 int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, uint16_t check_mask);
 
 // Counts the packet under its payload (a new entry while fewer than 100 exist) and keeps the

@@ -2,6 +2,7 @@
 // summary with its report lines.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 
 #include "common/packet.h"
@@ -213,6 +214,31 @@ TEST(PacketSearch, RepeatedBodyIsReadFromTheAverageWhenNeitherReadingDecodes) {
     const Search s = search(track);
     ASSERT_EQ(s.found, 1);
     EXPECT_EQ(s.packets[0].payload, "1A20");
+}
+
+TEST(PacketSearch, AnUnclearReadingIsHeldUntilAnotherReadingGivesItsPayload) {
+    // Pairs of strengths 2.0, 1.2 and 0.4 in turn: a body that passes its check, but with a
+    // clarity (1.8) at which a few bits read wrong could have passed it by chance.
+    const uint16_t mask = 0x5A3C;
+    std::vector<float> unclear = soft(body("1123A3CD", mask));
+    for (size_t k = 0; k < unclear.size(); ++k)
+        unclear[k] *= std::array{1.0f, 0.6f, 0.2f}[(k / 2) % 3];
+    ChipTrack track = track_of({});
+    const auto append = [&](const std::vector<float>& chips) {
+        std::copy(chips.begin(), chips.end(), track.values.begin() + track.count);
+        track.count += static_cast<int32_t>(chips.size());
+    };
+    // Each body is closed by the next sync. The second is read from an average that holds the
+    // first, not yet independent of it; the third makes it so, and all three come out in order.
+    const int32_t expected[] = {0, 0, 0, 3};
+    for (int32_t k = 0; k < 4; ++k) {
+        append(soft(kSync));
+        append(k < 3 ? unclear : soft("011"));
+        const Search s = search(track, kPacketCapacity, mask);
+        EXPECT_EQ(s.found, expected[k]) << "after body " << k;
+        for (const DecodedPacket& p : s.packets)
+            EXPECT_EQ(p.payload, "1123A3CD");
+    }
 }
 
 TEST(PacketSearch, FullPacketArrayIsNeverWrittenPastItsFreePart) {
