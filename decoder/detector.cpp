@@ -307,6 +307,20 @@ void level_samples(DecoderChannel& ch, int32_t count) {
     comb_run(ch.comb, b);
 }
 
+// True when one of the packets found .. found + r - 1 carries the payload of one found before.
+bool reads_again(const DecoderChannel& ch, int32_t found, int32_t r) {
+    const auto at = [&ch](int32_t i) -> const DecodedPacket& {
+        return ch.packets[static_cast<size_t>(i)];
+    };
+    for (int32_t i = found; i < found + r; ++i) {
+        for (int32_t e = 0; e < found; ++e) {
+            if (at(e).payload == at(i).payload)
+                return true;
+        }
+    }
+    return false;
+}
+
 // After the peak picking: the tracks follow the peaks, then the packet search and the choice
 // of the tracks to keep. Returns the packets found.
 int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
@@ -332,6 +346,13 @@ int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
             const std::span<DecodedPacket> free_entries =
                 std::span<DecodedPacket>(ch.packets).subspan(static_cast<size_t>(found));
             const int32_t r = packet_search(track, free_entries, ch.check_mask);
+            if (r > 0 && reads_again(ch, found, r)) {
+                // Another track read the same packet in this frame: this one follows the same
+                // chips at another offset (a sharp correlation has side peaks that a clock can
+                // lock on), and would report every packet twice.
+                deactivate(track);
+                continue;
+            }
             if (r > 0) {
                 found += r;
                 track.level = ch.peak_picker.level;
