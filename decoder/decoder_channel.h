@@ -101,7 +101,7 @@ struct DecoderChannel {
     int32_t packet_capacity = kPacketCapacity;
     std::array<DecodedPacket, kPacketCapacity> packets; // packets of the current frame
     FirFilterPtr decimation_filter;                     // only when D = 2
-    int32_t whitening_order = 8;
+    int32_t whitening_order = 16;
     BlockWhitener whitener;
     FirFilterPtr head_correlator; // last H samples of the phase-0 reference
     CombIntegrator comb;

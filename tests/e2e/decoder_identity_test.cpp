@@ -68,12 +68,12 @@ const std::vector<MarkedCase>& cases() {
         {"22050 stereo noise, private layer", fixture::settings(22050, 2, 16.0, Signal::Noise, 0.3, 3),
          {"-layer", "private"}, kAlice, "0A1B",
          "9e970ae16774e0f464fadcf522a8eb808385c6afaf103e5ebe5d45540e2e56fa",
-         {{{"-layer", "private"}, kAlice, "(x0A1B) - 18 instance(s)\n", 18,
-           "3:x0A1B, 3:x0A1B, 5:x0A1B, 5:x0A1B, 6:x0A1B, 6:x0A1B, 8:x0A1B, 8:x0A1B, 9:x0A1B, "
-           "9:x0A1B, 11:x0A1B, 11:x0A1B, 12:x0A1B, 12:x0A1B, 14:x0A1B, 14:x0A1B, 15:x0A1B, 15:x0A1B"},
-          {{"-layer", "Alice"}, kNoOwner, "(x0A1B) - 18 instance(s)\n", 18,
-           "3:x0A1B, 3:x0A1B, 5:x0A1B, 5:x0A1B, 6:x0A1B, 6:x0A1B, 8:x0A1B, 8:x0A1B, 9:x0A1B, "
-           "9:x0A1B, 11:x0A1B, 11:x0A1B, 12:x0A1B, 12:x0A1B, 14:x0A1B, 14:x0A1B, 15:x0A1B, 15:x0A1B"},
+         {{{"-layer", "private"}, kAlice, "(x0A1B) - 16 instance(s)\n", 16,
+           "5:x0A1B, 5:x0A1B, 6:x0A1B, 6:x0A1B, 8:x0A1B, 8:x0A1B, 9:x0A1B, 9:x0A1B, 11:x0A1B, "
+           "11:x0A1B, 12:x0A1B, 12:x0A1B, 14:x0A1B, 14:x0A1B, 15:x0A1B, 15:x0A1B"},
+          {{"-layer", "Alice"}, kNoOwner, "(x0A1B) - 16 instance(s)\n", 16,
+           "5:x0A1B, 5:x0A1B, 6:x0A1B, 6:x0A1B, 8:x0A1B, 8:x0A1B, 9:x0A1B, 9:x0A1B, 11:x0A1B, "
+           "11:x0A1B, 12:x0A1B, 12:x0A1B, 14:x0A1B, 14:x0A1B, 15:x0A1B, 15:x0A1B"},
           {{}, kAlice, "", 0, ""}}},
         {"24000 mono music, weak mark", fixture::settings(24000, 1, 12.0, Signal::Music, 0.6, 4),
          {"-gain", "0.25"}, kNoOwner, "CAFEBABE",
@@ -101,8 +101,8 @@ const std::vector<MarkedCase>& cases() {
         {"22050 mono noise, 175 chips per second", fixture::settings(22050, 1, 8.0, Signal::Noise, 0.3, 8),
          {"-rawbr", "175"}, kNoOwner, "77",
          "2166e83e21cced01ceddf15fab527777bf71c0fb469a1a9363fb368ee415f2a3",
-         {{{"-rawbr", "175"}, kNoOwner, "(x77) - 22 instance(s)\n", 22,
-           "1:x77, 1:x77, 2:x77, 2:x77, 3:x77, 3:x77, 3:x77, 4:x77, 4:x77, 4:x77, 5:x77, 5:x77, 5:x77, "
+         {{{"-rawbr", "175"}, kNoOwner, "(x77) - 21 instance(s)\n", 21,
+           "1:x77, 2:x77, 2:x77, 3:x77, 3:x77, 3:x77, 4:x77, 4:x77, 4:x77, 5:x77, 5:x77, 5:x77, "
            "6:x77, 6:x77, 6:x77, 7:x77, 7:x77, 7:x77, 8:x77, 8:x77, 8:x77"}}},
         {"44100 stereo loud noise, weak mark", fixture::settings(44100, 2, 16.0, Signal::Noise, 0.8, 9),
          {"-gain", "0.3"}, kNoOwner, "0123ABCD",
