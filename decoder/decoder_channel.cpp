@@ -137,7 +137,7 @@ DecoderChannelPtr create(int32_t sampling_rate, std::string_view configuration,
     DecoderChannel& ch = *channel;
     if (sampling_rate <= 0)
         return {};
-    ch.decimation = sampling_rate >= 44100 ? 2 : 1;
+    ch.decimation = 1;
     ch.working_rate = sampling_rate / ch.decimation;
 
     const std::optional<DecoderConfig> config = decoder_config_parse(configuration);
@@ -185,15 +185,7 @@ DecoderChannelPtr create(int32_t sampling_rate, std::string_view configuration,
         if (!ch.decimation_filter)
             return {};
     }
-    ch.predictor = predictor_create(ch.predictor_order, ch.predictor_measurement_noise,
-                                    ch.predictor_process_noise);
-    if (!ch.predictor)
-        return {};
-    const std::vector<float> band = decoder_band_taps(ch.working_rate);
-    if (band.empty())
-        return {};
-    ch.band_filter = fir_create(21, 0, 1, band);
-    if (!ch.band_filter)
+    if (!whitener_init(ch.whitener, ch.whitening_order))
         return {};
 
     const int32_t g = ch.chip_length;

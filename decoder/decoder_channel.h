@@ -11,8 +11,8 @@
 //   }
 //   // ch is destroyed by decoder_destroy when it goes out of scope.
 //
-// The file's rate is halved (44100 -> 22050, 48000 -> 24000) before anything else; every
-// position, length and tolerance below is in working samples at that rate.
+// The chain runs at the file's rate (D = 1): the band above a quarter of the rate carries the
+// part of the mark that band-limited recordings leave clear.
 
 #include <array>
 #include <cstdint>
@@ -23,6 +23,7 @@
 
 #include "common/fir_filter.h"
 #include "common/predictor.h"
+#include "decoder/whitening.h"
 
 // Chip values a track holds: two of the longest packets the encoder writes (98 payload digits
 // with a time stamp, 852 chips each) and a sync.
@@ -115,8 +116,8 @@ struct DecoderChannel {
     int32_t packet_capacity = kPacketCapacity;
     std::array<DecodedPacket, kPacketCapacity> packets; // packets of the current frame
     FirFilterPtr decimation_filter;                     // only when D = 2
-    AdaptivePredictorPtr predictor;
-    FirFilterPtr band_filter;
+    int32_t whitening_order = 16;
+    BlockWhitener whitener;
     FirFilterPtr head_correlator; // last H samples of the phase-0 reference
     CombIntegrator comb;
     PeakPicker peak_picker;

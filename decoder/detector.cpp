@@ -67,6 +67,11 @@ bool reserve_work(DecoderChannel& ch, int32_t size) noexcept {
         std::copy(ch.work_s.begin(), ch.work_s.begin() + ch.history_length, s.begin());
         std::vector<int32_t> peaks;
         peaks.reserve(n);
+        // The whitening's scratch, so that it never allocates while it runs.
+        ch.whitener.windowed.resize(n);
+        ch.whitener.residual.resize(n);
+        for (std::vector<double>& window : ch.whitener.windows)
+            window.reserve(n);
         ch.work_a.swap(a);
         ch.work_b.swap(b);
         ch.work_s.swap(s);
@@ -288,19 +293,32 @@ std::span<const float> decimate(DecoderChannel& ch, std::span<const float> sampl
     return std::span<const float>(ch.work_b).first(cnt);
 }
 
-// After the whitening, whose output is in work_a: band filter, head correlation and comb, whose
-// output, the level samples, is left in work_b.
+// After the whitening, whose output is in work_s: head correlation and comb, whose output, the
+// level samples, is left in work_b.
 void level_samples(DecoderChannel& ch, int32_t count) {
     const auto cnt = static_cast<size_t>(count);
     const std::span<float> a = std::span<float>(ch.work_a).first(cnt);
     const std::span<float> b = std::span<float>(ch.work_b).first(cnt);
     const std::span<float> s =
         std::span<float>(ch.work_s).subspan(static_cast<size_t>(ch.history_length), cnt);
-    fir_run(*ch.band_filter, a, s);
     fir_run(*ch.head_correlator, s, a);
     for (size_t i = 0; i < cnt; ++i)
         b[i] = std::fabs(a[i]);
     comb_run(ch.comb, b);
+}
+
+// True when one of the packets found .. found + r - 1 carries the payload of one found before.
+bool reads_again(const DecoderChannel& ch, int32_t found, int32_t r) {
+    const auto at = [&ch](int32_t i) -> const DecodedPacket& {
+        return ch.packets[static_cast<size_t>(i)];
+    };
+    for (int32_t i = found; i < found + r; ++i) {
+        for (int32_t e = 0; e < found; ++e) {
+            if (at(e).payload == at(i).payload)
+                return true;
+        }
+    }
+    return false;
 }
 
 // After the peak picking: the tracks follow the peaks, then the packet search and the choice
@@ -328,6 +346,13 @@ int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
             const std::span<DecodedPacket> free_entries =
                 std::span<DecodedPacket>(ch.packets).subspan(static_cast<size_t>(found));
             const int32_t r = packet_search(track, free_entries, ch.check_mask);
+            if (r > 0 && reads_again(ch, found, r)) {
+                // Another track read the same packet in this frame: this one follows the same
+                // chips at another offset (a sharp correlation has side peaks that a clock can
+                // lock on), and would report every packet twice.
+                deactivate(track);
+                continue;
+            }
             if (r > 0) {
                 found += r;
                 track.level = ch.peak_picker.level;
@@ -344,6 +369,13 @@ int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
     return found;
 }
 
+// Whitening into work_s, after the samples kept from earlier frames.
+void whiten(DecoderChannel& ch, std::span<const float> input, int32_t count) {
+    const auto cnt = static_cast<size_t>(count);
+    whitener_run(ch.whitener, whitening_floor(ch.level_floor_db), input.first(cnt),
+                 std::span<float>(ch.work_s).subspan(static_cast<size_t>(ch.history_length), cnt));
+}
+
 std::span<const float> level_span(const DecoderChannel& ch, int32_t count) {
     return std::span<const float>(ch.work_b).first(static_cast<size_t>(count));
 }
@@ -357,8 +389,7 @@ int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noex
     if (!reserve_frame(ch, samples.size()))
         return -1;
     const std::span<const float> stage_input = decimate(ch, samples, count);
-    predictor_whiten(*ch.predictor, whitening_floor(ch.level_floor_db), stage_input,
-                     std::span<float>(ch.work_a).first(static_cast<size_t>(count)));
+    whiten(ch, stage_input, count);
     level_samples(ch, count);
     ch.work_peaks.clear();
     peak_picker_run(ch.peak_picker, level_span(ch, count), ch.work_peaks);
@@ -393,16 +424,12 @@ int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
             continue;
         }
         DecoderChannel& second = *channels[c + 1];
-        const auto cnt = static_cast<size_t>(count);
         const std::span<const float> first_input =
             decimate(first, std::span<const float>(frames[c], n), count);
         const std::span<const float> second_input =
             decimate(second, std::span<const float>(frames[c + 1], n), count);
-        // The two channels' whitening recursions side by side.
-        predictor_whiten_pair(*first.predictor, *second.predictor,
-                              whitening_floor(first.level_floor_db), first_input, second_input,
-                              std::span<float>(first.work_a).first(cnt),
-                              std::span<float>(second.work_a).first(cnt));
+        whiten(first, first_input, count);
+        whiten(second, second_input, count);
         level_samples(first, count);
         level_samples(second, count);
         first.work_peaks.clear();

@@ -1,5 +1,5 @@
 #pragma once
-// The per-frame signal chain of a decoder channel: decimation, whitening, band filter, head
+// The per-frame signal chain of a decoder channel: whitening (decoder/whitening.h), head
 // correlation, comb integration, peak picking and the chip tracks that follow the peaks, then
 // the packet search on every track. Positions are working samples within the current frame.
 
@@ -24,7 +24,7 @@ int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
                                  std::span<const float* const> frames, size_t n,
                                  std::span<int32_t> found) noexcept;
 
-// 10^(floor_db / 20): the smallest level the whitening (predictor_whiten) divides by.
+// 10^(floor_db / 20): the smallest level the whitening divides by.
 double whitening_floor(float floor_db) noexcept;
 
 // In place: b[i] += tap0 * b[i - N] + tap1 * b[i - N + 1], earlier outputs from the history.

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "common/chip_waveform.h"
+#include "common/fir_filter.h"
 #include "decoder/config.h"
 #include "decoder/decoder_channel.h"
 
@@ -65,10 +66,10 @@ TEST(DecoderChannel, DerivedValuesPerFileRate) {
     const struct {
         int32_t rate, d, rw, g, h, min_frame, comb_n;
     } cases[] = {
-        {11025, 1, 11025, 220, 128, 330, 221}, {16000, 1, 16000, 320, 128, 480, 321},
-        {22050, 1, 22050, 441, 128, 661, 442}, {24000, 1, 24000, 480, 128, 720, 481},
-        {32000, 1, 32000, 640, 128, 960, 641}, {44100, 2, 22050, 441, 128, 661, 442},
-        {48000, 2, 24000, 480, 128, 720, 481},
+        {11025, 1, 11025, 220, 128, 330, 221},  {16000, 1, 16000, 320, 128, 480, 321},
+        {22050, 1, 22050, 441, 128, 661, 442},  {24000, 1, 24000, 480, 128, 720, 481},
+        {32000, 1, 32000, 640, 128, 960, 641},  {44100, 1, 44100, 882, 128, 1323, 883},
+        {48000, 1, 48000, 960, 128, 1440, 961},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rate);
@@ -86,7 +87,7 @@ TEST(DecoderChannel, DerivedValuesPerFileRate) {
             EXPECT_EQ(t.count, 0);
     }
     EXPECT_FALSE(decoder_create(8000, "", ""));
-    EXPECT_FALSE(decoder_create(96000, "", "")); // no band filter for 48000 Hz working rate
+    EXPECT_FALSE(decoder_create(96000, "", "")); // no chip waveform at 96000 Hz
 }
 
 TEST(DecoderChannel, CombAt11025HasHalfSampleDelay) {
@@ -108,13 +109,13 @@ TEST(DecoderChannel, AtAnUnhalvedRateTheReferenceIsTheEncodersChip) {
 }
 
 TEST(DecoderChannel, ChipPeriodIsTheEncodersRoundedChipLength) {
-    // 44100 / 40 = 1102.5 rounds to 1103 file samples: 551.5 working samples.
+    // 44100 / 40 = 1102.5 rounds to 1103 file samples.
     const auto ch = decoder_create(44100, " -rawbr 40", "");
     ASSERT_TRUE(ch);
     EXPECT_EQ(ch->chip_samples, 1103);
-    EXPECT_DOUBLE_EQ(ch->chip_period, 551.5);
-    EXPECT_EQ(ch->chip_length, 551);
-    EXPECT_EQ(ch->comb.length, 552);
+    EXPECT_DOUBLE_EQ(ch->chip_period, 1103.0);
+    EXPECT_EQ(ch->chip_length, 1103);
+    EXPECT_EQ(ch->comb.length, 1104);
 }
 
 // The 2:1 decimation keeps the working band and stops what would fold into it: a sine's level
@@ -138,7 +139,8 @@ TEST(DecoderChannel, DecimationPassesTheWorkingBandAndStopsWhatWouldFold) {
                 in[i] = static_cast<float>(
                     0.5 * std::sin(2.0 * std::numbers::pi * c.fraction * static_cast<double>(i)));
             std::vector<float> out(in.size() / 2);
-            fir_run(*ch->decimation_filter, in, out);
+            const FirFilterPtr decimation = fir_create(63, 0, 2, decoder_decimation_taps());
+            fir_run(*decimation, in, out);
             double power = 0.0;
             for (size_t i = 1000; i < out.size(); ++i)
                 power += static_cast<double>(out[i]) * out[i];
