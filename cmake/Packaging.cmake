@@ -2,8 +2,8 @@
 # pulls in Qt:
 #   vekmrk     the command-line programs vekmrkenc and vekmrkdec with their manual pages;
 #   vekmrkwin  the front end with its manual page, help file, desktop entry and icon; it depends
-#              on vekmrk (the programs it starts) and, through dpkg-shlibdeps, on the Qt 6
-#              libraries it links.
+#              on vekmrk (the programs it starts), on Arial-metric fonts and, through
+#              dpkg-shlibdeps, on the Qt 6 libraries it links.
 # The programs look for the system-wide owner name in <sysconfdir>/vekmrk as configured, so a
 # package for /usr is built from a tree configured with CMAKE_INSTALL_PREFIX=/usr (sysconfdir
 # /etc); from any other tree the relative place <bin>/../etc/vekmrk still works.
@@ -49,5 +49,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME vekmrk)
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME vekmrkwin)
+# The windows are laid out for Arial's metrics. Liberation Sans has them, and fontconfig gives
+# it for Arial once installed; without it Arial falls to the wider DejaVu Sans and the windows
+# grow to fit their texts.
+set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "fonts-liberation2 | fonts-liberation")
 
 include(CPack)

@@ -196,6 +196,9 @@ int encode(const CommandLine& line, ProgramRun& run) {
 
     std::string created = text_format("A watermarked file named: %s was created.", output.c_str());
     const std::optional<EncoderConfig> config = encoder_config_parse(configuration, owner_name);
+    // Reading back takes about as long as a decode: a reader of the log sees why it waits.
+    if (line.verify)
+        program_log(run, 100, "Reading the mark back...");
     const std::string verified = line.verify
                                      ? verify_output(path_to_utf8(pending.temp_path()), *config,
                                                      owner_name, payload, run.packets)

@@ -17,7 +17,10 @@ QString encodeJobOptions(const EncodeJob& job) {
 }
 
 QString decodeJobOptions(const DecodeJob& job) {
-    return QStringLiteral(" -layer ") + job.layer + QStringLiteral(" \"") + job.inFile +
+    // Ahead of the layer, which may be a code of several words.
+    const QString speed =
+        job.speedSearch ? QStringLiteral(" -speed %1").arg(kSpeedSearchPercent) : QString();
+    return speed + QStringLiteral(" -layer ") + job.layer + QStringLiteral(" \"") + job.inFile +
            QStringLiteral("\"");
 }
 

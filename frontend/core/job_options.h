@@ -19,7 +19,11 @@ struct EncodeJob {
 struct DecodeJob {
     QString layer = "public"; // "public", "private" or another owner's layer code, unquoted
     QString inFile;
+    bool speedSearch = false; // also search speed changes up to kSpeedSearchPercent
 };
+
+// The speed change, in percent, that the decode dialog's speed search covers.
+inline constexpr int kSpeedSearchPercent = 1;
 
 enum class JobProgram { Encoder, Decoder };
 
@@ -28,7 +32,8 @@ QString formatGain(float gain);
 
 // " -gain G -layer L -addts A \"in\" PAYLOAD \"out\"": always begins with a space.
 QString encodeJobOptions(const EncodeJob& job);
-// " -layer L \"in\"": always begins with a space.
+// " -layer L \"in\"", with " -speed 1" before it when the speed search is on: always begins
+// with a space.
 QString decodeJobOptions(const DecodeJob& job);
 
 // "vekmrkenc" / "vekmrkdec", with the platform's executable suffix (".exe" on Windows).

@@ -56,6 +56,8 @@ DecodeSettings loadDecodeSettings(QSettings& settings) {
     values.layer = readText(settings, QStringLiteral("layer"), QStringLiteral("public"));
     values.otherlayer = readText(settings, QStringLiteral("otherlayer"), QString());
     values.src = readText(settings, QStringLiteral("src"), QString());
+    values.speedsearch =
+        readText(settings, QStringLiteral("speedsearch"), QStringLiteral("0")) == u'1';
     settings.endGroup();
     return values;
 }
@@ -65,6 +67,8 @@ void saveDecodeSettings(QSettings& settings, const DecodeSettings& values) {
     settings.setValue(QStringLiteral("layer"), values.layer);
     settings.setValue(QStringLiteral("otherlayer"), values.otherlayer);
     settings.setValue(QStringLiteral("src"), values.src);
+    settings.setValue(QStringLiteral("speedsearch"),
+                      values.speedsearch ? QStringLiteral("1") : QStringLiteral("0"));
     settings.endGroup();
     settings.sync();
 }

@@ -19,6 +19,7 @@ struct DecodeSettings {
     QString layer = "public"; // key "layer": "public", "private" or a layer code
     QString otherlayer;       // key "otherlayer": the code last typed for another owner's layer
     QString src;              // key "src": folder of the last file chosen with Browse
+    bool speedsearch = false; // key "speedsearch": "1" when speed changes are searched as well
 };
 
 // Absent keys give the defaults above. A stored gain that is not a number, or lies outside the

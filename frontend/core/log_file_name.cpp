@@ -1,8 +1,13 @@
 #include "frontend/core/log_file_name.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryFile>
 #include <cmath>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace vekmrk {
 
@@ -52,6 +57,46 @@ std::optional<QString> NewLogFileName(const QString& folder, const std::function
 bool folderIsWritable(const QString& folder) {
     QTemporaryFile probe(QDir(folder).filePath(QStringLiteral("wmprobe_XXXXXX")));
     return probe.open();
+}
+
+bool folderIsPrivate(const QString& folder) {
+    const QFileInfo info(folder);
+    if (!info.isDir() || info.isSymLink()) {
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    if (info.ownerId() != ::geteuid()) {
+        return false;
+    }
+    return (info.permissions() & (QFile::WriteGroup | QFile::WriteOther)) == 0;
+#else
+    // Elsewhere the user's own profile folders are private by their access lists.
+    return true;
+#endif
+}
+
+std::optional<QString> privateLogFolder(const QString& base) {
+    if (base.isEmpty()) {
+        return std::nullopt;
+    }
+    const QString folder = QDir(base).filePath(QStringLiteral("vekmrkwin"));
+    const QFileInfo info(folder);
+    if (!info.exists() && !info.isSymLink() && !QDir().mkpath(folder)) {
+        return std::nullopt;
+    }
+    // A folder of this user whose access someone widened is narrowed again; a link or another
+    // user's folder is never used.
+    if (!QFileInfo(folder).isDir() || QFileInfo(folder).isSymLink()) {
+        return std::nullopt;
+    }
+#ifdef Q_OS_UNIX
+    if (QFileInfo(folder).ownerId() != ::geteuid() ||
+        !QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadUser | QFile::WriteUser | QFile::ExeUser)) {
+        return std::nullopt;
+    }
+#endif
+    return QDir::toNativeSeparators(folder);
 }
 
 QString logFolder(const QString& programFolder, const std::function<bool(const QString&)>& writable,

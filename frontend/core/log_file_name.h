@@ -1,6 +1,6 @@
 #pragma once
 // Choice of the progress log file of a job: "wmtmp" + three digits + ".txt" in the program's
-// folder, or in the user's temporary folder when the program's folder cannot be written.
+// folder when only this user can write there, otherwise in a log folder of the user's own.
 
 #include <QString>
 #include <cstdint>
@@ -36,7 +36,16 @@ std::optional<QString> NewLogFileName(const QString& folder, const std::function
 // True when a file can be created in the folder (tested by creating and removing one).
 bool folderIsWritable(const QString& folder);
 
-// The folder for log files: the program's folder when it is writable, else the temporary folder.
+// True when the folder is a real folder (no link) of this user that nobody else may write to.
+bool folderIsPrivate(const QString& folder);
+
+// `base`/vekmrkwin, created when missing, with access for this user only (0700): nobody else can
+// plant a file or a link under a log name there. Empty when it cannot be made so, or when the
+// name is taken by a link or by something that is not this user's folder.
+std::optional<QString> privateLogFolder(const QString& base);
+
+// The folder for log files: the program's folder when `writable` accepts it, else the
+// fallback folder.
 QString logFolder(const QString& programFolder, const std::function<bool(const QString&)>& writable,
                   const QString& temporaryFolder);
 

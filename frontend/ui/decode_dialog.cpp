@@ -4,9 +4,11 @@
 #include "frontend/core/job_options.h"
 #include "frontend/ui/dialog_parts.h"
 #include "frontend/ui/drop_frame.h"
+#include "frontend/ui/text_fit.h"
 #include "frontend/ui/twips.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -24,14 +26,17 @@ constexpr int kOtherOwnerOption = 2;
 
 DecodeDialog::DecodeDialog(QSettings& settings, DialogServices services, QWidget* parent)
     : QDialog(parent), m_settings(settings), m_services(std::move(services)) {
-    setUpJobDialog(this, "frmDecode", QStringLiteral("Vek Audio Watermark - Decoding"), 7875, 2265);
+    // The speed search's check box adds a row below the layer frame.
+    setUpJobDialog(this, "frmDecode", QStringLiteral("Vek Audio Watermark - Decoding"), 7875, 2565);
     m_values = loadDecodeSettings(m_settings);
     buildControls();
 
     m_layerCode->setText(m_values.otherlayer);
     m_layerCode->setEnabled(false);
     m_layer->button(decodeLayerOption(m_values.layer))->setChecked(true);
+    m_speedSearch->setChecked(m_values.speedsearch);
     layerClicked();
+    growWithText(this);
 }
 
 void DecodeDialog::buildControls() {
@@ -64,6 +69,16 @@ void DecodeDialog::buildControls() {
     m_layerCode->setFont(arialFont(8.25));
     placeTwips(m_layerCode, 3120, 480, 2775, 315);
     connect(m_layerCode, &QLineEdit::textChanged, this, &DecodeDialog::codeChanged);
+
+    m_speedSearch = new QCheckBox(
+        QStringLiteral("Search speed changes up to %1 %").arg(kSpeedSearchPercent), this);
+    m_speedSearch->setObjectName(QStringLiteral("chkSpeed"));
+    m_speedSearch->setFont(arialFont(8.25));
+    m_speedSearch->setToolTip(QStringLiteral("Also finds marks in audio played slightly faster or "
+                                             "slower; the search takes longer."));
+    placeTwips(m_speedSearch, 240, 2160, 6015, 255);
+    connect(m_speedSearch, &QCheckBox::clicked, this,
+            [this](bool checked) { m_values.speedsearch = checked; });
 
     m_cancel = addButton(this, "butCancel", QStringLiteral("Cancel"), 6480, 1200, 1215, 375);
     connect(m_cancel, &QPushButton::clicked, this, [this] {
@@ -123,6 +138,7 @@ void DecodeDialog::confirm() {
     DecodeJob job;
     job.layer = m_values.layer;
     job.inFile = m_inFile->text();
+    job.speedSearch = m_values.speedsearch;
     m_jobOptions = decodeJobOptions(job);
     accept();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // frmDecode: the file and the layer of a decode job (public, the user's own private layer, or
-// another owner's layer given by its code), remembered in the settings section "decoding".
+// another owner's layer given by its code), and whether speed changes are searched as well,
+// remembered in the settings section "decoding".
 
 #include "frontend/core/job_settings.h"
 #include "frontend/ui/dialog_services.h"
@@ -8,6 +9,7 @@
 #include <QDialog>
 
 class QButtonGroup;
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QSettings;
@@ -43,6 +45,7 @@ private:
     QPushButton* m_browseIn = nullptr;
     QButtonGroup* m_layer = nullptr;
     QLineEdit* m_layerCode = nullptr;
+    QCheckBox* m_speedSearch = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
 };

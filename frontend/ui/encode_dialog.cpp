@@ -5,6 +5,7 @@
 #include "frontend/core/payload.h"
 #include "frontend/ui/dialog_parts.h"
 #include "frontend/ui/drop_frame.h"
+#include "frontend/ui/text_fit.h"
 #include "frontend/ui/twips.h"
 
 #include <QButtonGroup>
@@ -42,6 +43,10 @@ EncodeDialog::EncodeDialog(QSettings& settings, DialogServices services, QWidget
     m_timeStamp->setChecked(m_values.addts == 1);
     m_gain->setValue(sliderOfGain(m_values.gain));
     gainChanged(m_gain->value());
+    // The byte count's longest text decides its room.
+    m_byteCount->setText(payloadByteCount(QString(kMaxPayloadDigits, u'F')));
+    growWithText(this);
+    m_byteCount->clear();
     UpdateOkButton();
 }
 

@@ -1,5 +1,6 @@
 #include "frontend/ui/job_runner.h"
 
+#include "frontend/core/job_result.h"
 #include "frontend/core/log_file_name.h"
 #include "frontend/core/log_report.h"
 
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTimer>
 
 namespace vekmrk {
@@ -63,7 +65,13 @@ QString JobRunner::resolvedLogFolder() const {
     if (!m_logFolder.isEmpty()) {
         return m_logFolder;
     }
-    return logFolder(m_programFolder, folderIsWritable, QDir::tempPath());
+    // The program's folder serves when nobody else can write there; otherwise the user's own
+    // log folder, never a folder that others share (they could plant links under log names).
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return logFolder(
+        m_programFolder,
+        [](const QString& folder) { return folderIsPrivate(folder) && folderIsWritable(folder); },
+        privateLogFolder(runtime.isEmpty() ? QDir::tempPath() : runtime).value_or(QString()));
 }
 
 bool JobRunner::start(JobProgram program, const QString& jobOptions) {
@@ -71,6 +79,13 @@ bool JobRunner::start(JobProgram program, const QString& jobOptions) {
         return false;
     }
     const QString folder = resolvedLogFolder();
+    if (folder.isEmpty()) {
+        emit messageChanged(QStringLiteral("ERROR") + kCrLf +
+                            QStringLiteral("No job was started: no folder for its log file could "
+                                           "be made that only you can write to.") +
+                            kCrLf);
+        return false;
+    }
     const std::optional<QString> logName =
         NewLogFileName(folder, m_draw, [](const QString& path) { return QFile::exists(path); });
     if (!logName) {
@@ -84,12 +99,16 @@ bool JobRunner::start(JobProgram program, const QString& jobOptions) {
 
     Launch launch;
     launch.jobId = ++m_jobId;
-    launch.commandLine = jobCommandLine(m_programFolder, program, m_logFileName, jobOptions);
+    // The encoder reads its new file back and reports how many packets can be read.
+    const QString options =
+        program == JobProgram::Encoder ? jobOptions + QStringLiteral(" -verify") : jobOptions;
+    launch.commandLine = jobCommandLine(m_programFolder, program, m_logFileName, options);
     const SplitCommand split =
         splitJobCommandLine(launch.commandLine, programPath(m_programFolder, program));
     launch.program = split.program;
     launch.arguments = split.arguments;
     m_program = split.program;
+    m_jobProgram = program;
     m_processEnded = false;
     m_exitCode = 0;
     m_crashed = false;
@@ -187,7 +206,14 @@ void JobRunner::heartBeat() {
         return;
     }
     if (report && report->state != JobState::Running) {
-        endJob(reportMessage(*report, failureReason(m_errorOutput, report->text)));
+        QString message = reportMessage(*report, failureReason(m_errorOutput, report->text));
+        if (report->state == JobState::Done) {
+            message += readBackWarning(report->text);
+        }
+        endJob(message);
+        if (report->state == JobState::Done) {
+            emit jobDone(m_jobProgram, report->text);
+        }
         return;
     }
     if (report) {

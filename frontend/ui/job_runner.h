@@ -67,6 +67,9 @@ signals:
     void messageChanged(const QString& text); // lines end with CR LF
     void progressChanged(int percent);        // 0 ... 100
     void runningChanged(bool running);
+    // A job ended with its program's final report (status 1000 and above): its lines after
+    // the status line, each ending with CR LF.
+    void jobDone(JobProgram program, const QString& report);
 
 private:
     void launchProcess(const Launch& launch);
@@ -81,6 +84,7 @@ private:
     QPointer<QProcess> m_process;
     QString m_logFileName;
     QString m_program;
+    JobProgram m_jobProgram = JobProgram::Encoder;
     int m_jobId = 0;
     bool m_running = false;
     bool m_processEnded = false;

@@ -1,11 +1,14 @@
 #include "frontend/ui/main_window.h"
 
 #include "frontend/core/help_file.h"
+#include "frontend/core/job_result.h"
 #include "frontend/ui/decode_dialog.h"
 #include "frontend/ui/dialog_parts.h"
 #include "frontend/ui/encode_dialog.h"
 #include "frontend/ui/job_runner.h"
 #include "frontend/ui/logo.h"
+#include "frontend/ui/owner_dialog.h"
+#include "frontend/ui/payload_window.h"
 #include "frontend/ui/splash_window.h"
 #include "frontend/ui/twips.h"
 
@@ -23,8 +26,10 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QSettings>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
@@ -43,6 +48,16 @@ namespace {
 constexpr int kNonClientWidth = kMainOuterWidth - kMainClientWidth;
 constexpr int kNonClientHeight = kMainOuterHeight - kMainClientHeight;
 
+// The smallest client area: the logo's height above the progress bar, and a message box of at
+// least this width beside the logo (the resize rule leaves it 1665 twips narrower than the
+// window).
+constexpr int kMinMessageWidth = 2400;
+constexpr int kMinClientWidth = kMinMessageWidth + 1665 - kNonClientWidth;
+constexpr int kMinClientHeight = kMainClientHeight;
+
+// The window's size as the user left it, "<width>x<height>" in pixels.
+const QString kSizeKey = QStringLiteral("window/size");
+
 } // namespace
 
 MainWindow::MainWindow(QSettings& settings, DialogServices services, QWidget* parent)
@@ -59,6 +74,7 @@ MainWindow::MainWindow(QSettings& settings, DialogServices services, QWidget* pa
     connect(m_runner, &JobRunner::messageChanged, this, &MainWindow::setMessage);
     connect(m_runner, &JobRunner::progressChanged, m_progress, &QProgressBar::setValue);
     connect(m_runner, &JobRunner::runningChanged, this, &MainWindow::setRunning);
+    connect(m_runner, &JobRunner::jobDone, this, &MainWindow::showResult);
 
     m_cancelJob = new QPushButton(QStringLiteral("Cancel job"), this);
     m_cancelJob->setObjectName(QStringLiteral("butCancelJob"));
@@ -75,8 +91,26 @@ MainWindow::MainWindow(QSettings& settings, DialogServices services, QWidget* pa
     m_progress->setValue(0);
     setMessage(QStringLiteral("Welcome to the Vek Audio Watermark desktop tool.\r\n"
                               "To get started choose encoding or decoding from the File menu."));
+    m_client->setMinimumSize(twipsToPixels(kMinClientWidth), twipsToPixels(kMinClientHeight));
     resize(twipsToPixels(kMainClientWidth),
            twipsToPixels(kMainClientHeight) + menuBar()->sizeHint().height());
+    restoreSize();
+}
+
+void MainWindow::restoreSize() {
+    const QStringList parts = m_settings.value(kSizeKey).toString().split(u'x');
+    if (parts.size() != 2) {
+        return;
+    }
+    bool wideOk = false;
+    bool highOk = false;
+    const int width = parts.at(0).toInt(&wideOk);
+    const int height = parts.at(1).toInt(&highOk);
+    // The minimum size keeps a stored size that is too small (or absurd) from hiding controls.
+    constexpr int kLargest = 16384;
+    if (wideOk && highOk && width > 0 && height > 0 && width <= kLargest && height <= kLargest) {
+        resize(QSize(width, height).expandedTo(minimumSizeHint()));
+    }
 }
 
 void MainWindow::buildControls() {
@@ -113,6 +147,9 @@ void MainWindow::buildMenus() {
     decode->setObjectName(QStringLiteral("miDecode"));
     decode->setShortcut(QKeySequence(Qt::Key_F2));
     connect(decode, &QAction::triggered, this, [this] { runJob(JobProgram::Decoder); });
+    QAction* owner = m_fileMenu->addAction(QStringLiteral("&Owner Name..."));
+    owner->setObjectName(QStringLiteral("miOwner"));
+    connect(owner, &QAction::triggered, this, &MainWindow::showOwnerName);
     m_fileMenu->addSeparator()->setObjectName(QStringLiteral("FileSep"));
     QAction* exitAction = m_fileMenu->addAction(QStringLiteral("E&xit"));
     exitAction->setObjectName(QStringLiteral("miExit"));
@@ -174,6 +211,8 @@ void MainWindow::exitRequested() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    m_settings.setValue(kSizeKey, QStringLiteral("%1x%2").arg(width()).arg(height()));
+    m_settings.sync();
     m_runner->cancel();
     QMainWindow::closeEvent(event);
 }
@@ -234,6 +273,34 @@ void MainWindow::showHelp() {
     browser->setSource(QUrl::fromLocalFile(path));
     browser->resize(640, 560);
     browser->show();
+}
+
+void MainWindow::showResult(JobProgram program, const QString& report) {
+    if (program != JobProgram::Decoder) {
+        return;
+    }
+    const QList<FoundPayload> found = parseFoundPayloads(report);
+    if (found.isEmpty()) {
+        if (m_payloads != nullptr) {
+            m_payloads->hide();
+        }
+        return;
+    }
+    static const QRegularExpression analysed(QStringLiteral("^Analysis summary for (.*)\r$"),
+                                             QRegularExpression::MultilineOption);
+    if (m_payloads == nullptr) {
+        m_payloads = new PayloadWindow(this);
+        // Beside the report, on the main window's right.
+        m_payloads->move(frameGeometry().topRight() + QPoint(8, 0));
+    }
+    m_payloads->setPayloads(found, analysed.match(report).captured(1));
+    m_payloads->show();
+    m_payloads->raise();
+}
+
+void MainWindow::showOwnerName() {
+    OwnerDialog dialog(installedOwnerPlaces(m_runner->programFolder()), this);
+    dialog.exec();
 }
 
 void MainWindow::showAbout() {

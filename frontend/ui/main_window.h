@@ -20,6 +20,7 @@ class QSettings;
 namespace vekmrk {
 
 class JobRunner;
+class PayloadWindow;
 
 // The maker's home page, also the caption of its menu command.
 inline constexpr const char* kWebAddress = "https://vekmrk.example.org/";
@@ -43,11 +44,15 @@ public:
     // The layout the resize rule gave last, in twips.
     const MainLayout& layoutTwips() const { return m_layout; }
 
+    // The payloads of the last decode job that found any; null before.
+    PayloadWindow* payloadWindow() const { return m_payloads; }
+
 public slots:
     void runJob(JobProgram program);
     void showHelp();
     void showAbout();
     void openWebPage();
+    void showOwnerName();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -62,6 +67,8 @@ private:
     void setRunning(bool running);
     QString showJobDialog(JobProgram program);
     void exitRequested();
+    void showResult(JobProgram program, const QString& report);
+    void restoreSize();
 
     QSettings& m_settings;
     DialogServices m_services;
@@ -75,6 +82,7 @@ private:
     QPlainTextEdit* m_message = nullptr;
     QProgressBar* m_progress = nullptr;
     QPushButton* m_cancelJob = nullptr;
+    PayloadWindow* m_payloads = nullptr;
     QMenu* m_fileMenu = nullptr;
     QMenu* m_helpMenu = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "frontend/ui/dialog_parts.h"
 #include "frontend/ui/logo.h"
+#include "frontend/ui/text_fit.h"
 #include "frontend/ui/twips.h"
 
 #include <QEvent>
@@ -98,6 +99,7 @@ SplashWindow::SplashWindow(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::Fra
     for (QLabel* label : labels) {
         label->installEventFilter(this);
     }
+    growWithText(this);
 }
 
 void SplashWindow::showEvent(QShowEvent* event) {

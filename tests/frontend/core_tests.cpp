@@ -1,16 +1,20 @@
 // Front-end rules that need no window: job options and command lines, the payload filter, log
-// reports, log file names, settings, dialog rules and the main window's resize rule.
+// reports and what a finished job found, log file names and folders, settings, the owner name,
+// dialog rules and the main window's resize rule.
 
 #include "frontend/core/dialog_rules.h"
 #include "frontend/core/help_file.h"
 #include "frontend/core/job_options.h"
+#include "frontend/core/job_result.h"
 #include "frontend/core/job_settings.h"
 #include "frontend/core/log_file_name.h"
 #include "frontend/core/log_report.h"
+#include "frontend/core/owner_name.h"
 #include "frontend/core/payload.h"
 #include "frontend/core/resize_rule.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -42,6 +46,7 @@ private slots:
     void recordedLogReport_data();
     void recordedLogReport();
     void emptyLogChangesNothing();
+    void readBackAndPayloadsFound();
 
     void logNumberRoundsHalfToEven_data();
     void logNumberRoundsHalfToEven();
@@ -50,6 +55,7 @@ private slots:
     void newLogFileNameGivesUpWhenEveryNameExists();
     void logNumberSourceRepeatsItsSequence();
     void logFolderFallsBackToTemporaryFolder();
+    void privateLogFolderIsTheUsersOnly();
     void helpFileBesideTheProgramThenInTheDataFolder();
 
     void settingsDefaultsWhenAbsent();
@@ -57,6 +63,9 @@ private slots:
     void storedGain_data();
     void storedGain();
     void decodeSettingsLeaveEncodeSettingsAlone();
+    void ownerNameProblems_data();
+    void ownerNameProblems();
+    void ownerNameFoundAndWrittenWhereTheProgramsLook();
 
     void proposeOutputName_data();
     void proposeOutputName();
@@ -119,16 +128,18 @@ void CoreTests::encodeJobOptions() {
 void CoreTests::decodeJobOptions_data() {
     QTest::addColumn<QString>("layer");
     QTest::addColumn<QString>("inFile");
+    QTest::addColumn<bool>("speedSearch");
     QTest::addColumn<QString>("expected");
     QTest::newRow("public") << "public"
-                            << "C:\\a-e.wav"
-                            << " -layer public \"C:\\a-e.wav\"";
+                            << "C:\\a-e.wav" << false << " -layer public \"C:\\a-e.wav\"";
     QTest::newRow("own private") << "private"
-                                 << "x.wav"
-                                 << " -layer private \"x.wav\"";
-    QTest::newRow("code with blanks, not quoted") << "Acme Records"
-                                                  << "/tmp/my file.wav"
-                                                  << " -layer Acme Records \"/tmp/my file.wav\"";
+                                 << "x.wav" << false << " -layer private \"x.wav\"";
+    QTest::newRow("code with blanks, not quoted")
+        << "Acme Records"
+        << "/tmp/my file.wav" << false << " -layer Acme Records \"/tmp/my file.wav\"";
+    QTest::newRow("speed search ahead of a code with blanks")
+        << "Acme Records"
+        << "a.wav" << true << " -speed 1 -layer Acme Records \"a.wav\"";
 }
 
 void CoreTests::decodeJobOptions() {
@@ -137,6 +148,8 @@ void CoreTests::decodeJobOptions() {
     job.layer = layer;
     QFETCH(QString, inFile);
     job.inFile = inFile;
+    QFETCH(bool, speedSearch);
+    job.speedSearch = speedSearch;
     QTEST(vekmrk::decodeJobOptions(job), "expected");
 }
 
@@ -454,6 +467,7 @@ void CoreTests::settingsDefaultsWhenAbsent() {
     QCOMPARE(decode.layer, QString("public"));
     QCOMPARE(decode.otherlayer, QString());
     QCOMPARE(decode.src, QString());
+    QVERIFY(!decode.speedsearch);
 }
 
 void CoreTests::settingsReopenAsStored() {
@@ -471,6 +485,7 @@ void CoreTests::settingsReopenAsStored() {
         decode.layer = "Acme Records";
         decode.otherlayer = "Acme Records";
         decode.src = "/home/me/My Music";
+        decode.speedsearch = true;
         saveDecodeSettings(settings, decode);
     }
     QSettings settings(ini.path(), QSettings::IniFormat);
@@ -490,6 +505,8 @@ void CoreTests::settingsReopenAsStored() {
     QCOMPARE(decode.layer, QString("Acme Records"));
     QCOMPARE(decode.otherlayer, QString("Acme Records"));
     QCOMPARE(decode.src, QString("/home/me/My Music"));
+    QCOMPARE(settings.value("decoding/speedsearch").toString(), QString("1"));
+    QVERIFY(decode.speedsearch);
 }
 
 void CoreTests::storedGain_data() {
@@ -614,6 +631,123 @@ void CoreTests::resizeRule() {
     const MainLayout layout = applyResizeRule(MainLayout{}, width, height);
     QTEST(layout.message, "message");
     QTEST(layout.progress, "progress");
+}
+
+void CoreTests::readBackAndPayloadsFound() {
+    const QString created = "6 packets encoded at an average of 12.0x\r\n"
+                            "A watermarked file named: a-e.wav was created.\r\n";
+    const std::optional<ReadBack> count = parseReadBack(created + "11 of 12 packets readable\r\n");
+    QVERIFY(count.has_value());
+    QCOMPARE(count->readable, 11);
+    QCOMPARE(count->written, 12);
+    QVERIFY(!parseReadBack(created).has_value());
+    QCOMPARE(readBackWarning(created + "11 of 12 packets readable\r\n"), QString());
+    QVERIFY(readBackWarning(created + "5 of 12 packets readable\r\n").startsWith("Warning: few"));
+    QVERIFY(readBackWarning(created + "0 of 0 packets readable\r\n").contains("too short"));
+    // The encoder's own warning says why already.
+    QCOMPARE(readBackWarning(created + "0 of 3 packets readable\r\n"
+                                       "Warning: the input is silent\r\n"),
+             QString());
+
+    const QString summary = "Analysis summary for a-e.wav\r\n"
+                            "   7 packet(s) decoded at an average of 18.5x\r\n"
+                            "(x0A1B) - 5 instance(s) - (T 00:00) through (T 101:45)\r\n"
+                            "(xFF) - 2 instance(s)\r\n";
+    const QList<FoundPayload> found = parseFoundPayloads(summary);
+    QCOMPARE(found.size(), 2);
+    QCOMPARE(found.at(0).payload, QString("0A1B"));
+    QCOMPARE(found.at(0).instances, 5);
+    QCOMPARE(timeRange(found.at(0)), QString("00:00 - 101:45"));
+    QCOMPARE(timeRange(found.at(1)), QString());
+    QCOMPARE(foundPayloadsText(found), QString("0A1B\t5\t00:00 - 101:45\nFF\t2\t\n"));
+    QVERIFY(parseFoundPayloads("   0 packet(s) decoded at an average of 9.0x\r\n").isEmpty());
+}
+
+void CoreTests::privateLogFolderIsTheUsersOnly() {
+    QTemporaryDir base;
+    const std::optional<QString> folder = privateLogFolder(base.path());
+    QVERIFY(folder.has_value());
+    QVERIFY(QFileInfo(*folder).isDir());
+    QVERIFY(folderIsPrivate(*folder));
+#ifdef Q_OS_UNIX
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    QCOMPARE(QFileInfo(*folder).permissions() & others, QFile::Permissions());
+    // Access widened by someone is narrowed again at the next job.
+    QVERIFY(QFile::setPermissions(*folder, QFileInfo(*folder).permissions() | QFile::WriteOther));
+    QVERIFY(!folderIsPrivate(*folder));
+    QCOMPARE(privateLogFolder(base.path()), folder);
+    QVERIFY(folderIsPrivate(*folder));
+
+    // A link planted under the folder's name is never followed.
+    QTemporaryDir elsewhere;
+    QTemporaryDir linked;
+    QVERIFY(QFile::link(elsewhere.path(), QDir(linked.path()).filePath("vekmrkwin")));
+    QVERIFY(!privateLogFolder(linked.path()).has_value());
+#endif
+}
+
+void CoreTests::ownerNameProblems_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("words");
+    QTest::newRow("fine") << QByteArray("Acme-Records_2026") << QString();
+    QTest::newRow("empty") << QByteArray() << "VEKMRK_OWNER";
+    QTest::newRow("blank") << QByteArray("Acme Records") << "holds a blank";
+    QTest::newRow("layer word") << QByteArray("private") << "a value of -layer";
+    QTest::newRow("option") << QByteArray("-acme") << "starts with \"-\"";
+    QTest::newRow("32 bytes") << QByteArray(32, 'a') << "only its last 31 bytes";
+    QTest::newRow("check mask 0") << QByteArray("ycianjkiuncopltq") << "check mask 0";
+    QTest::newRow("UTF-16") << QByteArray("\xFF\xFE"
+                                          "A\0",
+                                          4)
+                            << "UTF-16";
+}
+
+void CoreTests::ownerNameProblems() {
+    QFETCH(QByteArray, name);
+    QFETCH(QString, words);
+    const QString problem = ownerNameProblem(name, "/etc/vekmrk");
+    QVERIFY2(words.isEmpty() ? problem.isEmpty() : problem.contains(words), qPrintable(problem));
+}
+
+void CoreTests::ownerNameFoundAndWrittenWhereTheProgramsLook() {
+    QCOMPARE(ownerNameFolders("/usr/bin/", "/etc/vekmrk"),
+             (QStringList{"/usr/bin", "/usr/etc/vekmrk", "/etc/vekmrk"}));
+    QCOMPARE(ownerNameFolders("/etc/../usr/bin", "/usr/etc/vekmrk").size(), 2);
+
+    QTemporaryDir dir;
+    const QStringList folders{dir.filePath("bin"), dir.filePath("etc/vekmrk"),
+                              dir.filePath("system")};
+    const auto read = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QVERIFY(QDir().mkpath(folders.at(2)));
+    {
+        QFile system(folders.at(2) + "/vekmrk-owner.txt");
+        QVERIFY(system.open(QIODevice::WriteOnly));
+        system.write("\xEF\xBB\xBFSystemOwner\r\nsecond line\r\n");
+    }
+    OwnerNameSource found = findOwnerName({}, folders, read);
+    QCOMPARE(found.name, QByteArray("SystemOwner"));
+    QCOMPARE(found.folder, 2);
+    QVERIFY(findOwnerName("FromEnvironment", folders, read).fromEnvironment);
+
+    // The first place that can be written comes first for the programs as well; a place they
+    // read after one holding a name that cannot be replaced would change nothing.
+    const auto onlyEtc = [&](const QString& folder) { return folder == folders.at(1); };
+    QCOMPARE(ownerNameWriteFolder(folders, found, onlyEtc), folders.at(1));
+    const auto onlySystem = [&](const QString& folder) { return folder == folders.at(2); };
+    OwnerNameSource earlier = found;
+    earlier.folder = 0;
+    QCOMPARE(ownerNameWriteFolder(folders, earlier, onlySystem), QString());
+    QVERIFY(ownerFolderWritable(folders.at(1))); // created on writing
+
+    QCOMPARE(writeOwnerName(folders.at(1), "NewOwner"), QString());
+    found = findOwnerName({}, folders, read);
+    QCOMPARE(found.name, QByteArray("NewOwner"));
+    QCOMPARE(found.folder, 1);
+    QCOMPARE(read(folders.at(1) + "/vekmrk-owner.txt"), QByteArray("NewOwner\n"));
 }
 
 QTEST_GUILESS_MAIN(CoreTests)

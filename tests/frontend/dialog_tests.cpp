@@ -5,6 +5,8 @@
 #include "fake_services.h"
 #include "frontend/ui/decode_dialog.h"
 #include "frontend/ui/encode_dialog.h"
+#include "frontend/ui/splash_window.h"
+#include "frontend/ui/text_fit.h"
 #include "ui_test_support.h"
 
 #include <QAbstractButton>
@@ -21,6 +23,7 @@
 
 using vekmrk::DecodeDialog;
 using vekmrk::EncodeDialog;
+using vekmrk::grownRect;
 
 namespace {
 
@@ -100,12 +103,43 @@ void DialogTests::captionsAndPlaces() {
         QVERIFY2(control != nullptr, expected.name);
         QCOMPARE(caption(control), QString::fromLatin1(expected.text));
     }
-    // Twips / 15 = pixels: the client areas and a few controls, relative to their frames.
-    QCOMPARE(encode.size(), QSize(525, 350));
-    QCOMPARE(decode.size(), QSize(525, 151));
-    QCOMPARE(child<QWidget>(&encode, "butOK")->geometry(), QRect(432, 312, 81, 25));
-    QCOMPARE(child<QWidget>(&encode, "sldGain")->geometry(), QRect(56, 24, 185, 17));
-    QCOMPARE(child<QWidget>(&decode, "txtLayerCode")->geometry(), QRect(208, 32, 185, 21));
+    // Twips / 15 = pixels: the client areas and a few controls, relative to their frames, all
+    // grown alike when the font's texts need more room than Arial's.
+    const double encodeGrowth = encode.property("textGrowth").toDouble();
+    const double decodeGrowth = decode.property("textGrowth").toDouble();
+    QVERIFY(encodeGrowth >= 1.0 && decodeGrowth >= 1.0);
+    QCOMPARE(encode.size(), grownRect(QRect(0, 0, 525, 350), encodeGrowth).size());
+    QCOMPARE(decode.size(), grownRect(QRect(0, 0, 525, 171), decodeGrowth).size());
+    QCOMPARE(child<QWidget>(&encode, "butOK")->geometry(),
+             grownRect(QRect(432, 312, 81, 25), encodeGrowth));
+    QCOMPARE(child<QWidget>(&encode, "sldGain")->geometry(),
+             grownRect(QRect(56, 24, 185, 17), encodeGrowth));
+    QCOMPARE(child<QWidget>(&decode, "txtLayerCode")->geometry(),
+             grownRect(QRect(208, 32, 185, 21), decodeGrowth));
+}
+
+void DialogTests::textsFitWithTheFontAtHand() {
+    // The test machine's Arial is whatever fontconfig gives (DejaVu Sans on a stock system):
+    // every caption, the longest byte count and the splash's lines fit their controls.
+    Fixture f;
+    EncodeDialog encode(f.settings, f.services.make());
+    auto* payload = child<QLineEdit>(&encode, "txtPayload");
+    payload->setText(QString(98, u'F'));
+    DecodeDialog decode(f.settings, f.services.make());
+    vekmrk::SplashWindow splash;
+    for (QWidget* window : {static_cast<QWidget*>(&encode), static_cast<QWidget*>(&decode),
+                            static_cast<QWidget*>(&splash)}) {
+        for (QWidget* control : window->findChildren<QWidget*>()) {
+            const QSize room = vekmrk::textRoom(control);
+            QVERIFY2(room.width() <= control->width() && room.height() <= control->height(),
+                     qPrintable(control->objectName()));
+        }
+        // Grown windows still hold every control.
+        for (QWidget* control : window->findChildren<QWidget*>()) {
+            QVERIFY2(control->parentWidget()->rect().contains(control->geometry()),
+                     qPrintable(control->objectName()));
+        }
+    }
 }
 
 void DialogTests::payloadFilterBeepsAndCountsBytes() {
@@ -408,6 +442,19 @@ void DialogTests::decodeFirstOpening() {
     ok->click();
     QCOMPARE(dialog.jobOptions(), " -layer public \"" + f.file("marked.wav") + "\"");
     QCOMPARE(f.settings.value("decoding/src").toString(), nativePath(f.dir.path()));
+
+    // The speed search is remembered and reaches the decoder's command line.
+    DecodeDialog again(f.settings, f.services.make());
+    auto* speed = child<QCheckBox>(&again, "chkSpeed");
+    QVERIFY(!speed->isChecked());
+    QVERIFY(speed->text().contains("1 %"));
+    speed->click();
+    f.services.nextFiles = {f.file("marked.wav")};
+    child<QPushButton>(&again, "butBrowseIn")->click();
+    child<QPushButton>(&again, "butOK")->click();
+    QVERIFY(again.jobOptions().startsWith(" -speed 1 -layer public "));
+    DecodeDialog third(f.settings, f.services.make());
+    QVERIFY(child<QCheckBox>(&third, "chkSpeed")->isChecked());
 }
 
 void DialogTests::decodeLayerCodeRules() {

@@ -6,6 +6,7 @@ class DialogTests : public QObject {
     Q_OBJECT
 private slots:
     void captionsAndPlaces();
+    void textsFitWithTheFontAtHand();
     void payloadFilterBeepsAndCountsBytes();
     void payloadKeepsCursorAndRefusesExcess();
     void encodeOkNeedsAllThreeTexts();

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -58,6 +59,10 @@ void EndToEndJobs::encodeThenDecode() {
              QFileInfo(QStringLiteral(VEKMRKENC_PATH)).absolutePath());
     QVERIFY(!QFile::exists(runner.logFileName()));
     QVERIFY(QFileInfo(marked).size() > 44);
+    // The encoder read its file back: the count stands under the created line.
+    QVERIFY2(shown.contains(QRegularExpression("was created\\.\r\n[1-9]\\d* of \\d+ packets "
+                                               "readable\r\n")),
+             qPrintable(shown));
 
     vekmrk::DecodeJob decode;
     decode.inFile = marked;

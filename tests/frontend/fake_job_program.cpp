@@ -1,5 +1,6 @@
 // Stands in for vekmrkenc in the job runner's tests. It writes progress log reports as the real
-// programs do (lines ending with CR LF) and behaves by its payload argument (second from last):
+// programs do (lines ending with CR LF) and behaves by its payload argument (second from last,
+// before a final -verify):
 //   AA  reports 0 and 50, then 1000 with every argument it received, one per line; exits 0
 //   BB  reports 50 and exits 3 without a final report
 //   CC  reports -10 with a message; exits 10
@@ -28,6 +29,9 @@ bool writeReport(const std::string& path, const std::vector<std::string>& lines)
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args.back() == "-verify") {
+        args.pop_back();
+    }
     if (args.size() < 5 || args[0] != "-logfile") {
         return 1;
     }

@@ -8,14 +8,18 @@
 #include "frontend/core/job_options.h"
 #include "frontend/ui/job_runner.h"
 #include "frontend/ui/main_window.h"
+#include "frontend/ui/owner_dialog.h"
+#include "frontend/ui/payload_window.h"
 #include "frontend/ui/splash_window.h"
 #include "ui_test_support.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -23,6 +27,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTimer>
@@ -133,12 +138,30 @@ void MainWindowTests::resizeRuleLaysOutControls() {
     QCOMPARE(message->geometry(), QRect(96, 8, 561, 281));
     QCOMPARE(progress->geometry(), QRect(8, 296, 649, 17));
 
-    // Far too small: nothing shrinks below its last size or gets a width or height below 1.
+    // Far too small: the window stops at a size where the message box keeps its place beside
+    // the logo and the progress bar stays below it.
     w.window.resize(60, w.window.height() - 300);
-    QTRY_VERIFY(client->height() < 30);
-    QVERIFY(message->width() >= 1 && message->height() >= 1);
-    QVERIFY(progress->width() >= 1 && progress->height() >= 1);
-    QCOMPARE(message->width(), 561);
+    QTRY_COMPARE(client->height(), 116);
+    QCOMPARE(message->width(), 160);
+    QVERIFY(progress->y() >= child<QLabel>(&w.window, "Image1")->geometry().bottom());
+}
+
+void MainWindowTests::sizeIsRemembered() {
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("vekmrkwin.ini"), QSettings::IniFormat);
+    FakeServices services;
+    {
+        MainWindow window(settings, services.make());
+        window.show();
+        window.resize(700, 300);
+        window.close();
+    }
+    QCOMPARE(settings.value("window/size").toString(), QString("700x300"));
+    MainWindow window(settings, services.make());
+    QCOMPARE(window.size(), QSize(700, 300));
+    settings.setValue("window/size", "5x5");
+    MainWindow tiny(settings, services.make());
+    QVERIFY(tiny.width() >= tiny.minimumSizeHint().width());
 }
 
 void MainWindowTests::cancelledDialogStartsNothing() {
@@ -281,6 +304,66 @@ void MainWindowTests::cancelEndsTheJob() {
     QTest::keyClick(&w.window, Qt::Key_Escape);
     QCOMPARE(w.message(), QString("CANCELLED"));
     QVERIFY(w.idle());
+}
+
+void MainWindowTests::readBackAndPayloadsFoundAreShown() {
+    Window w;
+    w.startJob();
+    QCOMPARE(w.launches.first().arguments.last(), QString("-verify"));
+    QFile log(w.runner()->logFileName());
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    log.write("1000\r\nA watermarked file named: out.wav was created.\r\n"
+              "2 of 12 packets readable\r\n");
+    log.close();
+    w.runner()->heartBeat();
+    QVERIFY2(w.message().contains("\n2 of 12 packets readable\nWarning: few packets"),
+             qPrintable(w.message()));
+    QVERIFY(w.window.payloadWindow() == nullptr);
+
+    w.window.setJobDialog([](JobProgram) { return QString(" -layer public \"in.wav\""); });
+    child<QAction>(&w.window, "miDecode")->trigger();
+    QVERIFY(!w.launches.last().arguments.contains("-verify"));
+    log.setFileName(w.runner()->logFileName());
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    log.write("1000\r\nAnalysis summary for in.wav\r\n"
+              "   7 packet(s) decoded at an average of 9.0x\r\n"
+              "(x0A1B) - 5 instance(s) - (T 00:15) through (T 01:00)\r\n"
+              "(xFF) - 2 instance(s)\r\n");
+    log.close();
+    w.runner()->heartBeat();
+    QVERIFY(w.message().contains("(x0A1B) - 5 instance(s)")); // the raw report stays
+    vekmrk::PayloadWindow* payloads = w.window.payloadWindow();
+    QVERIFY(payloads != nullptr && payloads->isVisible());
+    auto* table = child<QTableWidget>(payloads, "lstPayloads");
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->item(0, 2)->text(), QString("00:15 - 01:00"));
+    table->selectRow(1);
+    child<QPushButton>(payloads, "butCopy")->click();
+    QCOMPARE(QApplication::clipboard()->text(), QString("FF\t2\t\n"));
+}
+
+void MainWindowTests::ownerNameShownCheckedAndWritten() {
+    QTemporaryDir dir;
+    vekmrk::OwnerPlaces places;
+    places.programFolder = dir.filePath("bin");
+    places.systemFolder = dir.filePath("system");
+    QVERIFY(QDir().mkpath(places.programFolder));
+    vekmrk::OwnerDialog dialog(places);
+    auto* current = child<QLabel>(&dialog, "lblCurrent");
+    auto* name = child<QLineEdit>(&dialog, "txtOwner");
+    auto* save = child<QPushButton>(&dialog, "butSave");
+    QVERIFY(current->text().contains("No owner name is configured"));
+    QVERIFY(child<QLabel>(&dialog, "lblPlace")->text().contains(places.programFolder));
+
+    QTest::keyClicks(name, "private");
+    QVERIFY(child<QLabel>(&dialog, "lblProblem")->text().contains("a value of -layer"));
+    QVERIFY(!save->isEnabled());
+    name->setText("AcmeOwner");
+    QVERIFY(save->isEnabled());
+    save->click();
+    QVERIFY2(current->text().contains("\"AcmeOwner\", from " +
+                                      nativePath(places.programFolder + "/vekmrk-owner.txt")),
+             qPrintable(current->text()));
 }
 
 void MainWindowTests::finalReportWrittenJustBeforeExit() {

@@ -8,6 +8,7 @@ private slots:
     void startsIdleWithWelcomeText();
     void menusHaveTheirCaptionsAndShortcuts();
     void resizeRuleLaysOutControls();
+    void sizeIsRemembered();
     void cancelledDialogStartsNothing();
     void runningJobLocksTheMenus();
     void heartBeatShowsLogStates_data();
@@ -15,6 +16,8 @@ private slots:
     void noLogFileYetChangesNothing();
     void endStateStaysInSight();
     void cancelEndsTheJob();
+    void readBackAndPayloadsFoundAreShown();
+    void ownerNameShownCheckedAndWritten();
     void finalReportWrittenJustBeforeExit();
     void programEndingWithoutReport_data();
     void programEndingWithoutReport();

@@ -43,6 +43,7 @@ if [ "$frontend" = 1 ]; then
     echo "vekmrkwin Depends: $gui_depends"
     [[ "$gui_depends" == *"vekmrk (= $version)"* ]] || fail "vekmrkwin does not depend on vekmrk: $gui_depends"
     [[ "$gui_depends" == *libqt6widgets6* ]] || fail "vekmrkwin does not depend on Qt 6 Widgets: $gui_depends"
+    [[ "$gui_depends" == *fonts-liberation* ]] || fail "vekmrkwin does not depend on Arial-metric fonts: $gui_depends"
     dpkg -x "$gui" "$root"
     if dpkg-deb -c "$cli" | grep -q vekmrkwin; then
         fail "the front end's files are in the command-line package"
