@@ -56,8 +56,8 @@ QString timeRange(const FoundPayload& found) {
 QString foundPayloadsText(const QList<FoundPayload>& rows) {
     QString text;
     for (const FoundPayload& row : rows) {
-        text += row.payload + u'\t' + QString::number(row.instances) + u'\t' + timeRange(row) +
-                u'\n';
+        text +=
+            row.payload + u'\t' + QString::number(row.instances) + u'\t' + timeRange(row) + u'\n';
     }
     return text;
 }

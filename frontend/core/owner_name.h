@@ -23,9 +23,9 @@ QStringList ownerNameFolders(const QString& programFolder, const QString& system
 QByteArray ownerNameOfFile(const QByteArray& contents);
 
 struct OwnerNameSource {
-    QByteArray name;   // empty when no place gives one
-    QString file;      // the file that gives it; empty for the environment or no name
-    int folder = -1;   // its index in the folders; -1 for the environment or no name
+    QByteArray name; // empty when no place gives one
+    QString file;    // the file that gives it; empty for the environment or no name
+    int folder = -1; // its index in the folders; -1 for the environment or no name
     bool fromEnvironment = false;
 };
 

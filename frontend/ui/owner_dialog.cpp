@@ -115,7 +115,7 @@ void OwnerDialog::refresh() {
                     .arg(native(m_folders.join(QStringLiteral(", "))),
                          native(m_places.systemFolder + u'/' + QString::fromLatin1(kOwnerFile)));
     } else {
-        place = QStringLiteral("Saved to %1.")
+        place = QStringLiteral("A new name is saved to %1.")
                     .arg(native(m_writeFolder + u'/' + QString::fromLatin1(kOwnerFile)));
         if (source.fromEnvironment) {
             place += QStringLiteral(" VEKMRK_OWNER is set and comes first: the saved name is used "

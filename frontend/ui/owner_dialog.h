@@ -14,8 +14,8 @@ class QPushButton;
 namespace vekmrk {
 
 struct OwnerPlaces {
-    QString programFolder; // where vekmrkenc and vekmrkdec live
-    QString systemFolder;  // the system-wide folder they read last (/etc/vekmrk)
+    QString programFolder;  // where vekmrkenc and vekmrkdec live
+    QString systemFolder;   // the system-wide folder they read last (/etc/vekmrk)
     QByteArray environment; // the VEKMRK_OWNER the programs are started with
 };
 

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QSysInfo>
+#include <algorithm>
 
 namespace vekmrk {
 
@@ -88,8 +89,8 @@ SplashWindow::SplashWindow(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::Fra
         addSplashLabel(frame, "lblVersion", frontEndVersionText(), arialFont(12, true),
                        {5640, 2520, 1245, 285}, Qt::AlignRight, true),
         addSplashLabel(frame, "lblCopyright",
-                       QStringLiteral("Copyright (c) 2026 Vek Audio Watermark developers"),
-                       arialFont(8.25), {2760, 3120, 4095, 255}, Qt::AlignRight, false),
+                       QStringLiteral("(c) 2026 Vek Audio Watermark developers"), arialFont(8.25),
+                       {2760, 3120, 4095, 255}, Qt::AlignRight, false),
         addSplashLabel(frame, "lblCompany",
                        QStringLiteral("Written by the Vek Audio Watermark developers"),
                        arialFont(8.25), {2760, 3360, 4095, 255}, Qt::AlignRight, false),
@@ -98,6 +99,23 @@ SplashWindow::SplashWindow(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::Fra
     };
     for (QLabel* label : labels) {
         label->installEventFilter(this);
+    }
+    // The title and the two lines beside the logo start right of it, and no text runs past the
+    // frame: what does not fit then makes the window grow.
+    const int clearOfLogo = logo->geometry().right() + twipsToPixels(60);
+    const int frameEnd = frame->width() - twipsToPixels(150);
+    for (QLabel* label : labels) {
+        QRect room = label->geometry();
+        if (label->objectName() != QStringLiteral("lblWarning") && room.left() < clearOfLogo &&
+            room.bottom() > logo->geometry().top()) {
+            if (label->alignment() & Qt::AlignRight) {
+                room.setLeft(clearOfLogo);
+            } else {
+                room.moveLeft(clearOfLogo);
+            }
+        }
+        room.setRight(std::min(room.right(), frameEnd));
+        label->setGeometry(room);
     }
     growWithText(this);
 }

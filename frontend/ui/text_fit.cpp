@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -48,11 +49,22 @@ QSize textRoom(const QWidget* control) {
         }
         return label->sizeHint();
     }
-    if (qobject_cast<const QRadioButton*>(control) != nullptr ||
-        qobject_cast<const QCheckBox*>(control) != nullptr) {
+    const bool radio = qobject_cast<const QRadioButton*>(control) != nullptr;
+    if (radio || qobject_cast<const QCheckBox*>(control) != nullptr) {
+        // The indicator, the gap after it and the text (the style's size hint adds a margin
+        // for the focus frame that the text does not need).
         const auto* button = static_cast<const QAbstractButton*>(control);
-        return button->text().isEmpty() ? QSize() : QSize(button->sizeHint().width(),
-                                                          metrics.height());
+        if (button->text().isEmpty()) {
+            return {};
+        }
+        const QStyle* style = button->style();
+        const int indicator = style->pixelMetric(radio ? QStyle::PM_ExclusiveIndicatorWidth
+                                                       : QStyle::PM_IndicatorWidth,
+                                                 nullptr, button) +
+                              style->pixelMetric(radio ? QStyle::PM_RadioButtonLabelSpacing
+                                                       : QStyle::PM_CheckBoxLabelSpacing,
+                                                 nullptr, button);
+        return {indicator + metrics.horizontalAdvance(button->text()), metrics.height()};
     }
     if (const auto* button = qobject_cast<const QPushButton*>(control)) {
         return {metrics.horizontalAdvance(button->text()) + kButtonPadding, metrics.height() + 2};
@@ -72,6 +84,20 @@ QSize textRoom(const QWidget* control) {
 double textGrowth(const QWidget* window) {
     double growth = 1.0;
     for (QWidget* control : placedControls(const_cast<QWidget*>(window))) {
+        const auto* label = qobject_cast<const QLabel*>(control);
+        if (label != nullptr && label->wordWrap() && !label->text().isEmpty() &&
+            control->width() > 0 && control->height() > 0) {
+            // A wider label wraps into fewer lines: the least growth at which its lines fit.
+            constexpr double kStep = 0.01;
+            double fits = 1.0;
+            while (fits < kMaxGrowth &&
+                   label->heightForWidth(static_cast<int>(std::ceil(control->width() * fits))) >
+                       control->height() * fits) {
+                fits += kStep;
+            }
+            growth = std::max(growth, fits);
+            continue;
+        }
         const QSize room = textRoom(control);
         if (room.width() > control->width() && control->width() > 0) {
             growth = std::max(growth, static_cast<double>(room.width()) / control->width());
@@ -84,9 +110,7 @@ double textGrowth(const QWidget* window) {
 }
 
 QRect grownRect(const QRect& designed, double growth) {
-    const auto scaled = [growth](int value) {
-        return static_cast<int>(std::ceil(value * growth));
-    };
+    const auto scaled = [growth](int value) { return static_cast<int>(std::ceil(value * growth)); };
     // Edges are scaled rather than sizes, so neighbours that touched still touch.
     const int left = scaled(designed.left());
     const int top = scaled(designed.top());

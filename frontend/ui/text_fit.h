@@ -11,7 +11,7 @@ class QWidget;
 
 namespace vekmrk {
 
-// The room a control's text needs (its icon, indicator and frame included); empty for controls
+// The room a control's text needs (its indicator and frame included); empty for controls
 // without text. Word-wrapped labels need their width unchanged and the height of their lines.
 QSize textRoom(const QWidget* control);
 

@@ -2,6 +2,7 @@
 // and vekmrkdec: the log writer of the programs and the log reader of the front end agree.
 
 #include "frontend/core/job_options.h"
+#include "frontend/core/job_result.h"
 #include "frontend/ui/job_runner.h"
 #include "tests/support/wav_fixture.h"
 
@@ -43,6 +44,9 @@ void EndToEndJobs::encodeThenDecode() {
     JobRunner runner; // log files go to the programs' folder, as in an installation
     QObject::connect(&runner, &JobRunner::messageChanged,
                      [&shown](const QString& text) { shown = text; });
+    QString report; // the last finished job's report
+    QObject::connect(&runner, &JobRunner::jobDone,
+                     [&report](JobProgram, const QString& text) { report = text; });
 
     vekmrk::EncodeJob encode;
     encode.inFile = original;
@@ -73,6 +77,11 @@ void EndToEndJobs::encodeThenDecode() {
                               QStringLiteral("\r\n")),
              qPrintable(shown));
     QVERIFY2(shown.contains(QStringLiteral("(x0123ABCD) - ")), qPrintable(shown));
+    // The payload list reads the decoder's summary as it is written.
+    const QList<vekmrk::FoundPayload> found = vekmrk::parseFoundPayloads(report);
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().payload, QStringLiteral("0123ABCD"));
+    QVERIFY(found.first().instances > 0);
     QVERIFY(!QFile::exists(runner.logFileName()));
 }
 
