@@ -46,6 +46,7 @@ struct HeldPacket {
     DecodedPacket packet;
     int32_t generation = 0;
     int32_t total = 0;
+    int32_t chip = 0;       // the track's chips read when it was
     bool confirmed = false; // confirmed, waiting only for room in the packet array
 };
 

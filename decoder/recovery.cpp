@@ -77,15 +77,19 @@ constexpr size_t kStamps = 4096; // stamp values: 12 bits
 // or -1 when its bits are not reliable there. Once the check has passed, the payload and check
 // bits are known: the pair differences they give, turned to agree with their bits, measure the
 // reading's strength (mean) and noise (spread). A stamp pair of difference d is then wrong with
-// the probability 1 / (1 + exp(2 mean |d| / spread^2)).
+// the probability 1 / (1 + exp(2 mean |d| / spread^2)) = 1 / (1 + exp(2 factor |d|)).
 struct PairReading {
     std::array<double, 12> stamp{}; // the stamp pairs' differences, turned by the polarity
-    double mean = 0.0;              // strength of a pair: mean of the known bits' differences
-    double spread2 = 0.0;           // their variance
+    double factor = 0.0;            // mean / spread^2
 };
 
+// The payload and check digits next to the stamp that tell how strongly and cleanly a reading
+// shows its bits there: a long body may be loud in one place and quiet in another.
+constexpr size_t kStampNeighbours = 8;
+
 // The stamp pairs of an accepted body of b chips (b not a multiple of 16) and how strongly and
-// cleanly the same reading shows the payload and check bits, known once the check has passed.
+// cleanly the same reading shows the payload and check bits next to them, known once the
+// check has passed.
 // Empty when the body carries no stamp or its reading is too weak to judge.
 std::optional<PairReading> read_pairs(std::span<const float> chips, float polarity,
                                       const std::string& payload, uint16_t check_mask) {
@@ -101,7 +105,8 @@ std::optional<PairReading> read_pairs(std::span<const float> chips, float polari
     double sum = 0.0;
     double squares = 0.0;
     size_t n = 0;
-    for (size_t i = 0; i < digits.size() && 24 + 8 * i + 8 <= chips.size(); ++i) {
+    for (size_t i = 0; i < kStampNeighbours && i < digits.size() && 24 + 8 * i + 8 <= chips.size();
+         ++i) {
         const char c = digits[i];
         const int value = c <= '9' ? c - '0' : c - 'A' + 10;
         for (int bit = 0; bit < 4; ++bit) {
@@ -114,20 +119,31 @@ std::optional<PairReading> read_pairs(std::span<const float> chips, float polari
     }
     if (n < 8)
         return std::nullopt;
-    PairReading r;
-    r.mean = sum / static_cast<double>(n);
-    if (!(r.mean > 0.0))
+    const double mean = sum / static_cast<double>(n);
+    if (!(mean > 0.0))
         return std::nullopt;
-    r.spread2 =
-        std::max(squares / static_cast<double>(n) - r.mean * r.mean, 1e-4 * r.mean * r.mean);
-    for (size_t k = 0; k < 12; ++k)
+    // The same from the stamp pairs' own magnitudes (their bits are not known), where that is
+    // the less sure: the noise may be stronger where the stamp lies.
+    PairReading r;
+    double stamp_sum = 0.0;
+    double stamp_squares = 0.0;
+    for (size_t k = 0; k < 12; ++k) {
         r.stamp[k] = pair(k);
+        stamp_sum += std::fabs(r.stamp[k]);
+        stamp_squares += r.stamp[k] * r.stamp[k];
+    }
+    const double stamp_mean = stamp_sum / 12.0;
+    const auto factor = [](double m, double squares_mean) {
+        return m / std::max(squares_mean - m * m, 1e-4 * m * m);
+    };
+    r.factor = std::min(factor(mean, squares / static_cast<double>(n)),
+                        factor(stamp_mean, stamp_squares / 12.0));
     return r;
 }
 
 // The stamp as its 12 pairs show it when the chance that any bit is wrong stays below
 // kStampRisk (a pair of difference d is wrong with the probability
-// 1 / (1 + exp(2 mean |d| / spread^2))); else -1.
+// 1 / (1 + exp(2 factor |d|))); else -1.
 int32_t reliable_time_stamp(const PairReading& r) {
     double risk = 0.0;
     uint32_t bits = 0;
@@ -135,7 +151,7 @@ int32_t reliable_time_stamp(const PairReading& r) {
         const double d = r.stamp[k];
         if (d > 0.0)
             bits |= 1u << (11 - k);
-        risk += 1.0 / (1.0 + std::exp(std::min(2.0 * r.mean * std::fabs(d) / r.spread2, 700.0)));
+        risk += 1.0 / (1.0 + std::exp(std::min(2.0 * r.factor * std::fabs(d), 700.0)));
     }
     return risk < kStampRisk ? static_cast<int32_t>(gray_code(bits, -1)) : -1;
 }
@@ -155,7 +171,7 @@ StampReading stamp_reading(const PairReading& r, int32_t chip) {
     StampReading s;
     s.chip = chip;
     for (size_t k = 0; k < 12; ++k)
-        s.weight[k] = static_cast<float>(r.stamp[k] * r.mean / r.spread2);
+        s.weight[k] = static_cast<float>(r.stamp[k] * r.factor);
     return s;
 }
 
@@ -303,14 +319,22 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, u
     int32_t found = 0;
     int32_t pos = std::max(0, track.search_position);
     DecodedPacket scratch;
-    // Hands on the confirmed held packets, oldest first, while the array has room.
+    // Hands on the confirmed held packets, oldest first, while the array has room. A packet
+    // that comes out more than two packets after it was read loses its time stamp: a stamp
+    // tells the place where the packet is reported.
     const auto hand_on = [&]() {
         for (auto it = track.held.begin(); it != track.held.end() && found < capacity;) {
             if (!it->confirmed) {
                 ++it;
                 continue;
             }
-            free_entries[static_cast<size_t>(found++)] = it->packet;
+            DecodedPacket& p = it->packet;
+            const auto digits = static_cast<int32_t>(p.payload.size());
+            const int32_t packet_chips = kSyncChips + 24 + 8 * (digits + 4);
+            const int32_t later = track.chips_read - it->chip;
+            if (later < 0 || later > 2 * packet_chips)
+                p.time_stamp = -1;
+            free_entries[static_cast<size_t>(found++)] = p;
             it = track.held.erase(it);
         }
     };
@@ -329,8 +353,8 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, u
                     (h.packet.payload == payload && (h.generation != track.average_generation ||
                                                      track.average_total >= h.total + 2));
         }
-        track.held.push_back(
-            HeldPacket{scratch, track.average_generation, track.average_total, known});
+        track.held.push_back(HeldPacket{scratch, track.average_generation, track.average_total,
+                                        track.chips_read, known});
         if (known) {
             for (HeldPacket& h : track.held)
                 h.confirmed = h.confirmed || h.packet.payload == payload;

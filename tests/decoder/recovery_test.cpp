@@ -159,15 +159,18 @@ TEST(PacketSearch, AveragedBodiesReadTheTimeStampOfTheirOwnReading) {
 }
 
 TEST(PacketSearch, WeakTimeStampsAreReadTogetherAndNeverAcrossACut) {
-    // Stamp pairs of strength 0.3 against payload pairs of 2 (one in eight of 1): no packet's
-    // stamp is reliable alone; the readings of packets that follow each other are together.
+    // Stamp pairs of strengths 0.2 and 0.4 against payload pairs of 2 (one in eight of 1): no
+    // packet's stamp is reliable alone; the readings of packets that follow each other are.
     // Two packets from 45 s later (a cut), at the same chip clock, show just as weakly a stamp
     // one bit away from the earlier one: they never take the earlier stamp.
     std::vector<float> values;
     const auto add = [&](float t) {
         const std::string chips = *packet_build("0123ABCD", t, 50.0f, 0);
         for (size_t i = 0; i < chips.size(); ++i) {
-            const float a = i < 12 ? 1.0f : i < 36 ? 0.15f : (i - 36) / 2 % 8 == 7 ? 0.5f : 1.0f;
+            const float a = i < 12                  ? 1.0f
+                            : i < 36                ? (i / 2 % 2 == 0 ? 0.1f : 0.2f)
+                            : (i - 36) / 2 % 8 == 7 ? 0.5f
+                                                    : 1.0f;
             values.push_back(chips[i] == '1' ? a : -a);
         }
     };
