@@ -47,25 +47,31 @@ struct HeldPacket {
     DecodedPacket packet;
     int32_t generation = 0;
     int32_t total = 0;
+    int32_t chip = 0;       // the track's chips read when it was
     bool confirmed = false; // confirmed, waiting only for room in the packet array
+};
+
+// How one packet's reading shows its time stamp: for each of the 12 stamp bits, half the
+// log-likelihood of its being 1 rather than 0; and the track's chip at which the packet ended.
+struct StampReading {
+    int32_t chip = 0;
+    std::array<float, 12> weight{};
 };
 
 // One candidate chip clock and the chip values read at its instants.
 struct ChipTrack {
     int32_t capacity = kTrackCapacity;
-    int32_t count = 0;              // chip values stored; active while count > 0
-    int32_t average_length = 0;     // E: length of the body held in `average`
-    int32_t average_count = 0;      // bodies averaged into `average`
-    float lock_polarity = 0.0f;     // +-1 while the track reads packets of length E, else 0
-    int32_t lock_misses = 0;        // bodies in a row that did not decode while locked
-    int32_t last_stamp = -1;        // the latest time stamp read on the track, -1 none
-    int32_t bodies_since_stamp = 0; // bodies consumed since then
-    std::vector<float> values;      // chip values, oldest first
-    std::vector<float> average;     // running average of the last bodies of length E
-    int32_t search_position = 0;    // index in values where the sync search resumes
-    double next_instant = 0.0;      // next chip instant, in input samples from the frame's start
-    double period = 0.0;            // the track's chip period in input samples
-    float level = 0.0f;             // smoothed comb output at the track's instants
+    int32_t count = 0;           // chip values stored; active while count > 0
+    int32_t average_length = 0;  // E: length of the body held in `average`
+    int32_t average_count = 0;   // bodies averaged into `average`
+    float lock_polarity = 0.0f;  // +-1 while the track reads packets of length E, else 0
+    int32_t lock_misses = 0;     // bodies in a row that did not decode while locked
+    std::vector<float> values;   // chip values, oldest first
+    std::vector<float> average;  // running average of the last bodies of length E
+    int32_t search_position = 0; // index in values where the sync search resumes
+    double next_instant = 0.0;   // next chip instant, in input samples from the frame's start
+    double period = 0.0;         // the track's chip period in input samples
+    float level = 0.0f;          // smoothed comb output at the track's instants
     // Smoothed chip value magnitudes one input sample before, at and after the instants.
     double timing_early = 0.0;
     double timing_level = 0.0;
@@ -74,6 +80,7 @@ struct ChipTrack {
     // Packets held back until another reading confirms their payload, and the payloads this
     // slot has confirmed; both outlive the clocks that come and go in the slot (recovery.h).
     std::vector<HeldPacket> held;
+    std::vector<StampReading> stamp_readings; // the latest packets' stamps, oldest first
     std::vector<std::string> confirmed;
     int32_t average_generation = 0; // counts the fresh starts of `average`
     int32_t average_total = 0;      // bodies averaged in since its latest fresh start

@@ -32,8 +32,6 @@ void start_track(DecoderChannel& ch, int32_t p, int32_t count) {
     track.average_length = 0;
     track.average_count = 0;
     track.lock_polarity = 0.0f;
-    track.last_stamp = -1;
-    track.bodies_since_stamp = 0;
     track.search_position = 0;
     track.next_instant = static_cast<double>(p) * ch.decimation;
     track.period = ch.chip_period * ch.decimation;
@@ -52,8 +50,6 @@ void deactivate(ChipTrack& track) {
     track.average_length = 0;
     track.average_count = 0;
     track.lock_polarity = 0.0f;
-    track.last_stamp = -1;
-    track.bodies_since_stamp = 0;
     track.level = 0.0f;
 }
 
@@ -345,7 +341,7 @@ int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
         if (track.count > 0) {
             const std::span<DecodedPacket> free_entries =
                 std::span<DecodedPacket>(ch.packets).subspan(static_cast<size_t>(found));
-            const int32_t r = packet_search(track, free_entries, ch.check_mask);
+            const int32_t r = packet_search(track, free_entries, ch.check_mask, ch.rawbr);
             if (r > 0 && reads_again(ch, found, r)) {
                 // Another track read the same packet in this frame: this one follows the same
                 // chips at another offset (a sharp correlation has side peaks that a clock can

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "common/packet.h"
@@ -60,26 +61,35 @@ constexpr int32_t kAverageDepth = 16;
 // Bodies in a row that a locked track may fail to decode before it searches syncs anew.
 constexpr int32_t kLockMisses = 4;
 
-// A time stamp is reported only when the chance that any of its 12 bits is wrong, judged
-// from how the same reading shows the payload's known bits, stays below this.
+// A time stamp is reported only when the chance that it is wrong, judged from how the readings
+// show the payload's known bits, stays below this.
 constexpr double kStampRisk = 1e-4;
-// Bodies after the last stamp read on a track within which the next stamp is looked for among
-// those that can follow it.
-constexpr int32_t kStampFollow = 4;
+// The stamp readings of a track that a new one is read together with: at most this many, from
+// at most this many seconds before it.
+constexpr size_t kStampReadings = 8;
+constexpr double kStampSeconds = 40.0;
+// The prior chance that the audio was cut between the earlier readings and the current one, so
+// that their stamps do not follow on from each other.
+constexpr double kStampBreak = 0.01;
+constexpr size_t kStamps = 4096; // stamp values: 12 bits
 
 // The time stamp of an accepted body of b chips (b not a multiple of 16) as `chips` show it,
 // or -1 when its bits are not reliable there. Once the check has passed, the payload and check
 // bits are known: the pair differences they give, turned to agree with their bits, measure the
 // reading's strength (mean) and noise (spread). A stamp pair of difference d is then wrong with
-// the probability 1 / (1 + exp(2 mean |d| / spread^2)).
+// the probability 1 / (1 + exp(2 mean |d| / spread^2)) = 1 / (1 + exp(2 factor |d|)).
 struct PairReading {
     std::array<double, 12> stamp{}; // the stamp pairs' differences, turned by the polarity
-    double mean = 0.0;              // strength of a pair: mean of the known bits' differences
-    double spread2 = 0.0;           // their variance
+    double factor = 0.0;            // mean / spread^2
 };
 
+// The payload and check digits next to the stamp that tell how strongly and cleanly a reading
+// shows its bits there: a long body may be loud in one place and quiet in another.
+constexpr size_t kStampNeighbours = 8;
+
 // The stamp pairs of an accepted body of b chips (b not a multiple of 16) and how strongly and
-// cleanly the same reading shows the payload and check bits, known once the check has passed.
+// cleanly the same reading shows the payload and check bits next to them, known once the
+// check has passed.
 // Empty when the body carries no stamp or its reading is too weak to judge.
 std::optional<PairReading> read_pairs(std::span<const float> chips, float polarity,
                                       const std::string& payload, uint16_t check_mask) {
@@ -95,7 +105,8 @@ std::optional<PairReading> read_pairs(std::span<const float> chips, float polari
     double sum = 0.0;
     double squares = 0.0;
     size_t n = 0;
-    for (size_t i = 0; i < digits.size() && 24 + 8 * i + 8 <= chips.size(); ++i) {
+    for (size_t i = 0; i < kStampNeighbours && i < digits.size() && 24 + 8 * i + 8 <= chips.size();
+         ++i) {
         const char c = digits[i];
         const int value = c <= '9' ? c - '0' : c - 'A' + 10;
         for (int bit = 0; bit < 4; ++bit) {
@@ -108,20 +119,31 @@ std::optional<PairReading> read_pairs(std::span<const float> chips, float polari
     }
     if (n < 8)
         return std::nullopt;
-    PairReading r;
-    r.mean = sum / static_cast<double>(n);
-    if (!(r.mean > 0.0))
+    const double mean = sum / static_cast<double>(n);
+    if (!(mean > 0.0))
         return std::nullopt;
-    r.spread2 =
-        std::max(squares / static_cast<double>(n) - r.mean * r.mean, 1e-4 * r.mean * r.mean);
-    for (size_t k = 0; k < 12; ++k)
+    // The same from the stamp pairs' own magnitudes (their bits are not known), where that is
+    // the less sure: the noise may be stronger where the stamp lies.
+    PairReading r;
+    double stamp_sum = 0.0;
+    double stamp_squares = 0.0;
+    for (size_t k = 0; k < 12; ++k) {
         r.stamp[k] = pair(k);
+        stamp_sum += std::fabs(r.stamp[k]);
+        stamp_squares += r.stamp[k] * r.stamp[k];
+    }
+    const double stamp_mean = stamp_sum / 12.0;
+    const auto factor = [](double m, double squares_mean) {
+        return m / std::max(squares_mean - m * m, 1e-4 * m * m);
+    };
+    r.factor = std::min(factor(mean, squares / static_cast<double>(n)),
+                        factor(stamp_mean, stamp_squares / 12.0));
     return r;
 }
 
 // The stamp as its 12 pairs show it when the chance that any bit is wrong stays below
 // kStampRisk (a pair of difference d is wrong with the probability
-// 1 / (1 + exp(2 mean |d| / spread^2))); else -1.
+// 1 / (1 + exp(2 factor |d|))); else -1.
 int32_t reliable_time_stamp(const PairReading& r) {
     double risk = 0.0;
     uint32_t bits = 0;
@@ -129,33 +151,122 @@ int32_t reliable_time_stamp(const PairReading& r) {
         const double d = r.stamp[k];
         if (d > 0.0)
             bits |= 1u << (11 - k);
-        risk += 1.0 / (1.0 + std::exp(std::min(2.0 * r.mean * std::fabs(d) / r.spread2, 700.0)));
+        risk += 1.0 / (1.0 + std::exp(std::min(2.0 * r.factor * std::fabs(d), 700.0)));
     }
     return risk < kStampRisk ? static_cast<int32_t>(gray_code(bits, -1)) : -1;
 }
 
-// The stamp among first ... last that the pairs favour, when the others together keep a
-// probability below kStampRisk; else -1. Stamps grow with time, so after a stamp read on the
-// track only a few follow it; telling those apart needs far fewer clear bits.
-int32_t likeliest_time_stamp(const PairReading& r, int32_t first, int32_t last) {
-    std::vector<double> score;
-    for (int32_t t = first; t <= last; ++t) {
-        const uint32_t bits = gray_code(static_cast<uint32_t>(t), 1) & 0xFFF;
-        double s = 0.0;
-        for (size_t k = 0; k < 12; ++k) {
-            const double sign = (bits >> (11 - k)) & 1 ? 1.0 : -1.0;
-            s += sign * r.stamp[k] * r.mean / r.spread2;
+// The 12-bit Gray code of every stamp value.
+const std::array<uint16_t, kStamps>& stamp_codes() {
+    static const std::array<uint16_t, kStamps> codes = [] {
+        std::array<uint16_t, kStamps> c{};
+        for (uint32_t v = 0; v < kStamps; ++v)
+            c[v] = static_cast<uint16_t>(gray_code(v, 1) & 0xFFF);
+        return c;
+    }();
+    return codes;
+}
+
+StampReading stamp_reading(const PairReading& r, int32_t chip) {
+    StampReading s;
+    s.chip = chip;
+    for (size_t k = 0; k < 12; ++k)
+        s.weight[k] = static_cast<float>(r.stamp[k] * r.factor);
+    return s;
+}
+
+// The stamp of the latest of a track's readings (oldest first), read together with the earlier
+// ones, or -1 when the chance that it is wrong is not below kStampRisk. The encoder stamps a
+// packet with the time at which it ends, rounded to 15 s; the readings' chip positions tell how
+// far apart they ended. Given the latest stamp s and where within its 15 s the latest packet
+// ended (the phase, equally likely anywhere), every earlier stamp follows: s minus the 15-s
+// boundaries that lie between. The phases fall into at most one interval more than there are
+// readings, each giving one such pattern. With the chance kStampBreak the earlier readings do
+// not belong (the audio was cut), and the latest stands alone. Each reading weighs every stamp
+// value by the log-likelihood its bits give it.
+int32_t joint_time_stamp(std::span<const StampReading> readings, double chip_rate) {
+    const std::array<uint16_t, kStamps>& codes = stamp_codes();
+    const size_t n = readings.size();
+    std::vector<float> ll(n * kStamps);
+    for (size_t i = 0; i < n; ++i) {
+        const std::array<float, 12>& w = readings[i].weight;
+        float* row = ll.data() + i * kStamps;
+        for (size_t v = 0; v < kStamps; ++v) {
+            float x = 0.0f;
+            for (size_t k = 0; k < 12; ++k)
+                x += (codes[v] >> (11 - k)) & 1 ? w[k] : -w[k];
+            row[v] = x;
         }
-        score.push_back(s);
     }
-    const auto best = std::max_element(score.begin(), score.end());
-    double others = 0.0;
-    for (auto it = score.begin(); it != score.end(); ++it) {
-        if (it != best)
-            others += std::exp(std::max(*it - *best, -700.0));
+    const float* latest = ll.data() + (n - 1) * kStamps;
+    std::vector<double> ago(n);
+    std::vector<double> cuts{0.0, 15.0};
+    for (size_t i = 0; i < n; ++i) {
+        ago[i] = static_cast<double>(readings.back().chip - readings[i].chip) / chip_rate;
+        cuts.push_back(std::fmod(ago[i], 15.0));
     }
-    return others / (1.0 + others) < kStampRisk ? first + static_cast<int32_t>(best - score.begin())
-                                                : -1;
+    std::sort(cuts.begin(), cuts.end());
+    // Per pattern: its weight and, for every latest stamp, the log-likelihood of all readings
+    // (`all`) and of the earlier ones alone (`earlier`).
+    std::vector<double> weights;
+    std::vector<float> all;
+    std::vector<float> earlier;
+    float top_all = -std::numeric_limits<float>::infinity();
+    float top_earlier = top_all;
+    for (size_t c = 0; c + 1 < cuts.size(); ++c) {
+        if (!(cuts[c + 1] - cuts[c] > 1e-9))
+            continue;
+        const double phase = 0.5 * (cuts[c] + cuts[c + 1]);
+        weights.push_back((cuts[c + 1] - cuts[c]) / 15.0);
+        const size_t at = all.size();
+        all.resize(at + kStamps, 0.0f);
+        for (size_t i = 0; i + 1 < n; ++i) {
+            const auto shift = static_cast<int64_t>(std::floor((phase - ago[i]) / 15.0));
+            const float* row = ll.data() + i * kStamps;
+            for (size_t v = 0; v < kStamps; ++v)
+                all[at + v] += row[static_cast<size_t>(static_cast<int64_t>(v) + shift) & 0xFFF];
+        }
+        earlier.insert(earlier.end(), all.begin() + static_cast<std::ptrdiff_t>(at), all.end());
+        for (size_t v = 0; v < kStamps; ++v) {
+            all[at + v] += latest[v];
+            top_all = std::max(top_all, all[at + v]);
+            top_earlier = std::max(top_earlier, earlier[at + v]);
+        }
+    }
+    // exp(x - top), dropping what cannot matter against kStampRisk.
+    const auto scaled = [](double x, double top) {
+        return x - top < -60.0 ? 0.0 : std::exp(x - top);
+    };
+    double earlier_sum = 0.0;
+    std::vector<double> joint(kStamps, 0.0);
+    for (size_t p = 0; p < weights.size(); ++p) {
+        for (size_t v = 0; v < kStamps; ++v) {
+            joint[v] += weights[p] * scaled(all[p * kStamps + v], top_all);
+            earlier_sum += weights[p] * scaled(earlier[p * kStamps + v], top_earlier);
+        }
+    }
+    // log of the earlier readings' own evidence, each stamp value a priori 1 in 4096.
+    const double earlier_log =
+        static_cast<double>(top_earlier) + std::log(earlier_sum / static_cast<double>(kStamps));
+    std::vector<double> posterior(kStamps);
+    double top = -std::numeric_limits<double>::infinity();
+    for (size_t v = 0; v < kStamps; ++v) {
+        const double a =
+            joint[v] > 0.0 ? std::log((1.0 - kStampBreak) * joint[v]) + static_cast<double>(top_all)
+                           : -std::numeric_limits<double>::infinity();
+        const double b = std::log(kStampBreak) + static_cast<double>(latest[v]) + earlier_log;
+        const double hi = std::max(a, b);
+        posterior[v] = hi + std::log(std::exp(a - hi) + std::exp(b - hi));
+        top = std::max(top, posterior[v]);
+    }
+    double sum = 0.0;
+    size_t best = 0;
+    for (size_t v = 0; v < kStamps; ++v) {
+        sum += scaled(posterior[v], top);
+        if (posterior[v] == top)
+            best = v;
+    }
+    return 1.0 - 1.0 / sum < kStampRisk ? static_cast<int32_t>(best) : -1;
 }
 
 void average_in(ChipTrack& track, std::span<const float> body) {
@@ -202,20 +313,28 @@ int32_t sync_agreements(std::span<const float> values) noexcept {
     return agreements;
 }
 
-int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
-                      uint16_t check_mask) {
+int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, uint16_t check_mask,
+                      float chip_rate) {
     const auto capacity = static_cast<int32_t>(free_entries.size());
     int32_t found = 0;
     int32_t pos = std::max(0, track.search_position);
     DecodedPacket scratch;
-    // Hands on the confirmed held packets, oldest first, while the array has room.
+    // Hands on the confirmed held packets, oldest first, while the array has room. A packet
+    // that comes out more than two packets after it was read loses its time stamp: a stamp
+    // tells the place where the packet is reported.
     const auto hand_on = [&]() {
         for (auto it = track.held.begin(); it != track.held.end() && found < capacity;) {
             if (!it->confirmed) {
                 ++it;
                 continue;
             }
-            free_entries[static_cast<size_t>(found++)] = it->packet;
+            DecodedPacket& p = it->packet;
+            const auto digits = static_cast<int32_t>(p.payload.size());
+            const int32_t packet_chips = kSyncChips + 24 + 8 * (digits + 4);
+            const int32_t later = track.chips_read - it->chip;
+            if (later < 0 || later > 2 * packet_chips)
+                p.time_stamp = -1;
+            free_entries[static_cast<size_t>(found++)] = p;
             it = track.held.erase(it);
         }
     };
@@ -234,8 +353,8 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
                     (h.packet.payload == payload && (h.generation != track.average_generation ||
                                                      track.average_total >= h.total + 2));
         }
-        track.held.push_back(
-            HeldPacket{scratch, track.average_generation, track.average_total, known});
+        track.held.push_back(HeldPacket{scratch, track.average_generation, track.average_total,
+                                        track.chips_read, known});
         if (known) {
             for (HeldPacket& h : track.held)
                 h.confirmed = h.confirmed || h.packet.payload == payload;
@@ -252,25 +371,31 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
         hand_on();
     };
     hand_on();
-    // The time stamp of an accepted packet, from its own reading: all 12 bits when they are
-    // clear, else the likeliest of the few stamps that can follow the track's last one. An
-    // average is never used for it: it mixes the stamps of the bodies it holds.
-    const auto stamp = [&](std::span<const float> own, float polarity) {
+    // A track that started anew has no stamp readings from its earlier clock.
+    if (track.average_count == 0)
+        track.stamp_readings.clear();
+    // The time stamp of an accepted packet whose body ends before the chip `end` of `values`:
+    // from its own reading when all 12 bits are clear, else read together with the track's
+    // recent stamp readings. An average is never used for it: it mixes the stamps of the bodies
+    // it holds.
+    const auto stamp = [&](std::span<const float> own, float polarity, int32_t end) {
         scratch.time_stamp = -1;
         const std::optional<PairReading> r = read_pairs(own, polarity, scratch.payload, check_mask);
         if (!r)
             return;
+        const StampReading reading = stamp_reading(*r, track.chips_read - track.count + end);
+        std::vector<StampReading>& readings = track.stamp_readings;
+        std::erase_if(readings, [&](const StampReading& earlier) {
+            return earlier.chip >= reading.chip ||
+                   static_cast<double>(reading.chip - earlier.chip) >
+                       kStampSeconds * static_cast<double>(chip_rate);
+        });
+        if (readings.size() >= kStampReadings)
+            readings.erase(readings.begin());
+        readings.push_back(reading);
         scratch.time_stamp = reliable_time_stamp(*r);
-        const int32_t bodies = track.bodies_since_stamp + 1;
-        if (scratch.time_stamp < 0 && track.last_stamp >= 0 && bodies <= kStampFollow) {
-            // A body lasts less than 30 s: the stamp grows by at most 2 per body.
-            scratch.time_stamp =
-                likeliest_time_stamp(*r, track.last_stamp, track.last_stamp + 2 * bodies);
-        }
-        if (scratch.time_stamp >= 0) {
-            track.last_stamp = scratch.time_stamp;
-            track.bodies_since_stamp = -1; // the body's own consumption brings it to 0
-        }
+        if (scratch.time_stamp < 0 && readings.size() > 1)
+            scratch.time_stamp = joint_time_stamp(readings, static_cast<double>(chip_rate));
     };
 
     while (pos < track.count - kSyncChips && found < capacity) {
@@ -333,12 +458,12 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
                     average_in(track, body);
                 const std::span<const float> average(track.average.data(), static_cast<size_t>(e));
                 if (const double c = decode(average, polarity, check_mask, scratch); c > 0.0) {
-                    stamp(body, polarity);
+                    stamp(body, polarity, pos);
                     store(c);
                     lock();
                 } else if (const double c1 = decode(body, polarity, check_mask, scratch);
                            c1 > 0.0) {
-                    stamp(body, polarity);
+                    stamp(body, polarity, pos);
                     copy_to_average(track, body);
                     store(c1);
                     lock();
@@ -346,7 +471,7 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
                     track.lock_polarity = 0.0f;
                 }
             } else if (const double c = decode(body, polarity, check_mask, scratch); c > 0.0) {
-                stamp(body, polarity);
+                stamp(body, polarity, pos);
                 copy_to_average(track, body);
                 track.average_length = pos;
                 store(c);
@@ -367,13 +492,13 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
                 const std::span<const float> average(track.average.data(), static_cast<size_t>(e));
                 if (const double c = decode(average, polarity, check_mask, scratch); c > 0.0) {
                     if (found < capacity) {
-                        stamp(one, polarity);
+                        stamp(one, polarity, k * (e + kSyncChips) + e);
                         store(c);
                         lock();
                     }
                 } else if (const double c1 = decode(one, polarity, check_mask, scratch);
                            c1 > 0.0 && found < capacity) {
-                    stamp(one, polarity);
+                    stamp(one, polarity, k * (e + kSyncChips) + e);
                     lock();
                     copy_to_average(track, one);
                     store(c1);
@@ -386,8 +511,6 @@ int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries,
         }
 
         const int32_t consumed = pos + kSyncChips;
-        track.bodies_since_stamp +=
-            e > 0 ? std::max(1, (consumed + e + kSyncChips - 1) / (e + kSyncChips)) : 1;
         std::copy(track.values.begin() + consumed, track.values.begin() + track.count,
                   track.values.begin());
         track.count = std::max(0, track.count - consumed);

@@ -34,7 +34,9 @@ int32_t sync_agreements(std::span<const float> values) noexcept;
 // starts three chips before an exact sync of the opposite polarity (the lead-in followed by
 // the first packet's sync reads so) yields to that one. A packet read without a clear margin is
 // held on the track until a reading independent of it confirms its payload, and is stored then.
-int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, uint16_t check_mask);
+// `chip_rate` (chips per second) tells how far apart in time the packets of a track end.
+int32_t packet_search(ChipTrack& track, std::span<DecodedPacket> free_entries, uint16_t check_mask,
+                      float chip_rate = 50.0f);
 
 // Counts the packet under its payload (a new entry while fewer than 100 exist) and keeps the
 // first and the latest time stamp. Returns the number of entries.

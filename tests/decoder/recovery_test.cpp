@@ -158,6 +158,43 @@ TEST(PacketSearch, AveragedBodiesReadTheTimeStampOfTheirOwnReading) {
     }
 }
 
+TEST(PacketSearch, WeakTimeStampsAreReadTogetherAndNeverAcrossACut) {
+    // Stamp pairs of strengths 0.2 and 0.4 against payload pairs of 2 (one in eight of 1): no
+    // packet's stamp is reliable alone; the readings of packets that follow each other are.
+    // Two packets from 45 s later (a cut), at the same chip clock, show just as weakly a stamp
+    // one bit away from the earlier one: they never take the earlier stamp.
+    std::vector<float> values;
+    const auto add = [&](float t) {
+        const std::string chips = *packet_build("0123ABCD", t, 50.0f, 0);
+        for (size_t i = 0; i < chips.size(); ++i) {
+            const float a = i < 12                  ? 1.0f
+                            : i < 36                ? (i / 2 % 2 == 0 ? 0.1f : 0.2f)
+                            : (i - 36) / 2 % 8 == 7 ? 0.5f
+                                                    : 1.0f;
+            values.push_back(chips[i] == '1' ? a : -a);
+        }
+    };
+    const float duration = 132.0f / 50.0f;
+    for (int k = 0; k < 5; ++k)
+        add(52.0f + duration * static_cast<float>(k)); // ends in (T 01:00)
+    for (int k = 0; k < 2; ++k)
+        add(96.0f + duration * static_cast<float>(k)); // ends in (T 01:45)
+    const std::vector<float> end = soft(kSync + "011");
+    values.insert(values.end(), end.begin(), end.end());
+    ChipTrack track = track_of(values);
+    const Search s = search(track);
+    ASSERT_EQ(s.found, 7);
+    const int32_t expected[] = {-1, 4, 4, 4, 4};
+    for (size_t k = 0; k < 7; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(s.packets[k].payload, "0123ABCD");
+        if (k < 5)
+            EXPECT_EQ(s.packets[k].time_stamp, expected[k]);
+        else
+            EXPECT_TRUE(s.packets[k].time_stamp == -1 || s.packets[k].time_stamp == 7);
+    }
+}
+
 TEST(PacketSearch, ExactSyncDropsAShortBodyNearSyncPassesOverIt) {
     const std::string manchester30 = "011001100101100110101001010110";
     ASSERT_EQ(manchester30.size(), 30u);
