@@ -79,7 +79,7 @@ const std::vector<MarkedCase>& cases() {
          {"-gain", "0.25"}, kNoOwner, "CAFEBABE",
          "4d2d360f0521b3bbd579977c5ce556ccdccaee5c2ea875ebd4b6a127d0f60eb6",
          {{{}, kNoOwner, "(xCAFEBABE) - 3 instance(s)\n", 3,
-           "8:xCAFEBABE, 10:xCAFEBABE, 12:xCAFEBABE"}}},
+           "12:xCAFEBABE, 12:xCAFEBABE, 12:xCAFEBABE"}}},
         {"32000 stereo music, time stamps", fixture::settings(32000, 2, 12.0, Signal::Music, 0.3, 5),
          {"-addts", "1"}, kNoOwner, "D00D",
          "5941838b4c673e1623b98465d754b577d1f5859d59b12663f52aba70cd72c3c9",
@@ -102,13 +102,13 @@ const std::vector<MarkedCase>& cases() {
          {"-rawbr", "175"}, kNoOwner, "77",
          "2166e83e21cced01ceddf15fab527777bf71c0fb469a1a9363fb368ee415f2a3",
          {{{"-rawbr", "175"}, kNoOwner, "(x77) - 21 instance(s)\n", 21,
-           "1:x77, 2:x77, 2:x77, 3:x77, 3:x77, 3:x77, 4:x77, 4:x77, 4:x77, 5:x77, 5:x77, 5:x77, "
+           "2:x77, 2:x77, 2:x77, 3:x77, 3:x77, 3:x77, 4:x77, 4:x77, 4:x77, 5:x77, 5:x77, 5:x77, "
            "6:x77, 6:x77, 6:x77, 7:x77, 7:x77, 7:x77, 8:x77, 8:x77, 8:x77"}}},
         {"44100 stereo loud noise, weak mark", fixture::settings(44100, 2, 16.0, Signal::Noise, 0.8, 9),
          {"-gain", "0.3"}, kNoOwner, "0123ABCD",
          "a8d9e8856fbb5f9582f11b64912ed54485b6f0e6a1379be84ad413006a8006cb",
          {{{}, kNoOwner, "(x0123ABCD) - 11 instance(s)\n", 11,
-           "4:x0123ABCD, 6:x0123ABCD, 6:x0123ABCD, 8:x0123ABCD, 8:x0123ABCD, 10:x0123ABCD, 10:x0123ABCD, "
+           "6:x0123ABCD, 6:x0123ABCD, 8:x0123ABCD, 8:x0123ABCD, 8:x0123ABCD, 10:x0123ABCD, 10:x0123ABCD, "
            "12:x0123ABCD, 12:x0123ABCD, 15:x0123ABCD, 15:x0123ABCD"}}},
         {"11025 mono music, unmarked", fixture::settings(11025, 1, 6.0, Signal::Music, 0.3, 10), {}, kNoOwner,
          "", "ab118de9669f8a1b740a3b384ee98432ab51eae4986c0b22a21d47bd36a0758d",
