@@ -132,9 +132,13 @@ void run_one(const PredictorKernels& kernels, PredictorBlock any_order,
     const float* const inputs[] = {input.data()};
     float* const outputs[] = {output.data()};
     const size_t count = std::min(input.size(), output.size());
-    const PredictorBlock kernel = predictor.order == 2   ? kernels.order2
-                                  : predictor.order == 4 ? kernels.order4
-                                                         : any_order;
+    // The kernel of a single order-4 predictor starts each row of P x with its first product
+    // rather than with 0.0 + that product, which the denominator's sum, starting from r, cannot
+    // tell apart unless r is -0.0 (-0.0 + -0.0 is -0.0, +0.0 + -0.0 is +0.0).
+    const bool negative_zero_r = predictor.r == 0.0f && std::signbit(predictor.r);
+    const PredictorBlock kernel = predictor.order == 2                       ? kernels.order2
+                                  : predictor.order == 4 && !negative_zero_r ? kernels.order4
+                                                                             : any_order;
     kernel(predictors, inputs, outputs, count, floor);
 }
 

@@ -90,6 +90,22 @@ template <typename L> [[gnu::always_inline]] inline L round_single(L v) {
     return condition ? a : b;
 }
 
+// a where v < 0, else v (lane by lane for vectors), without a branch: the sign of the
+// difference that chooses flips from sample to sample, which a branch predicts badly.
+[[gnu::always_inline]] inline double where_negative(double v, double a) {
+#if defined(__SSE2__)
+    const __m128d value = _mm_set_sd(v);
+    const __m128d negative = _mm_cmplt_sd(value, _mm_setzero_pd());
+    return _mm_cvtsd_f64(
+        _mm_or_pd(_mm_and_pd(negative, _mm_set_sd(a)), _mm_andnot_pd(negative, value)));
+#else
+    return v < 0.0 ? a : v;
+#endif
+}
+[[gnu::always_inline]] inline simd::f64x2 where_negative(simd::f64x2 v, simd::f64x2 a) {
+    return where(v < 0.0, a, v);
+}
+
 // Lane c of a value, and a lane value made of one double per lane.
 [[gnu::always_inline]] inline double lane(double v, size_t) {
     return v;
@@ -276,7 +292,7 @@ struct EnvelopeForm {
     explicit EnvelopeForm(double /* the whitened form's floor */) {}
     template <typename L> [[gnu::always_inline]] inline L step(L& level, L e) const {
         const L diff = magnitude(e) - level;
-        level = level + where(diff < 0.0, diff * kRelease, diff);
+        level = level + where_negative(diff, diff * kRelease);
         return level;
     }
     double plain_step(double& level, double e) const {
