@@ -199,10 +199,13 @@ template <size_t N, typename L> struct State {
     template <bool Keep> [[gnu::always_inline]] inline L update(L d) {
         using H = HalfOf<L>;
         // Gain: k = P x / (r + x^T P x), the denominator summed from the unrounded rows of P x.
+        // Each row starts from its first product: 0.0 + p differs from p only for p = -0.0,
+        // which the denominator cannot tell from +0.0 (it starts from r, which is not -0.0:
+        // see predictor.cpp), and the gain takes the row + 0.0, the plain sum exactly.
         L row[N];
         for (size_t i = 0; i < N; ++i) {
-            L sum = {};
-            for (size_t m = 0; m < N; ++m) {
+            L sum = p[i][0] * x[0];
+            for (size_t m = 1; m < N; ++m) {
                 sum = sum + p[i][m] * x[m];
             }
             row[i] = sum;
@@ -215,7 +218,7 @@ template <size_t N, typename L> struct State {
         const H g = to_half(one / den);
         L kd[N];
         for (size_t i = 0; i < N; ++i) {
-            const H ki = g * to_half(row[i]);
+            const H ki = g * to_half(row[i] + 0.0);
             kd[i] = to_lane(ki);
             if constexpr (Keep) {
                 k[i] = ki;
