@@ -42,11 +42,12 @@ struct Halves4 {
     }
     VEKMRK_AVX2_INLINE static __m128d low(__m128d v) { return _mm_unpacklo_pd(v, v); }
     VEKMRK_AVX2_INLINE static __m128d high(__m128d v) { return _mm_unpackhi_pd(v, v); }
+    // Two floats, unaligned, as doubles; and back.
     VEKMRK_AVX2_INLINE static __m128d pair(const float* v) {
-        return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(v))));
+        return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v))));
     }
     VEKMRK_AVX2_INLINE static void store_pair(float* to, __m128d v) {
-        _mm_store_sd(reinterpret_cast<double*>(to), _mm_castps_pd(_mm_cvtpd_ps(v)));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_castps_si128(_mm_cvtpd_ps(v)));
     }
 
     VEKMRK_AVX2_INLINE void load(const AdaptivePredictor& a) {
