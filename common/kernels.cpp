@@ -44,6 +44,7 @@ KernelTable build(SimdLevel level) {
         table.fir_sum_products = fir_sum_products_avx2;
         override_with(table.envelope, predictor_envelope_avx2());
         override_with(table.whiten, predictor_whiten_avx2());
+        table.pcm16_from_planar = pcm16_from_planar_avx2;
     }
     if (level >= SimdLevel::Avx512) {
         table.fir_lanes = 8;

@@ -92,3 +92,5 @@ void pcm16_to_planar_sse2(const uint8_t* bytes, size_t frames, std::span<float* 
 void pcm16_from_planar_sse2(std::span<const float* const> planes, size_t offset, size_t frames,
                             double scale, uint8_t* bytes);
 void comb_block_sse2(float* b, size_t n, size_t count, double tap0, double tap1);
+void pcm16_from_planar_avx2(std::span<const float* const> planes, size_t offset, size_t frames,
+                            double scale, uint8_t* bytes);

@@ -124,6 +124,10 @@ template <typename Form> PredictorKernels plain_kernels() {
     return {run_plain<Form, 1>, run_plain<Form, 1>, run_plain<Form, 2>, run_plain<Form, 2>};
 }
 
+bool negative_zero(float v) {
+    return v == 0.0f && std::signbit(v);
+}
+
 // Orders 2 and 4 run the table's kernels, other orders the plain updates.
 void run_one(const PredictorKernels& kernels, PredictorBlock any_order,
              AdaptivePredictor& predictor, std::span<const float> input, std::span<float> output,
@@ -132,9 +136,13 @@ void run_one(const PredictorKernels& kernels, PredictorBlock any_order,
     const float* const inputs[] = {input.data()};
     float* const outputs[] = {output.data()};
     const size_t count = std::min(input.size(), output.size());
-    const PredictorBlock kernel = predictor.order == 2   ? kernels.order2
-                                  : predictor.order == 4 ? kernels.order4
-                                                         : any_order;
+    // The kernels start each row of P x with its first product rather than with 0.0 + that
+    // product, which the denominator's sum, starting from r, cannot tell apart unless r is -0.0
+    // (-0.0 + -0.0 is -0.0, +0.0 + -0.0 is +0.0).
+    const PredictorBlock kernel = negative_zero(predictor.r) ? any_order
+                                  : predictor.order == 2     ? kernels.order2
+                                  : predictor.order == 4     ? kernels.order4
+                                                             : any_order;
     kernel(predictors, inputs, outputs, count, floor);
 }
 
@@ -144,8 +152,8 @@ void run_two(const PredictorKernels& kernels, PredictorBlock any_order, Adaptive
              std::span<float> second_output, double floor) {
     const size_t count = first_input.size();
     if (first.order != second.order || (first.order != 2 && first.order != 4) ||
-        second_input.size() != count || first_output.size() < count ||
-        second_output.size() < count) {
+        negative_zero(first.r) || negative_zero(second.r) || second_input.size() != count ||
+        first_output.size() < count || second_output.size() < count) {
         run_one(kernels, any_order, first, first_input, first_output, floor);
         run_one(kernels, any_order, second, second_input, second_output, floor);
         return;

@@ -90,6 +90,22 @@ template <typename L> [[gnu::always_inline]] inline L round_single(L v) {
     return condition ? a : b;
 }
 
+// a where v < 0, else v (lane by lane for vectors), without a branch: the sign of the
+// difference that chooses flips from sample to sample, which a branch predicts badly.
+[[gnu::always_inline]] inline double where_negative(double v, double a) {
+#if defined(__SSE2__)
+    const __m128d value = _mm_set_sd(v);
+    const __m128d negative = _mm_cmplt_sd(value, _mm_setzero_pd());
+    return _mm_cvtsd_f64(
+        _mm_or_pd(_mm_and_pd(negative, _mm_set_sd(a)), _mm_andnot_pd(negative, value)));
+#else
+    return v < 0.0 ? a : v;
+#endif
+}
+[[gnu::always_inline]] inline simd::f64x2 where_negative(simd::f64x2 v, simd::f64x2 a) {
+    return where(v < 0.0, a, v);
+}
+
 // Lane c of a value, and a lane value made of one double per lane.
 [[gnu::always_inline]] inline double lane(double v, size_t) {
     return v;
@@ -183,10 +199,13 @@ template <size_t N, typename L> struct State {
     template <bool Keep> [[gnu::always_inline]] inline L update(L d) {
         using H = HalfOf<L>;
         // Gain: k = P x / (r + x^T P x), the denominator summed from the unrounded rows of P x.
+        // Each row starts from its first product: 0.0 + p differs from p only for p = -0.0,
+        // which the denominator cannot tell from +0.0 (it starts from r, which is not -0.0:
+        // see predictor.cpp), and the gain takes the row + 0.0, the plain sum exactly.
         L row[N];
         for (size_t i = 0; i < N; ++i) {
-            L sum = {};
-            for (size_t m = 0; m < N; ++m) {
+            L sum = p[i][0] * x[0];
+            for (size_t m = 1; m < N; ++m) {
                 sum = sum + p[i][m] * x[m];
             }
             row[i] = sum;
@@ -199,7 +218,7 @@ template <size_t N, typename L> struct State {
         const H g = to_half(one / den);
         L kd[N];
         for (size_t i = 0; i < N; ++i) {
-            const H ki = g * to_half(row[i]);
+            const H ki = g * to_half(row[i] + 0.0);
             kd[i] = to_lane(ki);
             if constexpr (Keep) {
                 k[i] = ki;
@@ -276,7 +295,7 @@ struct EnvelopeForm {
     explicit EnvelopeForm(double /* the whitened form's floor */) {}
     template <typename L> [[gnu::always_inline]] inline L step(L& level, L e) const {
         const L diff = magnitude(e) - level;
-        level = level + where(diff < 0.0, diff * kRelease, diff);
+        level = level + where_negative(diff, diff * kRelease);
         return level;
     }
     double plain_step(double& level, double e) const {

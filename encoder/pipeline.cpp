@@ -174,7 +174,11 @@ struct EncodePipeline::Pass {
     std::FILE* copy_from = nullptr; // read the input from this 16-bit copy instead of `in`
     TempFile* copy_to = nullptr;    // first pass: keep a copy of the input here, until clipping
     TempFile* marked = nullptr;     // first pass: where blocks go once the peak passes 1
-    std::string_view folder;        // where `marked` is made
+    // First pass: every block also goes to `marked` (from the first on), so that clipping
+    // found later needs no second encoding. Dropped when the temporary file cannot take them.
+    bool keep_all = false;
+    int64_t kept_from = -1;  // the first block in `marked`
+    std::string_view folder; // where `marked` is made
     std::string_view payload;
     const Progress* progress = nullptr;
     bool first = true;
@@ -423,27 +427,40 @@ struct EncodePipeline::Pass {
             write = false;
         if (write) {
             const int64_t clip = clip_block.load();
-            if (clip < 0 || b < clip) {
-                if (!wav_write_frames(*out, s.sources, gain, s.count)) {
+            const bool direct = clip < 0 || b < clip;
+            if (direct && !wav_write_frames(*out, s.sources, gain, s.count)) {
+                failure = PipelineFailure::Write;
+                return false;
+            }
+            // From the clipping block on the kept floats are the only copy; before it, a
+            // failure to keep them only costs the second encoding.
+            if ((keep_all || !direct) && !keep(s, b)) {
+                if (!direct) {
                     failure = PipelineFailure::Write;
                     return false;
                 }
-            } else {
-                if (marked->file() == nullptr && !marked->create(std::string(folder), "marked")) {
-                    failure = PipelineFailure::Write;
-                    return false;
-                }
-                for (size_t c = 0; c < channels; ++c) {
-                    const auto n = static_cast<size_t>(s.count);
-                    if (std::fwrite(s.sources[c], sizeof(float), n, marked->file()) != n) {
-                        failure = PipelineFailure::Write;
-                        return false;
-                    }
-                }
+                keep_all = false;
+                marked->close();
+                kept_from = -1;
             }
         }
         written.store(b + 1);
         announce();
+        return true;
+    }
+
+    // Appends the marked samples of block b to `marked` as floats, planar.
+    bool keep(const Slot& s, int64_t b) noexcept {
+        if (marked->file() == nullptr) {
+            if (!marked->create(std::string(folder), "marked"))
+                return false;
+            kept_from = b;
+        }
+        const auto n = static_cast<size_t>(s.count);
+        for (size_t c = 0; c < channels; ++c) {
+            if (std::fwrite(s.sources[c], sizeof(float), n, marked->file()) != n)
+                return false;
+        }
         return true;
     }
 
@@ -614,6 +631,7 @@ PipelineOutcome EncodePipeline::first_pass(const Progress& progress) {
     pass.write = out_start_ >= 0;
     pass.copy_to = in_start_ < 0 ? &input_copy_ : nullptr;
     pass.marked = &marked_;
+    pass.keep_all = pass.write && options_.keep_marked;
     const PipelineOutcome outcome = run_pass(pass, progress ? &progress : nullptr);
     frames_read_ = pass.frames_read;
     packets_ = pass.packets;
@@ -623,6 +641,9 @@ PipelineOutcome EncodePipeline::first_pass(const Progress& progress) {
     prefix_packets_ = pass.prefix_packets;
     prefix_peak_ = pass.prefix_peak;
     written_ = outcome.failure == PipelineFailure::None && pass.write && clip_block_ < 0;
+    kept_from_ = pass.kept_from;
+    if (written_)
+        marked_.close();
     return outcome;
 }
 
@@ -638,9 +659,10 @@ PipelineOutcome EncodePipeline::finish() {
         out_.position = 0;
     }
     const float gain = clipping_attenuation(peak_);
-    // An output that cannot seek got nothing yet: every block is encoded again.
+    // An output that cannot seek got nothing yet: every block is encoded again. Else the
+    // blocks before the kept ones are.
     const bool everything = out_start_ < 0;
-    const int64_t blocks = everything ? -1 : clip_block_;
+    const int64_t blocks = everything ? -1 : kept_from_;
     if (blocks != 0) {
         if (input_copy_.file() != nullptr) {
             if (std::fflush(input_copy_.file()) != 0 ||
@@ -678,7 +700,7 @@ PipelineOutcome EncodePipeline::finish() {
     return write_marked();
 }
 
-// Writes the blocks kept as floats from the clipping block on, scaled, after the others.
+// Writes the blocks kept as floats, scaled, after the others.
 PipelineOutcome EncodePipeline::write_marked() {
     std::FILE* file = marked_.file();
     if (file == nullptr || std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0)
@@ -695,8 +717,8 @@ PipelineOutcome EncodePipeline::write_marked() {
     } catch (const std::bad_alloc&) {
         return {PipelineFailure::NoMemory};
     }
-    int64_t left = frames_read_ - schedule_->frames_before(clip_block_);
-    for (int64_t b = clip_block_; left > 0; ++b) {
+    int64_t left = frames_read_ - schedule_->frames_before(kept_from_);
+    for (int64_t b = kept_from_; left > 0; ++b) {
         const auto n = static_cast<size_t>(std::min<int64_t>(left, schedule_->size(b)));
         for (size_t c = 0; c < channels; ++c) {
             if (std::fread(samples.data() + c * block, sizeof(float), n, file) != n)

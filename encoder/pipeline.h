@@ -10,10 +10,11 @@
 // Clipping prevention scales the whole output by 1 / peak when the peak of the complete marked
 // signal exceeds full scale, which is known only at the end. While the peak stays within full
 // scale, the blocks are written as they come, and for most inputs that first pass is the output.
-// From the block where the peak first passes full scale on, the marked samples go to a
-// temporary file as floats instead. finish() then writes the output again, scaled: the blocks
-// before that one are read and encoded a second time with fresh channel encoders (the encoder
-// is deterministic, so the marked samples are the same), the rest come from the temporary file.
+// Every marked block also goes to a temporary file as floats (from the block where the peak
+// first passes full scale on, only there). finish() then writes the output again, scaled, from
+// that file: a rescale, not a second encoding. Should the file fail to take the blocks before
+// the clipping one, those are read and encoded a second time with fresh channel encoders (the
+// encoder is deterministic, so the marked samples are the same).
 // An input that cannot seek (a pipe) is kept as 16-bit samples in a temporary file until the
 // peak passes full scale, for that second pass; an output that cannot seek receives nothing
 // until finish() encodes the whole input again. Temporary files are made in the folder the
@@ -69,6 +70,10 @@ struct PipelineOutcome {
 struct PipelineOptions {
     int32_t threads = 1;      // threads to run on (pipeline_threads), 1 or more
     std::string spool_folder; // where temporary files go: beside the output
+    // Keep every marked block as floats in a temporary file (while the output can seek), so
+    // that clipping found late needs no second encoding; off, only the blocks from the
+    // clipping one on are kept and the others are encoded again.
+    bool keep_marked = true;
 };
 
 // A temporary file for update, made in a given folder with a fresh name; its name is removed at
@@ -141,10 +146,11 @@ private:
     long in_start_ = -1;  // file offset of the input's first sample; -1: cannot seek
     long out_start_ = -1; // file offset of the output's first sample; -1: cannot seek
     TempFile input_copy_; // the input as 16-bit samples, when it cannot seek
-    TempFile marked_;     // marked samples as floats, from clip_block_ on
+    TempFile marked_;     // marked samples as floats, from kept_from_ on
     bool first_done_ = false;
     bool written_ = false;       // the first pass wrote the complete output
     int64_t clip_block_ = -1;    // first block after which the peak exceeds full scale
+    int64_t kept_from_ = -1;     // first block in marked_ (0: all of them)
     int32_t prefix_packets_ = 0; // packets begun before clip_block_
     float prefix_peak_ = 0.0f;   // peak of the blocks before clip_block_
     int64_t frames_read_ = 0;

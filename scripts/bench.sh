@@ -8,7 +8,7 @@
 #    the threads the machine allows, vekmrkdec on one core.
 # 2. Two files that need clipping prevention: the same music made loud (it passes full scale
 #    early) and the same music followed by one second of loud noise (it passes full scale only
-#    at the end, so the whole file before it is encoded a second time: the worst case).
+#    at the end, so the whole file is written a second time, rescaled: the worst case).
 # 3. Cost as the work grows: 1, 10 and 60 minutes of the music (fewer runs for the hour), so
 #    that linear time and flat memory are seen.
 # 4. Every recording named on the command line (real music is not generated, and never committed).

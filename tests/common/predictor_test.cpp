@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -336,12 +337,15 @@ TEST_P(PredictorLevel, FastVersionsKeepEveryRoundingOnExtremeStates) {
                    ? std::ldexp(unit(draw), exponent(draw))
                    : std::ldexp(static_cast<float>(quarters(draw)) / 4.0f, 30 * coarse(draw));
     };
+    // Zeros of both signs too, and now and then r = -0.0, where 0.0 + x and x differ.
+    std::bernoulli_distribution negative_zero(0.05);
+    auto signed_wild = [&] { return negative_zero(draw) ? -0.0f : wild(); };
     auto randomise = [&](AdaptivePredictor& p) {
         for (float& v : p.storage) {
-            v = wild();
+            v = signed_wild();
         }
         p.level = std::fabs(wild());
-        p.r = wild();
+        p.r = signed_wild();
         p.q = wild();
     };
     for (const Form& form : kForms) {
@@ -353,8 +357,8 @@ TEST_P(PredictorLevel, FastVersionsKeepEveryRoundingOnExtremeStates) {
                 randomise(*start_b);
                 std::vector<float> in_a(3), in_b(3);
                 for (size_t i = 0; i < 3; ++i) {
-                    in_a[i] = wild();
-                    in_b[i] = wild();
+                    in_a[i] = signed_wild();
+                    in_b[i] = signed_wild();
                 }
                 auto ref_a = make_default(order);
                 auto ref_b = make_default(order);
@@ -375,6 +379,27 @@ TEST_P(PredictorLevel, FastVersionsKeepEveryRoundingOnExtremeStates) {
             }
         }
     }
+}
+
+// With r = -0.0 a denominator of zeros keeps the sign its terms give it: here the row of P x
+// whose products are all -0.0 makes it +0.0 (0.0 + -0.0), the gain +inf and the weights +inf
+// (one sample: a second would turn everything into NaN); every kernel agrees with the plain
+// update.
+TEST_P(PredictorLevel, NegativeZeroNoiseKeepsTheSignOfAZeroDenominator) {
+    auto plain = make_default(4);
+    plain->r = -0.0f;
+    const float rows[16] = {1, -1, 1, 1, -1, -0.0f, -1, -1, 1, -1, 1, 1, 1, -1, 1, 1};
+    std::copy(std::begin(rows), std::end(rows), plain->p);
+    plain->x[1] = 1.0f;
+    auto fast = make_default(4);
+    auto pair_a = make_default(4);
+    auto pair_b = make_default(4);
+    for (AdaptivePredictor* p : {fast.get(), pair_a.get(), pair_b.get()})
+        copy_state(*plain, *p);
+    const float in[1] = {0.5f};
+    const std::vector<uint32_t> want = fixture::float_bits(plain_envelope(*plain, in));
+    EXPECT_TRUE(same_as_plain(kForms[0], level(), *fast, *pair_a, *pair_b, in, in, want, want,
+                              *plain, *plain));
 }
 
 // Two predictors of different orders, or inputs of different lengths, are run one after the

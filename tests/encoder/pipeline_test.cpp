@@ -28,9 +28,10 @@ struct Encoded {
 };
 
 // Encodes `input` into `output` through the pipeline on `threads` threads; with `through_pipe`
-// the input's samples arrive through a pipe, which cannot seek, as standard input would.
+// the input's samples arrive through a pipe, which cannot seek, as standard input would;
+// `keep_marked` as in PipelineOptions.
 Encoded encode(const std::string& input, const std::string& output, int32_t threads,
-               bool through_pipe = false) {
+               bool through_pipe = false, bool keep_marked = true) {
     Encoded result;
     WavStreamPtr in = wav_open_read(input);
     EXPECT_TRUE(in);
@@ -60,8 +61,9 @@ Encoded encode(const std::string& input, const std::string& output, int32_t thre
     for (int32_t c = 0; c < in->channels; ++c)
         channels.push_back(make());
     {
-        EncodePipeline pipeline(*in, *out, channels, kPayload, make,
-                                {threads, std::filesystem::path(output).parent_path()});
+        EncodePipeline pipeline(
+            *in, *out, channels, kPayload, make,
+            {threads, std::filesystem::path(output).parent_path(), keep_marked});
         result.outcome = pipeline.first_pass([&](int32_t frames_done, int32_t packets, int32_t) {
             EXPECT_EQ(frames_done, result.frames_done + 1);
             result.frames_done = frames_done;
@@ -123,9 +125,10 @@ protected:
 };
 
 // Three channels of quiet music that turn into loud noise after 2.5 s: the peak passes full
-// scale in the third block, so the output is the first two blocks encoded again and the rest
-// kept as floats. Any number of threads, and an input that arrives through a pipe, give the
-// bytes of the straightforward encoder.
+// scale in the third block, so the output is rescaled from the blocks kept as floats (or, when
+// only the blocks from the clipping one on are kept, the first two blocks are encoded again).
+// Any number of threads, and an input that arrives through a pipe, give the bytes of the
+// straightforward encoder.
 TEST_F(Pipeline, ClippingInputGivesTheBytesOfTheInMemoryEncoder) {
     const std::string input = dir.file("in.wav");
     ASSERT_TRUE(fixture::write_wav(input, quiet_then_loud(44100, 3)));
@@ -140,13 +143,18 @@ TEST_F(Pipeline, ClippingInputGivesTheBytesOfTheInMemoryEncoder) {
         EXPECT_EQ(run.frames_done, 4); // three whole seconds and the short rest
         EXPECT_TRUE(run.bytes == expected);
     }
+    for (const bool through_pipe : {false, true}) {
+        const Encoded again = encode(input, dir.file("again.wav"), 2, through_pipe, false);
+        EXPECT_EQ(again.outcome.failure, PipelineFailure::None);
+        EXPECT_TRUE(again.bytes == expected);
+    }
     const Encoded piped = encode(input, dir.file("piped.wav"), 2, true);
     EXPECT_EQ(piped.outcome.failure, PipelineFailure::None);
     EXPECT_TRUE(piped.bytes == expected);
     // No temporary file is left behind.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),
-              4);
+              5);
 }
 
 // Twelve channels on threads do not fit the buffers one second at a time: each second is cut
@@ -178,8 +186,9 @@ TEST_F(Pipeline, QuietInputIsWrittenInOnePass) {
     EXPECT_TRUE(piped.bytes == one.bytes);
 }
 
-// An input that shrinks between the passes cannot give the output the first pass measured: the
-// blocks before the clipping one are read again.
+// An input that shrinks between the passes cannot give the output the first pass measured when
+// the blocks before the clipping one are read again (they are when the marked blocks are not
+// all kept).
 TEST_F(Pipeline, InputThatChangesBeforeTheSecondPassIsAFailure) {
     const std::string input = dir.file("loud.wav");
     ASSERT_TRUE(fixture::write_wav(input, quiet_then_loud(32000, 1)));
@@ -189,7 +198,7 @@ TEST_F(Pipeline, InputThatChangesBeforeTheSecondPassIsAFailure) {
     auto make = [] { return encoder_create(32000, "", ""); };
     std::vector<EncoderChannelPtr> channels;
     channels.push_back(make());
-    EncodePipeline pipeline(*in, *out, channels, kPayload, make, {2, dir.path()});
+    EncodePipeline pipeline(*in, *out, channels, kPayload, make, {2, dir.path(), false});
     ASSERT_EQ(pipeline.first_pass({}).failure, PipelineFailure::None);
     ASSERT_GT(pipeline.peak().value_or(0.0f), 1.0f);
     std::filesystem::resize_file(input, 44 + 2 * 40000);
