@@ -4,6 +4,7 @@
 // function compiled for its instruction set.
 
 #include <cstddef>
+#include <type_traits>
 
 #include "common/kernels.h"
 #include "common/simd_vectors.h"
@@ -20,7 +21,11 @@ namespace fir_kernel {
 // output in the plain order: the samples that tap k meets in the outputs j of all segments form
 // row D j + k, one aligned vector load per tap and W outputs. U rows of outputs at a time, so
 // that the additions of different outputs overlap.
-template <typename V, int U>
+//
+// Every product is of two floats widened to double, so it is exact: a fused multiply-add then
+// rounds once, as the separate multiply and add do, and gives the same sums. A twin for
+// processors that have one passes MulAdd, whose apply(acc, x, h) returns acc + x h fused.
+template <typename V, int U, typename MulAdd = void>
 [[gnu::always_inline]] inline void sum_products(FirRows z, const double* h, size_t taps,
                                                 float* out) {
     constexpr size_t kLanes = simd::lanes<V>;
@@ -34,7 +39,11 @@ template <typename V, int U>
             const double hk = h[k];
 #pragma GCC unroll 16
             for (int u = 0; u < U; ++u) {
-                acc[u] += simd::load<V>(row + u * stride) * hk;
+                if constexpr (std::is_void_v<MulAdd>) {
+                    acc[u] += simd::load<V>(row + u * stride) * hk;
+                } else {
+                    acc[u] = MulAdd::apply(acc[u], simd::load<V>(row + u * stride), hk);
+                }
             }
             row += kLanes;
         }
@@ -50,7 +59,11 @@ template <typename V, int U>
         V acc = {};
         const double* row = z.z + j * stride;
         for (size_t k = 0; k < taps; ++k) {
-            acc += simd::load<V>(row + k * kLanes) * h[k];
+            if constexpr (std::is_void_v<MulAdd>) {
+                acc += simd::load<V>(row + k * kLanes) * h[k];
+            } else {
+                acc = MulAdd::apply(acc, simd::load<V>(row + k * kLanes), h[k]);
+            }
         }
         const auto single = __builtin_convertvector(acc, Half);
         for (size_t l = 0; l < kLanes; ++l) {
