@@ -360,6 +360,17 @@ void whiten(DecoderChannel& ch, std::span<const float> input, int32_t count) {
                  std::span<float>(ch.work_s).subspan(static_cast<size_t>(ch.history_length), cnt));
 }
 
+// whiten on two channels at once (the same level floor).
+void whiten_pair(DecoderChannel& first, DecoderChannel& second, std::span<const float> first_input,
+                 std::span<const float> second_input, int32_t count) {
+    const auto cnt = static_cast<size_t>(count);
+    const auto at = [cnt](DecoderChannel& ch) {
+        return std::span<float>(ch.work_s).subspan(static_cast<size_t>(ch.history_length), cnt);
+    };
+    whitener_run_pair(first.whitener, second.whitener, whitening_floor(first.level_floor_db),
+                      first_input.first(cnt), second_input.first(cnt), at(first), at(second));
+}
+
 std::span<const float> level_span(const DecoderChannel& ch, int32_t count) {
     return std::span<const float>(ch.work_b).first(static_cast<size_t>(count));
 }
@@ -407,8 +418,8 @@ int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
             continue;
         }
         DecoderChannel& second = *channels[c + 1];
-        whiten(first, std::span<const float>(frames[c], n), count);
-        whiten(second, std::span<const float>(frames[c + 1], n), count);
+        whiten_pair(first, second, std::span<const float>(frames[c], n),
+                    std::span<const float>(frames[c + 1], n), count);
         level_samples(first, count);
         level_samples(second, count);
         first.work_peaks.clear();
