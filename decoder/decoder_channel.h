@@ -130,11 +130,11 @@ struct DecoderChannel {
     // The last G samples of the chip waveform, for a chip that ends on a working sample
     // (phase 0) or one input sample before it (phase 1, the same at D = 1); G values each.
     std::array<std::vector<float>, 2> references;
-    int32_t history_length = 0;      // band-limited samples kept from earlier frames in work_s
+    int32_t history_length = 0;      // whitened samples kept from earlier frames in work_s
     int32_t work_capacity = 0;       // length of the work buffers
     std::vector<float> work_a;       // stage outputs, then the head correlation
     std::vector<float> work_b;       // the comb output
-    std::vector<float> work_s;       // the last history_length band-limited samples of the
+    std::vector<float> work_s;       // the last history_length whitened samples of the
                                      // earlier frames, then the current frame's
     std::vector<int32_t> work_peaks; // peak positions of the frame
 };
@@ -149,6 +149,6 @@ using DecoderChannelPtr = std::unique_ptr<DecoderChannel, DecoderChannelDeleter>
 // "-rawbr"); "private" keys with `owner_name`. Empty on a missing option value, an unusable
 // owner name, a chip rate that is not a positive finite number or whose chip is shorter than
 // one working sample, longer than a frame or too short for the waveform design, a rate with no
-// band filter, or short memory.
+// chip waveform, or short memory.
 DecoderChannelPtr decoder_create(int32_t sampling_rate, std::string_view configuration,
                                  std::string_view owner_name) noexcept;

@@ -346,7 +346,7 @@ int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
             deactivate(track);
     }
     ch.replacement_slot = replacement_slot(ch);
-    // Keep the frame's last band-limited samples in front of the next frame's.
+    // Keep the frame's last whitened samples in front of the next frame's.
     const auto kept = static_cast<size_t>(ch.history_length);
     const auto last = ch.work_s.begin() + static_cast<std::ptrdiff_t>(count);
     std::copy(last, last + static_cast<std::ptrdiff_t>(kept), ch.work_s.begin());
