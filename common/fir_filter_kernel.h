@@ -4,7 +4,6 @@
 // function compiled for its instruction set.
 
 #include <cstddef>
-#include <type_traits>
 
 #include "common/kernels.h"
 #include "common/simd_vectors.h"
@@ -21,11 +20,7 @@ namespace fir_kernel {
 // output in the plain order: the samples that tap k meets in the outputs j of all segments form
 // row D j + k, one aligned vector load per tap and W outputs. U rows of outputs at a time, so
 // that the additions of different outputs overlap.
-//
-// Every product is of two floats widened to double, so it is exact: a fused multiply-add then
-// rounds once, as the separate multiply and add do, and gives the same sums. A twin for
-// processors that have one passes MulAdd, whose apply(acc, x, h) returns acc + x h fused.
-template <typename V, int U, typename MulAdd = void>
+template <typename V, int U>
 [[gnu::always_inline]] inline void sum_products(FirRows z, const double* h, size_t taps,
                                                 float* out) {
     constexpr size_t kLanes = simd::lanes<V>;
@@ -39,11 +34,7 @@ template <typename V, int U, typename MulAdd = void>
             const double hk = h[k];
 #pragma GCC unroll 16
             for (int u = 0; u < U; ++u) {
-                if constexpr (std::is_void_v<MulAdd>) {
-                    acc[u] += simd::load<V>(row + u * stride) * hk;
-                } else {
-                    acc[u] = MulAdd::apply(acc[u], simd::load<V>(row + u * stride), hk);
-                }
+                acc[u] += simd::load<V>(row + u * stride) * hk;
             }
             row += kLanes;
         }
@@ -59,11 +50,7 @@ template <typename V, int U, typename MulAdd = void>
         V acc = {};
         const double* row = z.z + j * stride;
         for (size_t k = 0; k < taps; ++k) {
-            if constexpr (std::is_void_v<MulAdd>) {
-                acc += simd::load<V>(row + k * kLanes) * h[k];
-            } else {
-                acc = MulAdd::apply(acc, simd::load<V>(row + k * kLanes), h[k]);
-            }
+            acc += simd::load<V>(row + k * kLanes) * h[k];
         }
         const auto single = __builtin_convertvector(acc, Half);
         for (size_t l = 0; l < kLanes; ++l) {

@@ -41,8 +41,7 @@ KernelTable build(SimdLevel level) {
     }
     if (level >= SimdLevel::Avx2) {
         table.fir_lanes = 4;
-        table.fir_sum_products =
-            __builtin_cpu_supports("fma") ? fir_sum_products_avx2_fma : fir_sum_products_avx2;
+        table.fir_sum_products = fir_sum_products_avx2;
         override_with(table.envelope, predictor_envelope_avx2());
         override_with(table.whiten, predictor_whiten_avx2());
     }

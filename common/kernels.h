@@ -80,7 +80,6 @@ void comb_block_plain(float* b, size_t n, size_t count, double tap0, double tap1
 // Twins for x86-64: SSE2 (every x86-64 processor), AVX2, AVX-512 F + VL.
 void fir_sum_products_sse2(FirRows z, const double* h, size_t taps, float* out);
 void fir_sum_products_avx2(FirRows z, const double* h, size_t taps, float* out);
-void fir_sum_products_avx2_fma(FirRows z, const double* h, size_t taps, float* out);
 void fir_sum_products_avx512(FirRows z, const double* h, size_t taps, float* out);
 PredictorKernels predictor_envelope_sse2();
 PredictorKernels predictor_whiten_sse2();
