@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "common/fir_filter.h"
-#include "common/predictor.h"
 #include "decoder/whitening.h"
 
 // Chip values a track holds: two of the longest packets the encoder writes (98 payload digits
@@ -109,10 +108,7 @@ struct DecoderChannel {
     int32_t working_rate = 0;         // Rw = file rate / D
     int32_t minimum_frame_length = 0; // frames with fewer working samples are skipped
     float rawbr = 50.0f;              // chips per second
-    int32_t predictor_order = 2;
-    float predictor_measurement_noise = 0.01f;
-    float predictor_process_noise = 0.001f;
-    float level_floor_db = -55.0f; // whitening never divides by less than 10^(floor/20)
+    float level_floor_db = -55.0f;    // whitening never divides by less than 10^(floor/20)
     int32_t max_head_length = kMaxHeadLength;
     float comb_feedback = 0.995f;
     int32_t track_capacity = kTrackCapacity;
@@ -122,7 +118,6 @@ struct DecoderChannel {
     uint16_t check_mask = 0;
     int32_t packet_capacity = kPacketCapacity;
     std::array<DecodedPacket, kPacketCapacity> packets; // packets of the current frame
-    FirFilterPtr decimation_filter;                     // only when D = 2
     int32_t whitening_order = 16;
     BlockWhitener whitener;
     FirFilterPtr head_correlator; // last H samples of the phase-0 reference
@@ -132,14 +127,14 @@ struct DecoderChannel {
     double chip_period = 0.0; // P = M / D: the chip period in working samples
     int32_t chip_length = 0;  // G = floor(P): reference length in working samples
     int32_t head_length = 0;  // H = min(128, G)
-    // The chip waveform as the decimated signal shows it, for a chip that ends on a working
-    // sample (phase 0) or one input sample before it (phase 1); G values each.
+    // The last G samples of the chip waveform, for a chip that ends on a working sample
+    // (phase 0) or one input sample before it (phase 1, the same at D = 1); G values each.
     std::array<std::vector<float>, 2> references;
-    int32_t history_length = 0;      // band-limited samples kept from earlier frames in work_s
+    int32_t history_length = 0;      // whitened samples kept from earlier frames in work_s
     int32_t work_capacity = 0;       // length of the work buffers
     std::vector<float> work_a;       // stage outputs, then the head correlation
-    std::vector<float> work_b;       // decimator output, then the comb output
-    std::vector<float> work_s;       // the last history_length band-limited samples of the
+    std::vector<float> work_b;       // the comb output
+    std::vector<float> work_s;       // the last history_length whitened samples of the
                                      // earlier frames, then the current frame's
     std::vector<int32_t> work_peaks; // peak positions of the frame
 };
@@ -154,14 +149,6 @@ using DecoderChannelPtr = std::unique_ptr<DecoderChannel, DecoderChannelDeleter>
 // "-rawbr"); "private" keys with `owner_name`. Empty on a missing option value, an unusable
 // owner name, a chip rate that is not a positive finite number or whose chip is shorter than
 // one working sample, longer than a frame or too short for the waveform design, a rate with no
-// band filter, or short memory.
+// chip waveform, or short memory.
 DecoderChannelPtr decoder_create(int32_t sampling_rate, std::string_view configuration,
                                  std::string_view owner_name) noexcept;
-
-// The 21-tap band filter taps for a working rate of 11025, 16000, 22050, 24000 or 32000 Hz;
-// empty for any other rate.
-std::vector<float> decoder_band_taps(int32_t working_rate);
-
-// The taps of the half-band anti-aliasing filter of the 2:1 decimation (44100 and 48000 Hz):
-// passes up to 0.215 of the input rate, stops from 0.285 on.
-std::vector<float> decoder_decimation_taps();

@@ -6,7 +6,6 @@
 #include <new>
 
 #include "common/comb_filter.h"
-#include "common/predictor.h"
 #include "decoder/recovery.h"
 
 namespace {
@@ -272,21 +271,10 @@ int32_t working_length(const DecoderChannel& ch, size_t n) {
     return count < ch.minimum_frame_length ? 0 : count;
 }
 
-// Room for the frame in the work buffers; the decimator writes one output per two inputs,
-// (n + 1) / 2 of them for an odd n.
+// Room for the frame in the work buffers.
 bool reserve_frame(DecoderChannel& ch, size_t n) noexcept {
     const auto length = static_cast<int32_t>(n);
     return reserve_work(ch, (length + ch.decimation - 1) / ch.decimation);
-}
-
-// Decimation: the stage input of the whitening, `count` working samples.
-std::span<const float> decimate(DecoderChannel& ch, std::span<const float> samples, int32_t count) {
-    const auto cnt = static_cast<size_t>(count);
-    if (!ch.decimation_filter)
-        return samples.first(cnt);
-    const size_t outputs = (samples.size() + 1) / 2;
-    fir_run(*ch.decimation_filter, samples, std::span<float>(ch.work_b).first(outputs));
-    return std::span<const float>(ch.work_b).first(cnt);
 }
 
 // After the whitening, whose output is in work_s: head correlation and comb, whose output, the
@@ -358,7 +346,7 @@ int32_t follow_tracks(DecoderChannel& ch, int32_t count) {
             deactivate(track);
     }
     ch.replacement_slot = replacement_slot(ch);
-    // Keep the frame's last band-limited samples in front of the next frame's.
+    // Keep the frame's last whitened samples in front of the next frame's.
     const auto kept = static_cast<size_t>(ch.history_length);
     const auto last = ch.work_s.begin() + static_cast<std::ptrdiff_t>(count);
     std::copy(last, last + static_cast<std::ptrdiff_t>(kept), ch.work_s.begin());
@@ -370,6 +358,17 @@ void whiten(DecoderChannel& ch, std::span<const float> input, int32_t count) {
     const auto cnt = static_cast<size_t>(count);
     whitener_run(ch.whitener, whitening_floor(ch.level_floor_db), input.first(cnt),
                  std::span<float>(ch.work_s).subspan(static_cast<size_t>(ch.history_length), cnt));
+}
+
+// whiten on two channels at once (the same level floor).
+void whiten_pair(DecoderChannel& first, DecoderChannel& second, std::span<const float> first_input,
+                 std::span<const float> second_input, int32_t count) {
+    const auto cnt = static_cast<size_t>(count);
+    const auto at = [cnt](DecoderChannel& ch) {
+        return std::span<float>(ch.work_s).subspan(static_cast<size_t>(ch.history_length), cnt);
+    };
+    whitener_run_pair(first.whitener, second.whitener, whitening_floor(first.level_floor_db),
+                      first_input.first(cnt), second_input.first(cnt), at(first), at(second));
 }
 
 std::span<const float> level_span(const DecoderChannel& ch, int32_t count) {
@@ -384,8 +383,7 @@ int32_t decoder_process(DecoderChannel& ch, std::span<const float> samples) noex
         return 0;
     if (!reserve_frame(ch, samples.size()))
         return -1;
-    const std::span<const float> stage_input = decimate(ch, samples, count);
-    whiten(ch, stage_input, count);
+    whiten(ch, samples, count);
     level_samples(ch, count);
     ch.work_peaks.clear();
     peak_picker_run(ch.peak_picker, level_span(ch, count), ch.work_peaks);
@@ -420,12 +418,8 @@ int32_t decoder_process_channels(std::span<DecoderChannel* const> channels,
             continue;
         }
         DecoderChannel& second = *channels[c + 1];
-        const std::span<const float> first_input =
-            decimate(first, std::span<const float>(frames[c], n), count);
-        const std::span<const float> second_input =
-            decimate(second, std::span<const float>(frames[c + 1], n), count);
-        whiten(first, first_input, count);
-        whiten(second, second_input, count);
+        whiten_pair(first, second, std::span<const float>(frames[c], n),
+                    std::span<const float>(frames[c + 1], n), count);
         level_samples(first, count);
         level_samples(second, count);
         first.work_peaks.clear();

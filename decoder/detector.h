@@ -42,7 +42,7 @@ void track_push(ChipTrack& track, float value, float level_sample) noexcept;
 // The first slot with the lowest level; an inactive slot (level 0) ends the search at once.
 int32_t replacement_slot(const DecoderChannel& channel) noexcept;
 
-// The full correlation of the band-limited signal with the chip waveform for a chip that ends
+// The full correlation of the whitened signal with the chip waveform for a chip that ends
 // on input sample f of the current frame (f may reach a few samples before the frame).
 float chip_value(const DecoderChannel& channel, int32_t f) noexcept;
 

@@ -91,47 +91,104 @@ void whitener_fit(std::span<const float> block, std::span<const double> window,
     }
 }
 
-void whitener_run(BlockWhitener& w, double floor, std::span<const float> input,
-                  std::span<float> output) {
+namespace {
+
+// The block's fit and its prediction error, left in w.residual; sets both error filters.
+std::span<float> block_error(BlockWhitener& w, std::span<const float> in) {
     const auto p = static_cast<size_t>(w.order);
-    const size_t n = std::min(input.size(), output.size());
-    if (n == 0)
-        return;
+    const size_t length = in.size();
+    whitener_fit(in, hann(w.windows, length), w.windowed, w.coefficients);
+    const double* a = w.coefficients.data();
+    double power = 0.0;
+    for (size_t k = 0; k <= p; ++k) {
+        w.forward->coefficients[p - k] = static_cast<float>(a[k]);
+        power += a[k] * a[k];
+    }
+    // Scaled to unit power gain, so that every block's output has the level of the divided
+    // error.
+    const double scale = 1.0 / std::sqrt(power);
+    for (size_t k = 0; k <= p; ++k)
+        w.backward->coefficients[k] = static_cast<float>(a[k] * scale);
+    const std::span<float> residual = std::span<float>(w.residual).first(length);
+    fir_run(*w.forward, in, residual);
+    return residual;
+}
+
+// The error divided by its level, in place, for Lanes whiteners side by side: each level
+// depends on the one before, a chain of roundings that leaves the processor room for a second
+// whitener's chain.
+template <size_t Lanes>
+void divide_by_level(const std::array<BlockWhitener*, Lanes>& w,
+                     const std::array<std::span<float>, Lanes>& residual, double floor) {
+    std::array<double, Lanes> level;
+    for (size_t c = 0; c < Lanes; ++c)
+        level[c] = w[c]->level;
+    const size_t n = residual[0].size();
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t c = 0; c < Lanes; ++c) {
+            float& v = residual[c][i];
+            const double e = static_cast<double>(v);
+            const double m = std::fabs(e);
+            level[c] = m >= level[c] ? m : level[c] + 0.1 * (m - level[c]);
+            v = static_cast<float>(e / std::max(level[c], floor));
+        }
+    }
+    for (size_t c = 0; c < Lanes; ++c)
+        w[c]->level = level[c];
+}
+
+size_t block_count(size_t n) {
+    return std::max<size_t>(1, (n + kBlockTarget / 2) / kBlockTarget);
+}
+
+void reserve_scratch(BlockWhitener& w, size_t n) {
     if (w.windowed.size() < n) {
         w.windowed.resize(n);
         w.residual.resize(n);
     }
-    const size_t blocks = std::max<size_t>(1, (n + kBlockTarget / 2) / kBlockTarget);
-    double level = w.level;
+}
+
+} // namespace
+
+void whitener_run(BlockWhitener& w, double floor, std::span<const float> input,
+                  std::span<float> output) {
+    const size_t n = std::min(input.size(), output.size());
+    if (n == 0)
+        return;
+    reserve_scratch(w, n);
+    const size_t blocks = block_count(n);
     for (size_t b = 0; b < blocks; ++b) {
         const size_t begin = n * b / blocks;
         const size_t length = n * (b + 1) / blocks - begin;
-        const std::span<const float> in = input.subspan(begin, length);
-        const std::span<float> out = output.subspan(begin, length);
-        whitener_fit(in, hann(w.windows, length), w.windowed, w.coefficients);
-        const double* a = w.coefficients.data();
-        double power = 0.0;
-        for (size_t k = 0; k <= p; ++k) {
-            w.forward->coefficients[p - k] = static_cast<float>(a[k]);
-            power += a[k] * a[k];
-        }
-        // Scaled to unit power gain, so that every block's output has the level of the
-        // divided error.
-        const double scale = 1.0 / std::sqrt(power);
-        for (size_t k = 0; k <= p; ++k)
-            w.backward->coefficients[k] = static_cast<float>(a[k] * scale);
-        // Prediction error, divided by its level.
-        const std::span<float> residual = std::span<float>(w.residual).first(length);
-        fir_run(*w.forward, in, residual);
-        for (float& v : residual) {
-            const double e = static_cast<double>(v);
-            const double m = std::fabs(e);
-            level = m >= level ? m : level + 0.1 * (m - level);
-            v = static_cast<float>(e / std::max(level, floor));
-        }
+        const std::span<float> residual = block_error(w, input.subspan(begin, length));
+        divide_by_level<1>({&w}, {residual}, floor);
         // The error filter backwards: output i sums a[k] times the divided error p - k samples
         // back.
-        fir_run(*w.backward, residual, out);
+        fir_run(*w.backward, residual, output.subspan(begin, length));
     }
-    w.level = level;
+}
+
+void whitener_run_pair(BlockWhitener& first, BlockWhitener& second, double floor,
+                       std::span<const float> first_input, std::span<const float> second_input,
+                       std::span<float> first_output, std::span<float> second_output) {
+    const size_t n = std::min(first_input.size(), first_output.size());
+    if (n != std::min(second_input.size(), second_output.size())) {
+        whitener_run(first, floor, first_input, first_output);
+        whitener_run(second, floor, second_input, second_output);
+        return;
+    }
+    if (n == 0)
+        return;
+    reserve_scratch(first, n);
+    reserve_scratch(second, n);
+    const size_t blocks = block_count(n);
+    for (size_t b = 0; b < blocks; ++b) {
+        const size_t begin = n * b / blocks;
+        const size_t length = n * (b + 1) / blocks - begin;
+        const std::span<float> r1 = block_error(first, first_input.subspan(begin, length));
+        const std::span<float> r2 = block_error(second, second_input.subspan(begin, length));
+        divide_by_level<2>({&first, &second}, {r1, r2}, floor);
+        fir_run(*first.backward, r1, first_output.subspan(begin, length));
+        fir_run(*second.backward, r2, second_output.subspan(begin, length));
+    }
 }

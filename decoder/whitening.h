@@ -38,6 +38,12 @@ bool whitener_init(BlockWhitener& whitener, int32_t order) noexcept;
 void whitener_run(BlockWhitener& whitener, double floor, std::span<const float> input,
                   std::span<float> output);
 
+// whitener_run on two whiteners at once, with the results of two separate calls; the two
+// level chains run side by side. Inputs and outputs of different lengths make two calls.
+void whitener_run_pair(BlockWhitener& first, BlockWhitener& second, double floor,
+                       std::span<const float> first_input, std::span<const float> second_input,
+                       std::span<float> first_output, std::span<float> second_output);
+
 // The predictor coefficients a[0] = 1 ... a[order] that minimise the error of the windowed
 // block (autocorrelation method); a[k] = 0 for k >= 1 when the block is silent. `windowed` is
 // scratch of the block's length.

@@ -81,7 +81,6 @@ TEST(DecoderChannel, DerivedValuesPerFileRate) {
         EXPECT_EQ(ch->head_length, c.h);
         EXPECT_EQ(ch->minimum_frame_length, c.min_frame);
         EXPECT_EQ(ch->comb.length, c.comb_n);
-        EXPECT_EQ(static_cast<bool>(ch->decimation_filter), c.d == 2);
         EXPECT_EQ(ch->replacement_slot, 0);
         for (const ChipTrack& t : ch->tracks)
             EXPECT_EQ(t.count, 0);
@@ -116,40 +115,6 @@ TEST(DecoderChannel, ChipPeriodIsTheEncodersRoundedChipLength) {
     EXPECT_DOUBLE_EQ(ch->chip_period, 1103.0);
     EXPECT_EQ(ch->chip_length, 1103);
     EXPECT_EQ(ch->comb.length, 1104);
-}
-
-// The 2:1 decimation keeps the working band and stops what would fold into it: a sine's level
-// after decimation, for sines below a quarter of the input rate and above it.
-TEST(DecoderChannel, DecimationPassesTheWorkingBandAndStopsWhatWouldFold) {
-    for (const int32_t rate : {44100, 48000}) {
-        const struct {
-            double fraction; // of the input rate
-            double low_db, high_db;
-        } cases[] = {{0.05, -0.1, 0.1},
-                     {0.2, -0.1, 0.1},
-                     {0.29, -200.0, -70.0},
-                     {0.35, -200.0, -70.0},
-                     {0.45, -200.0, -70.0}};
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::to_string(rate) + " Hz at " + std::to_string(c.fraction));
-            const auto ch = decoder_create(rate, "", "");
-            ASSERT_TRUE(ch);
-            std::vector<float> in(static_cast<size_t>(rate));
-            for (size_t i = 0; i < in.size(); ++i)
-                in[i] = static_cast<float>(
-                    0.5 * std::sin(2.0 * std::numbers::pi * c.fraction * static_cast<double>(i)));
-            std::vector<float> out(in.size() / 2);
-            const FirFilterPtr decimation = fir_create(63, 0, 2, decoder_decimation_taps());
-            fir_run(*decimation, in, out);
-            double power = 0.0;
-            for (size_t i = 1000; i < out.size(); ++i)
-                power += static_cast<double>(out[i]) * out[i];
-            const double db =
-                10.0 * std::log10(power / static_cast<double>(out.size() - 1000) / 0.125);
-            EXPECT_GE(db, c.low_db);
-            EXPECT_LE(db, c.high_db);
-        }
-    }
 }
 
 TEST(DecoderChannel, UnusableChipRatesAreRefused) {
