@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
+#include <vector>
 
 #include "common/packet.h"
 #include "tests/e2e/round_trip_support.h"
@@ -37,16 +39,10 @@ TEST(RoundTrip, PayloadFoundAtEveryEncoderRateMonoAndStereo) {
     }
 }
 
-// Music with nothing above 10 kHz (a recording made at a lower rate) at 48 kHz: the encoder's
-// predictor follows such audio closely, so the mark is weak under the music and clear only above
-// the music's band edge, where the decoder must look for it.
-TEST(RoundTrip, BandLimitedMusicAt48kHzDecodes) {
-    fixture::TempDir dir;
-    const fixture::WavData music =
-        fixture::generate(fixture::settings(48000, 1, 20.0, fixture::Signal::Music));
-    // Windowed-sinc low-pass at 10 kHz, 255 taps (Blackman window).
+// The audio through a windowed-sinc low-pass (255 taps, Blackman window), as 16-bit samples.
+fixture::WavData low_pass(const fixture::WavData& audio, double cutoff_hz) {
     constexpr int kTaps = 255;
-    const double cutoff = 10000.0 / 48000.0;
+    const double cutoff = cutoff_hz / audio.rate;
     std::vector<double> h(kTaps);
     for (int k = 0; k < kTaps; ++k) {
         const double x = k - (kTaps - 1) / 2.0;
@@ -56,20 +52,47 @@ TEST(RoundTrip, BandLimitedMusicAt48kHzDecodes) {
         const double t = 2.0 * std::numbers::pi * k / (kTaps - 1);
         h[static_cast<size_t>(k)] = sinc * (0.42 - 0.5 * std::cos(t) + 0.08 * std::cos(2.0 * t));
     }
-    fixture::WavData limited = music;
-    for (size_t i = 0; i < music.samples.size(); ++i) {
+    const auto step = static_cast<size_t>(audio.channels);
+    fixture::WavData limited = audio;
+    for (size_t i = 0; i < audio.samples.size(); ++i) {
         double sum = 0.0;
-        for (size_t k = 0; k < h.size() && k <= i; ++k)
-            sum += h[k] * music.samples[i - k];
+        for (size_t k = 0; k < h.size() && k * step <= i; ++k)
+            sum += h[k] * audio.samples[i - k * step];
         limited.samples[i] = static_cast<int16_t>(std::lround(std::clamp(sum, -32768.0, 32767.0)));
     }
+    return limited;
+}
+
+// Music with nothing above 10 kHz (a recording made at a lower rate) at 48 kHz: the encoder's
+// predictor follows such audio closely, so the mark is weak under the music and clear only above
+// the music's band edge, where the decoder must look for it.
+TEST(RoundTrip, BandLimitedMusicAt48kHzDecodes) {
+    fixture::TempDir dir;
+    const fixture::WavData music =
+        fixture::generate(fixture::settings(48000, 1, 20.0, fixture::Signal::Music));
     const std::string input = dir.file("in.wav");
-    ASSERT_TRUE(fixture::write_wav(input, limited));
+    ASSERT_TRUE(fixture::write_wav(input, low_pass(music, 10000.0)));
     const std::string marked = dir.file("marked.wav");
     ASSERT_EQ(encode({}, input, "0123ABCD", marked), 9);
     const Decoded d = decode({}, marked);
     expect_only(d, "0123ABCD");
     EXPECT_GE(d.packets, 7);
+}
+
+// The marked file low-passed at 8 kHz: the band above holds nothing but rounding noise, which
+// the whitening must not raise above the mark below the edge.
+TEST(RoundTrip, MarkSurvivesALowPassAt8kHz) {
+    fixture::TempDir dir;
+    const std::string input = write_audio(dir, "in.wav", 44100, 1, 20.0, fixture::Signal::Music);
+    const std::string marked = dir.file("marked.wav");
+    ASSERT_EQ(encode({}, input, "0123ABCD", marked), 9);
+    const std::optional<fixture::WavData> audio = fixture::read_wav(marked);
+    ASSERT_TRUE(audio);
+    const std::string filtered = dir.file("filtered.wav");
+    ASSERT_TRUE(fixture::write_wav(filtered, low_pass(*audio, 8000.0)));
+    const Decoded d = decode({}, filtered);
+    expect_only(d, "0123ABCD");
+    EXPECT_GE(d.packets, 6);
 }
 
 TEST(RoundTrip, TimeStampsMatchWhereThePacketsWereWritten) {
