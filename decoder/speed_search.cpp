@@ -11,10 +11,8 @@
 namespace {
 
 // Grid step of the factors: on music the default reading loses packets from a speed change of
-// about 0.005 %. A step of 0.0075 % leaves no speed more than 0.00375 % from a branch, close
-// enough to read the opening's packets; the branches that do are then joined by neighbours
-// half a step away, which leaves no speed more than 0.002 % from a branch that goes on.
-constexpr double kGridStep = 0.000075;
+// about 0.0025 %, so a step of 0.004 % leaves no speed more than 0.002 % from a branch.
+constexpr double kGridStep = 0.00004;
 
 constexpr int32_t kHalfTaps = 8; // taps on each side of the interpolated instant
 constexpr int32_t kTaps = 2 * kHalfTaps;
@@ -94,7 +92,8 @@ void speed_resampler_run(SpeedResampler& r, std::span<const float> in, std::vect
         const auto i = static_cast<int64_t>(std::floor(at));
         if (i + kHalfTaps >= end)
             break;
-        const auto phase = static_cast<size_t>(std::lround((at - static_cast<double>(i)) * kPhases));
+        const auto phase =
+            static_cast<size_t>(std::lround((at - static_cast<double>(i)) * kPhases));
         const std::array<float, kTaps>& taps = table[phase];
         const float* x = r.buffer.data() + (i - (kHalfTaps - 1) - r.base);
         float sum = 0.0f;
@@ -168,9 +167,10 @@ bool branch_run(SpeedSearch& search, SpeedBranch& branch, std::span<const float*
         for (size_t c = 0; c < channels; ++c) {
             for (int32_t i = 0; i < found[c]; ++i) {
                 const DecodedPacket& packet = decoders[c]->packets[static_cast<size_t>(i)];
-                ++branch.packets;
-                if (ledger_accept(search.ledger, static_cast<int32_t>(c), branch.reading, packet,
-                                  seconds))
+                if (search.searching)
+                    branch.opening_packets.push_back({static_cast<int32_t>(c), packet, seconds});
+                else if (ledger_accept(search.ledger, static_cast<int32_t>(c), branch.reading,
+                                       packet, seconds))
                     report(static_cast<int32_t>(c), packet);
             }
         }
@@ -193,7 +193,8 @@ bool start_branch(const SpeedSearch& search, SpeedBranch& branch, size_t channel
     return true;
 }
 
-// Every branch of the grid over the opening, a batch at a time; keeps those that read a packet.
+// Every branch of the grid over the opening, a batch at a time; the one that read the most
+// packets there (the nearest to 1 on a tie) goes on, and its packets are reported.
 bool run_opening(SpeedSearch& search, bool last, const SpeedReport& report) {
     const size_t channels = search.opening.size();
     std::vector<const float*> frames(channels);
@@ -212,25 +213,26 @@ bool run_opening(SpeedSearch& search, bool last, const SpeedReport& report) {
         for (SpeedBranch& branch : batch) {
             if (!branch_run(search, branch, frames, n, last, report))
                 return false;
-            if (branch.packets > 0)
+            // The factors come nearest to 1 first, so a later branch must read more to win.
+            if (!branch.opening_packets.empty() &&
+                (search.branches.empty() ||
+                 branch.opening_packets.size() > search.branches[0].opening_packets.size())) {
+                search.branches.clear();
                 search.branches.push_back(std::move(branch));
-        }
-    }
-    // The neighbours of the branches that read packets, over the same opening.
-    const size_t found = search.branches.size();
-    for (size_t b = 0; b < found; ++b) {
-        for (const double side : {-0.5, 0.5}) {
-            SpeedBranch& branch = search.branches.emplace_back();
-            branch.factor = search.branches[b].factor + side * kGridStep;
-            branch.reading = static_cast<int32_t>(search.factors.size() + search.branches.size());
-            if (!start_branch(search, branch, channels) ||
-                !branch_run(search, branch, frames, n, last, report))
-                return false;
+            }
         }
     }
     search.opening.clear();
     search.opening.shrink_to_fit();
     search.searching = false;
+    for (SpeedBranch& branch : search.branches) {
+        for (const SpeedBranch::Held& held : branch.opening_packets) {
+            if (ledger_accept(search.ledger, held.channel, branch.reading, held.packet,
+                              held.seconds))
+                report(held.channel, held.packet);
+        }
+        branch.opening_packets.clear();
+    }
     return true;
 }
 

@@ -2,8 +2,8 @@
 // The speed search of the decoder ("-speed P"): audio played P percent faster or slower (pitch
 // and tempo together) stretches the chip clock beyond what the chip tracks follow. Each branch
 // resamples every channel's input by one factor of a grid around 1 and reads the result with
-// its own decoder channels; the packets every branch finds are reported once, together with
-// the default reading's.
+// its own decoder channels; the packets of the branch that reads best are reported, each once
+// next to the default reading's.
 //
 //   SpeedSearch search{rate, frame_length, configuration, owner_name, speed_search_factors(1.0)};
 //   search.opening.resize(channels); search.ledger.channels.resize(channels);
@@ -17,7 +17,7 @@
 
 #include "decoder/decoder_channel.h"
 
-// Branch factors of the grid for speeds up to `percent` either way: 1 + k * 0.000075 for
+// Branch factors of the grid for speeds up to `percent` either way: 1 + k * 0.00004 for
 // k = +-1, +-2, ..., nearest to 1 first, reaching to within half a step of 1 / (1 +- percent).
 // A factor f reads input sample f * j as branch sample j, so f > 1 undoes a slowing-down and
 // f < 1 a speeding-up. Empty for 0.
@@ -44,8 +44,8 @@ void speed_resampler_run(SpeedResampler& resampler, std::span<const float> in,
 struct PacketLedger {
     struct Entry {
         std::string payload;
-        double seconds = 0.0;              // input time at which it was reported
-        std::vector<int32_t> readings;     // readings that have read it
+        double seconds = 0.0;          // input time at which it was reported
+        std::vector<int32_t> readings; // readings that have read it
     };
     std::vector<std::vector<Entry>> channels; // per channel, oldest first
     float rawbr = 50.0f;
@@ -64,23 +64,28 @@ struct SpeedBranch {
     std::vector<DecoderChannelPtr> decoders; // per channel
     int64_t decoded = 0;                     // branch samples decoded so far
     int32_t reading = 0;                     // the ledger's number of this branch
-    int32_t packets = 0;                     // packets read, reported or not
+    struct Held {
+        int32_t channel = 0;
+        DecodedPacket packet;
+        double seconds = 0.0;
+    };
+    std::vector<Held> opening_packets; // read in the opening, reported if the branch goes on
 };
 
 // The whole search of one file. The opening seconds are read by every branch of the grid, a
-// batch of branches at a time over the kept input; only the branches that read a packet there
-// go on with the rest of the file, with their neighbours half a grid step away; the cost past
-// the opening is that of a few readings.
+// batch of branches at a time over the kept input; only the branch that read the most packets
+// there goes on with the rest of the file (one reading more: two readings of one packet are
+// told apart far more surely than many), and its opening packets are reported then.
 struct SpeedSearch {
     int32_t rate = 0;
     size_t frame_length = 0; // samples per decoder call, as for the default reading
     std::string configuration;
     std::string owner_name;
-    std::vector<double> factors;               // the grid
-    std::vector<std::vector<float>> opening;   // the opening input per channel, while kept
-    size_t opening_length = 0;                 // samples of input the opening holds
-    bool searching = true;                     // the opening is still being collected
-    std::vector<SpeedBranch> branches;         // the branches that go on
+    std::vector<double> factors;             // the grid
+    std::vector<std::vector<float>> opening; // the opening input per channel, while kept
+    size_t opening_length = 0;               // samples of input the opening holds
+    bool searching = true;                   // the opening is still being collected
+    std::vector<SpeedBranch> branches;       // the branches that go on
     PacketLedger ledger;
 };
 
