@@ -26,6 +26,10 @@ std::optional<DecoderConfig> decoder_config_parse(std::string_view text) {
             if (i + 1 >= words.size())
                 return std::nullopt;
             config.rawbr = static_cast<float>(config_read_real(words[++i]));
+        } else if (words[i] == "-speed") {
+            if (i + 1 >= words.size())
+                return std::nullopt;
+            config.speed = config_read_real(words[++i]);
         }
     }
     return config;
@@ -51,8 +55,10 @@ const char* decoder_help_text() noexcept {
            "\t-layer\t\"public\" for a public mark; \"private\" for your own\n"
            "\t\tprivate mark; or someone else's private layer code\n"
            "\t-rawbr\tchip rate of the mark in chips per second, 1 to 2000\n"
+           "\t-speed\talso search speed changes (pitch and tempo together) up\n"
+           "\t\tto this many percent either way, 0 to 5; slower the wider\n"
            "\n"
-           "\tDefault configuration:   -layer public -rawbr 50\n";
+           "\tDefault configuration:   -layer public -rawbr 50 -speed 0\n";
 }
 
 namespace {
@@ -61,6 +67,7 @@ namespace {
 constexpr ConfigOption kOptions[] = {
     config_word("-layer", "public, private or a layer code", "public"),
     config_number("-rawbr", 1.0, 2000.0, "50"),
+    config_number("-speed", 0.0, 5.0, "0"),
 };
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
 // Configuration of a decoder channel: the words "-layer" and "-rawbr" of the configuration
 // text (common/config_words.h), and the layer keying (chip waveform seed and check mask) they
-// lead to.
+// lead to; "-speed" is read by the driver, which runs the speed search (speed_search.h).
 //
 //   auto config = decoder_config_parse(" -layer private -rawbr 45");
 //   auto key = decoder_layer_key(*config, owner_name);   // empty: unusable owner name
@@ -20,11 +20,12 @@ struct DecoderConfig {
     DecoderLayer layer = DecoderLayer::Public;
     std::string layer_code; // the text after "-layer" when it is a layer code
     float rawbr = 50.0f;    // chips per second
+    double speed = 0.0;     // speed changes searched, in percent either way; 0: none
 };
 
 // Reads the options; later occurrences win, words that are not option names are ignored.
-// Empty when "-layer" or "-rawbr" is the last word. The chip rate is the leading decimal number
-// of its word and is not range-checked here.
+// Empty when "-layer", "-rawbr" or "-speed" is the last word. The chip rate and the speed are
+// the leading decimal numbers of their words and are not range-checked here.
 std::optional<DecoderConfig> decoder_config_parse(std::string_view text);
 
 // Seed and check mask of the configured layer. "private" keys with the owner name and is

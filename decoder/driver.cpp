@@ -16,6 +16,7 @@
 #include "decoder/decoder_channel.h"
 #include "decoder/detector.h"
 #include "decoder/recovery.h"
+#include "decoder/speed_search.h"
 
 namespace {
 
@@ -69,7 +70,31 @@ int decode_file(const CommandLine& line, const std::string& input_path, ProgramR
         }
     }
 
+    // With -speed, the speed search's branches read the file besides the default reading.
+    const std::optional<DecoderConfig> config = decoder_config_parse(configuration);
+    SpeedSearch search;
+    search.rate = rate;
+    search.frame_length = frame_length;
+    search.configuration = configuration;
+    search.owner_name = owner_name;
+    search.factors = speed_search_factors(config ? config->speed : 0.0);
+    search.opening_length = static_cast<size_t>(kOpeningSeconds) * static_cast<size_t>(rate);
+    search.ledger.rawbr = config ? config->rawbr : 50.0f;
+    try {
+        search.opening.resize(static_cast<size_t>(channels));
+        search.ledger.channels.resize(static_cast<size_t>(channels));
+    } catch (const std::bad_alloc&) {
+        return program_fail_buffers(run);
+    }
+    const bool searching = !search.factors.empty();
+
     InstanceSummary summary;
+    const auto report = [&](int32_t, const DecodedPacket& packet) {
+        ++run.packets;
+        summary_add(summary, packet);
+        program_packet_line(run, packet_line(packet));
+    };
+    int64_t frames_read = 0;
     program_frames_begin(run, input->frames, rate);
     std::vector<DecoderChannel*> channel_decoders;
     for (const DecoderChannelPtr& decoder : decoders)
@@ -86,14 +111,19 @@ int decode_file(const CommandLine& line, const std::string& input_path, ProgramR
             const int32_t k = c == failed ? -1 : found[static_cast<size_t>(c)];
             if (k < 0)
                 return program_fail_internal(run, c);
-            run.packets += k;
             for (int32_t i = 0; i < k; ++i) {
                 const DecodedPacket& packet =
                     decoders[static_cast<size_t>(c)]->packets[static_cast<size_t>(i)];
-                summary_add(summary, packet);
-                program_packet_line(run, packet_line(packet));
+                const double seconds =
+                    static_cast<double>(frames_read + n) / static_cast<double>(rate);
+                if (!searching || ledger_accept(search.ledger, c, 0, packet, seconds))
+                    report(c, packet);
             }
         }
+        frames_read += n;
+        if (searching &&
+            !speed_search_frame(search, frames, static_cast<size_t>(n), n != rate, report))
+            return program_fail_buffers(run);
         program_frame_done(run, n);
     } while (n == rate);
 

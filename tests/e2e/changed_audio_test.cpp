@@ -136,4 +136,30 @@ TEST(ChangedAudio, ChipClockDriftingByATenThousandthIsFollowed) {
     }
 }
 
+// Played 1 % faster or slower, the mark is out of the default reading's reach; "-speed 1" reads
+// it, each packet once, nothing else, with the time stamps written.
+TEST(ChangedAudio, SpeedSearchReadsAudioPlayedOnePercentFasterOrSlower) {
+    fixture::TempDir dir;
+    const std::string input = write_audio(dir, "in.wav", 44100, 1, 30.0, fixture::Signal::Music, 5);
+    const std::string marked = dir.file("marked.wav");
+    const int written = encode({"-addts", "1"}, input, "0123ABCD", marked);
+    ASSERT_GT(written, 10);
+    const std::optional<fixture::WavData> audio = fixture::read_wav(marked);
+    ASSERT_TRUE(audio);
+    for (const double speed : {1.01, 0.99}) {
+        SCOPED_TRACE(speed);
+        const std::string changed = dir.file("changed.wav");
+        ASSERT_TRUE(fixture::write_wav(changed, resampled(*audio, speed)));
+        EXPECT_EQ(decode({}, changed).packets, 0);
+        const Decoded d = decode({"-speed", "1"}, changed, kNoOwner, 30.0 / speed);
+        expect_only(d, "0123ABCD");
+        EXPECT_GE(2 * d.packets, written);
+        EXPECT_LE(d.packets, written);
+        // Stamps are the quarter minutes, rounded, at which packets end in the marked file.
+        EXPECT_NE(std::ranges::count(d.time_stamps, -1), std::ssize(d.time_stamps));
+        for (const int t : d.time_stamps)
+            EXPECT_LE(t, 2);
+    }
+}
+
 } // namespace
